@@ -1,0 +1,69 @@
+// Files and folders of the emulated machine, addressed by Windows paths.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qb::platform {
+
+// Host path of a Windows path ("C:\x", "\x" on drive C:). Each existing component
+// resolves case-insensitively; components that do not exist are kept as written.
+// No value for UNC paths, relative paths and drives without a mapping.
+std::optional<std::filesystem::path> hostPath(std::string_view winPath);
+// Windows path of a host path: through the drive whose target holds it, else Z:.
+std::string windowsPath(const std::filesystem::path& host);
+
+// File attributes with the Windows numbers.
+enum : uint32_t {
+    faReadOnly = 0x01,
+    faHidden = 0x02,
+    faSysFile = 0x04,
+    faVolumeId = 0x08,
+    faDirectory = 0x10,
+    faArchive = 0x20,
+    faAnyFile = 0x3F,
+};
+
+struct SearchRec {
+    std::string name;
+    uint32_t attr = 0;
+    uint64_t size = 0;
+    int64_t lastWrite = 0;  // seconds since 1970-01-01 UTC
+};
+
+// FindFirst/FindNext over "folder\mask": "." and ".." first, then matching entries
+// in case-insensitive name order. Masks: "*", "*.*" (every name), "?", "*.ext".
+// Plain files always match; directories only with faDirectory in `attr`, hidden
+// and system entries only with faHidden / faSysFile (as Windows filters them).
+std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr);
+bool matchesMask(std::string_view name, std::string_view mask);
+
+bool fileExists(std::string_view path);
+bool directoryExists(std::string_view path);
+bool deleteFile(std::string_view path);
+bool removeDir(std::string_view path);  // an empty folder
+bool createDir(std::string_view path);  // one level
+bool forceDirectories(std::string_view path);
+std::optional<uint64_t> fileSize(std::string_view path);
+bool copyFile(std::string_view from, std::string_view to, bool failIfExists);
+
+// Drives: letters 'A'..'Z'. Free bytes, or no value for a drive without mapping.
+std::optional<uint64_t> diskFree(char drive);
+enum class DriveType { Unknown = 0, NoRootDir = 1, Removable = 2, Fixed = 3, Remote = 4, CdRom = 5, RamDisk = 6 };
+DriveType driveType(char drive);
+
+std::string windowsFolder();  // "C:\windows"
+// The user's temporary folder, from TEMP in HKCU\Environment, expanded; created
+// when missing. With a trailing backslash, as GetTempPath returns it.
+std::string tempFolder();
+// The folder of the running program, as a Windows path with a trailing backslash.
+std::string programFolder();
+// Expands %NAME% from the machine's environment (the user's and the system's
+// Environment keys, and the variables Windows derives: USERPROFILE, APPDATA, ...).
+std::string expandEnvironmentStrings(std::string_view text);
+
+}  // namespace qb::platform
