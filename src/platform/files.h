@@ -53,7 +53,15 @@ bool copyFile(std::string_view from, std::string_view to, bool failIfExists);
 
 // Drives: letters 'A'..'Z'. Free bytes, or no value for a drive without mapping.
 std::optional<uint64_t> diskFree(char drive);
-enum class DriveType { Unknown = 0, NoRootDir = 1, Removable = 2, Fixed = 3, Remote = 4, CdRom = 5, RamDisk = 6 };
+enum class DriveType {
+    Unknown = 0,
+    NoRootDir = 1,
+    Removable = 2,
+    Fixed = 3,
+    Remote = 4,
+    CdRom = 5,
+    RamDisk = 6
+};
 DriveType driveType(char drive);
 
 std::string windowsFolder();  // "C:\windows"

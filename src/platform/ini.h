@@ -12,7 +12,7 @@ namespace qb::platform {
 // file at once, creating the file and the section as needed, with CRLF line ends.
 // The text is UTF-8. A missing file reads as empty.
 class IniFile {
-public:
+  public:
     explicit IniFile(std::string winPath);
     const std::string& fileName() const { return path_; }
 
@@ -33,7 +33,7 @@ public:
     bool eraseSection(std::string_view section);
     bool deleteKey(std::string_view section, std::string_view key);
 
-private:
+  private:
     std::string path_;
 };
 

@@ -8,12 +8,12 @@
 namespace qb::platform {
 
 class MachineError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Machine {
-public:
+  public:
     // The machine of this process. Chosen on first use: $QUILLBOX_PREFIX, else
     // $WINEPREFIX, else ~/.wine when it exists, else the private prefix under
     // $XDG_DATA_HOME/quillbox/prefix, created when missing. A prefix named by an
@@ -31,7 +31,7 @@ public:
     // The Windows login name of the prefix's user (its folder under C:\users).
     const std::string& userName() const { return user_; }
 
-private:
+  private:
     explicit Machine(std::filesystem::path prefix);
     std::filesystem::path prefix_;
     std::string user_;

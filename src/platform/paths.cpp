@@ -38,7 +38,8 @@ std::string extractFileDrive(std::string_view path) {
 
 std::string changeFileExt(std::string_view path, std::string_view ext) {
     size_t p = path.find_last_of(".\\:");
-    std::string_view stem = (p != std::string_view::npos && path[p] == '.') ? path.substr(0, p) : path;
+    std::string_view stem =
+        (p != std::string_view::npos && path[p] == '.') ? path.substr(0, p) : path;
     std::string out(stem);
     out += ext;
     return out;
@@ -57,20 +58,23 @@ std::string excludeTrailingBackslash(std::string_view path) {
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {
-    while (!name.empty() && name.front() == '\\') name.remove_prefix(1);
+    while (!name.empty() && name.front() == '\\')
+        name.remove_prefix(1);
     if (folder.empty()) return std::string(name);
     return includeTrailingBackslash(folder) + std::string(name);
 }
 
 std::string lowerAscii(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = lowerChar(c);
+    for (char& c : out)
+        c = lowerChar(c);
     return out;
 }
 
 std::string upperAscii(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;
 }
 

@@ -43,7 +43,7 @@ struct RegValue {
 // Refused or failed registry operation (malformed hive, write while a Wine server
 // holds the prefix, write through a read-only accessor, type mismatch).
 class RegistryError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -52,7 +52,7 @@ public:
 // root; others are relative to the open key (or to the root when none is open).
 // Names compare case-insensitively and keep their case when created.
 class Registry {
-public:
+  public:
     explicit Registry(RootKey root = RootKey::CurrentUser);
     ~Registry();
     Registry(const Registry&) = delete;
@@ -80,8 +80,8 @@ public:
     // another type throws RegistryError.
     std::string readString(std::string_view name) const;  // REG_SZ and REG_EXPAND_SZ, UTF-8
     std::vector<std::string> readMultiString(std::string_view name) const;
-    int32_t readInteger(std::string_view name) const;  // REG_DWORD
-    bool readBool(std::string_view name) const;        // any non-zero DWORD is true
+    int32_t readInteger(std::string_view name) const;              // REG_DWORD
+    bool readBool(std::string_view name) const;                    // any non-zero DWORD is true
     std::vector<uint8_t> readBinary(std::string_view name) const;  // raw bytes of any type
     double readDateTime(std::string_view name) const;  // 8-byte day count since 1899-12-30
     std::optional<RegValue> readValue(std::string_view name) const;
@@ -98,7 +98,7 @@ public:
     bool deleteKey(std::string_view path);  // with its whole subtree
     bool deleteValue(std::string_view name);
 
-private:
+  private:
     struct Impl;
     RootKey root_;
     bool open_ = false;

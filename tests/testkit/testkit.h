@@ -11,21 +11,21 @@ namespace fs = std::filesystem;
 
 // A fresh folder below the system's temporary folder, removed with its contents.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
 // A private prefix in a temporary folder, made the process's machine for the
 // lifetime of the object (hives are dropped when it goes).
 class FakeMachine {
-public:
+  public:
     explicit FakeMachine(std::string user = "tester");
     ~FakeMachine();
     FakeMachine(const FakeMachine&) = delete;
@@ -41,7 +41,7 @@ public:
     // Makes this machine the current one again (after another FakeMachine took over).
     void activate() const;
 
-private:
+  private:
     TempDir dir_;
     fs::path prefix_;
     std::string user_;
