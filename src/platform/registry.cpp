@@ -265,6 +265,14 @@ const char* rootName(RootKey root) {
     return "HKEY_CURRENT_USER";
 }
 
+// Names as they are stored: well-formed UTF-8, where bytes that are not UTF-8 stand
+// for Latin-1 characters (so that equal names always have the same length).
+std::string normalName(std::string_view name) {
+    for (char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80) return hive::toUtf8(hive::toUtf16(name));
+    return std::string(name);
+}
+
 std::vector<std::string> splitPath(std::string_view path) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -275,7 +283,7 @@ std::vector<std::string> splitPath(std::string_view path) {
                 if (name.size() > 255)
                     throw RegistryError("the key name \"" + std::string(name.substr(0, 40)) +
                                         "...\" is longer than 255 characters");
-                out.emplace_back(name);
+                out.push_back(normalName(name));
             }
             start = i + 1;
         }
@@ -490,11 +498,11 @@ struct Registry::Impl {
 
     static void set(Registry& r, std::string_view name, uint32_t type, std::vector<uint8_t> data) {
         auto [h, k] = writable(r);
-        h->setValue(*k, name, type, std::move(data));
+        h->setValue(*k, normalName(name), type, std::move(data));
     }
 
     static const Value* value(const Registry& r, std::string_view name) {
-        return findValue(here(r), name);
+        return findValue(here(r), normalName(name));
     }
 
     [[noreturn]] static void mismatch(const Registry& r, std::string_view name, const Value& v,
@@ -795,8 +803,9 @@ bool Registry::deleteKey(std::string_view path) {
     return true;
 }
 
-bool Registry::deleteValue(std::string_view name) {
+bool Registry::deleteValue(std::string_view rawName) {
     auto lock = guard();
+    const std::string name = normalName(rawName);
     Impl::refuseReadOnly(*this);
     const Location loc = Impl::here(*this);
     std::vector<std::pair<Hive*, Key*>> found;
