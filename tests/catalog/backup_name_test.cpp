@@ -38,7 +38,7 @@ TEST(DefaultBackupFileName, PrefixDateAndExtension) {
     EXPECT_EQ(DefaultBackupFileName(kind::PocoMail2PE, kDate), "PocoMailBackup 05-06-2026.ebk");
     setShortDate("dddd d MMMM yyyy");
     EXPECT_EQ(DefaultBackupFileName(kind::Favorites, kDate),
-              "FavoritesBackup -------5-----2026.ebk");
+              "FavoritesBackup -------5------2026.ebk");
     setShortDate("yyyy\\MM/dd:*?");  // characters a file name cannot hold become "-"
     EXPECT_EQ(DefaultBackupFileName(kind::Mozilla, kDate), "NetscapeBackup 2026-06-05---.ebk");
 }

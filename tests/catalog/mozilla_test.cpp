@@ -11,8 +11,10 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::vector<uint8_t> bytesOf(std::string_view s) {
-    return {s.begin(), s.end()};
+// The bytes of a literal, inner NULs included, without its terminating NUL.
+template <size_t N>
+std::vector<uint8_t> bytesOf(const char (&s)[N]) {
+    return {s, s + N - 1};
 }
 
 // A profile registry as the browser leaves it after creating two profiles and
@@ -39,13 +41,15 @@ TEST(MozillaRegistry, WriterProducesTheBrowsersHeader) {
     const auto reg = twoProfiles();
     const auto& b = reg.bytes();
     ASSERT_GT(b.size(), 128u);
-    EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "AdDv");  // magic, little-endian
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "ADdv");  // magic 0x76644441, little-endian
     EXPECT_EQ(b[4], 1);                                        // major version
     EXPECT_EQ(b[6], 2);                                        // minor version
     const uint32_t avail = b[8] | b[9] << 8 | b[10] << 16 | static_cast<uint32_t>(b[11]) << 24;
     EXPECT_EQ(avail, b.size());
-    EXPECT_EQ(b[12], 128);  // the root node follows its name "/" right after the header area
+    // The root's name "/" opens the data right after the header area; its node follows.
     EXPECT_EQ(b[128], '/');
+    EXPECT_EQ(b[129], 0);
+    EXPECT_EQ(b[12], 130);
 }
 
 TEST(MozillaRegistry, ScanFindsEveryProfileDirectory) {
@@ -60,26 +64,22 @@ TEST(MozillaRegistry, ScanFindsEveryProfileDirectory) {
 
 TEST(MozillaRegistry, ScanMatchesExactlyAsDescribed) {
     // Exact case only.
-    EXPECT_TRUE(ScanMozillaRegistry(bytesOf(std::string("Directory\0C:\\a\\b\\c\0", 17))).empty());
+    EXPECT_TRUE(ScanMozillaRegistry(bytesOf("Directory\0C:\\a\\b\\c\0")).empty());
     // A broken partial match does not restart on the breaking byte.
-    EXPECT_TRUE(ScanMozillaRegistry(bytesOf(std::string("ddirectory\0C:\\a\\b\\c\0", 18))).empty());
-    EXPECT_TRUE(
-        ScanMozillaRegistry(bytesOf(std::string("dirdirectory\0C:\\a\\b\\c\0", 20))).empty());
+    EXPECT_TRUE(ScanMozillaRegistry(bytesOf("ddirectory\0C:\\a\\b\\c\0")).empty());
+    EXPECT_TRUE(ScanMozillaRegistry(bytesOf("dirdirectory\0C:\\a\\b\\c\0")).empty());
     // A byte that is no part of the word separates well.
-    EXPECT_EQ(ScanMozillaRegistry(bytesOf(std::string("xdirectory\0C:\\p\\q\0", 17))),
-              Strings{"C:\\p\\q"});
+    EXPECT_EQ(ScanMozillaRegistry(bytesOf("xdirectory\0C:\\p\\q\0")), Strings{"C:\\p\\q"});
     // The one byte after the word is skipped whatever it is.
     EXPECT_EQ(ScanMozillaRegistry(bytesOf("directory=C:\\p")), Strings{"C:\\p"});
     // The last path may run to the end of the file; a word with nothing after it
     // gives no path.
-    EXPECT_EQ(ScanMozillaRegistry(bytesOf(std::string("directory\0C:\\p\\q", 15))),
-              Strings{"C:\\p\\q"});
+    EXPECT_EQ(ScanMozillaRegistry(bytesOf("directory\0C:\\p\\q")), Strings{"C:\\p\\q"});
     EXPECT_TRUE(ScanMozillaRegistry(bytesOf("directory")).empty());
-    EXPECT_TRUE(ScanMozillaRegistry(bytesOf(std::string("directory\0\0directory\0", 21))).empty());
+    EXPECT_TRUE(ScanMozillaRegistry(bytesOf("directory\0\0directory\0")).empty());
     // The scan goes on after the path's NUL.
-    EXPECT_EQ(
-        ScanMozillaRegistry(bytesOf(std::string("directory\0A\\b\\c\0directory\0D\\e\\f\0", 32))),
-        (Strings{"A\\b\\c", "D\\e\\f"}));
+    EXPECT_EQ(ScanMozillaRegistry(bytesOf("directory\0A\\b\\c\0directory\0D\\e\\f\0")),
+              (Strings{"A\\b\\c", "D\\e\\f"}));
 }
 
 TEST(MozillaRegistry, ProfileNameIsTheFolderAboveTheProfileFolder) {
