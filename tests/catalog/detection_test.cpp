@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "testkit/clients_fixture.h"
 
@@ -140,6 +141,41 @@ TEST(InstalledVersions, OtherCodesHaveNone) {
     test::installPocoMail(m, kind::PocoMail3);
     for (ClientKind k : {kind::None, kind::Eudora, kind::PocoMail3, kind::Favorites, 11})
         EXPECT_TRUE(InstalledVersions(k).empty()) << k;
+}
+
+}  // namespace
+}  // namespace qb
+
+namespace qb {
+namespace {
+
+// Every client laid out on one machine, as a person with all of them has it.
+TEST(Detection, EveryClientOnOneMachine) {
+    test::FakeMachine m;
+    test::installOutlookExpress(m);
+    const auto outlook = test::installOutlook(m);
+    const auto eudora = test::installEudora(m);
+    test::installIncrediMail(m, true);
+    test::installPegasus(m, {"ADMIN"});
+    test::installTheBat(m);
+    for (ClientKind v : {kind::PocoMail2, kind::PocoMail3, kind::PocoMail2PE})
+        test::installPocoMail(m, v);
+    test::installOpera6(m);
+    test::installOpera7(m);
+    test::installNetscape4(m);
+    test::installMozilla(m);
+    const auto favorites = test::installFavorites(m);
+    test::setDefaultMailClient("Outlook Express");
+
+    for (ClientKind family = 1; family <= 10; ++family)
+        EXPECT_TRUE(IsClientInstalled(family)) << family;
+    EXPECT_EQ(DefaultMailClient(), kind::OutlookExpress);
+    EXPECT_EQ(InstalledVersions(kind::PocoMailFamily).size(), 3u);
+    EXPECT_EQ(InstalledVersions(kind::OperaFamily).size(), 2u);
+    EXPECT_EQ(InstalledVersions(kind::NetscapeFamily).size(), 2u);
+    EXPECT_TRUE(platform::fileExists(outlook.pstFiles.back()));
+    EXPECT_TRUE(platform::fileExists(eudora.folder + "\\Work.fol\\Old.fol\\descmap.pce"));
+    EXPECT_TRUE(platform::fileExists(favorites.back()));
 }
 
 }  // namespace
