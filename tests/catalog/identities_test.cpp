@@ -197,11 +197,14 @@ TEST(ListIdentities, PocoMailUsersFolderOfEachVersion) {
     FakeMachine m;
     test::installPocoMail(m, kind::PocoMail2, {"Ann", "Bob"});
     test::installPocoMail(m, kind::PocoMail3, {});
-    test::installPocoMail(m, kind::PocoMail2PE, {"Carol"});
+    const auto pe = test::installPocoMail(m, kind::PocoMail2PE, {"Carol"});
     // Sub-folders and plain files are listed, in the search's order.
     EXPECT_EQ(list(kind::PocoMail2).identities,
               (Strings{"Default User", "Ann", "Bob", "users.lst"}));
     EXPECT_EQ(list(kind::PocoMail3).identities, Strings{"Default User"});
+    EXPECT_EQ(list(kind::PocoMail2PE).identities, (Strings{"Default User", "Carol", "users.lst"}));
+    // Hidden entries are not (a dot file is hidden on this machine).
+    test::writeHostFile(m.host(pe.folder + "\\users") / ".trash", "x");
     EXPECT_EQ(list(kind::PocoMail2PE).identities, (Strings{"Default User", "Carol", "users.lst"}));
 }
 
