@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -416,17 +418,11 @@ std::string typeName(uint32_t type) {
 
 }  // namespace
 
-std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
-    // wineserver keeps /tmp/.wine-<uid>/server-<dev>-<inode>/ for the prefix folder
-    // (device and inode in hex) and holds a write lock on the "lock" file there
-    // while it runs. A lock file without a lock is left over from a server that ended.
-    struct stat st {};
-    if (::stat(prefix.c_str(), &st) != 0) return std::nullopt;
-    char lockPath[160];
-    std::snprintf(lockPath, sizeof lockPath, "/tmp/.wine-%u/server-%llx-%llx/lock",
-                  static_cast<unsigned>(::getuid()), static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    const int fd = ::open(lockPath, O_RDONLY | O_CLOEXEC);
+namespace {
+
+// The process holding a write lock on `lockFile`, if one does.
+std::optional<long> lockOwner(const std::string& lockFile) {
+    const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct flock fl {};
     fl.l_type = F_WRLCK;
@@ -437,6 +433,38 @@ std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
     ::close(fd);
     if (r != 0 || fl.l_type == F_UNLCK) return std::nullopt;
     return static_cast<long>(fl.l_pid);
+}
+
+}  // namespace
+
+std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
+    // wineserver makes a folder "server-<dev>-<inode>" for the prefix folder (device
+    // and inode in hex) and holds a write lock on the file "lock" in it while it
+    // runs; a lock file without a lock is left over from a server that ended. The
+    // folder lies in /tmp/.wine-<uid>/, or, in Debian's build, in a private
+    // temporary folder whose name the server writes to the file "wineserver" of
+    // the prefix (relative to $TMPDIR or /tmp).
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) != 0) return std::nullopt;
+    char serverDir[64];
+    std::snprintf(serverDir, sizeof serverDir, "server-%llx-%llx",
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::vector<fs::path> roots = {fs::path("/tmp") / (".wine-" + std::to_string(::getuid()))};
+    std::ifstream named(prefix / "wineserver");
+    std::string name;
+    if (named && std::getline(named, name) && !name.empty()) {
+        if (name.front() == '/') {
+            roots.emplace_back(name);
+        } else if (name.find('/') == std::string::npos) {
+            if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
+                roots.push_back(fs::path(tmp) / name);
+            roots.push_back(fs::path("/tmp") / name);
+        }
+    }
+    for (const fs::path& root : roots)
+        if (auto pid = lockOwner((root / serverDir / "lock").string())) return pid;
+    return std::nullopt;
 }
 
 std::vector<uint8_t> utf8ToUtf16Bytes(std::string_view text, bool terminate) {

@@ -261,5 +261,20 @@ TEST(RegistryFiles, WritesAreRefusedWhileAWineServerRunsForThePrefix) {
     EXPECT_NE(after.find("[Software\\\\Pending]"), std::string::npos);
 }
 
+TEST(RegistryFiles, DebiansServerFolderIsFoundThroughThePrefix) {
+    FakeMachine machine;
+    {
+        WineServerLock server(machine.prefix(), WineServerLock::Debian);
+        Registry cu(RootKey::CurrentUser);
+        EXPECT_THROW(cu.openKey("\\Software\\New", true), RegistryError);
+        server.release();
+        EXPECT_TRUE(cu.openKey("\\Software\\New", true));
+    }
+    // A name in the prefix's file that leads nowhere is no server.
+    writeHostFile(machine.prefix() / "wineserver", "wine-gone");
+    Registry cu(RootKey::CurrentUser);
+    EXPECT_TRUE(cu.openKey("\\Software\\Other", true));
+}
+
 }  // namespace
 }  // namespace qb::platform
