@@ -359,6 +359,26 @@ Location locate(RootKey root, const std::vector<std::string>& comps) {
     return loc;
 }
 
+// Wine keeps symbolic links (the Wow6432Node views, for one) as keys marked
+// "#link" whose value SymbolicLinkValue names the target. Reads see such a key as
+// it is stored; writes through it would land in the link instead of its target,
+// so they are refused.
+void refuseLinks(Hive& h, const Layer& l) {
+    const Key* k = &h.root();
+    std::string path;
+    for (const std::string& name : l.path) {
+        k = k->findSubkey(name);
+        if (!k) return;
+        path += (path.empty() ? "" : "\\") + k->name;
+        if (!k->symlink) continue;
+        std::string target;
+        if (const Value* v = k->findValue("SymbolicLinkValue")) target = utf16BytesToUtf8(v->data);
+        throw RegistryError("the key " + path + " is a symbolic link" +
+                            (target.empty() ? std::string() : " to " + target) +
+                            "; it is not followed, so nothing is written through it");
+    }
+}
+
 Key* findKey(const Layer& l) {
     return Hive::find(readHive(l.hive).root(), l.path);
 }
@@ -515,6 +535,7 @@ struct Registry::Impl {
         if (loc.writeLayer < 0) throw RegistryError("values cannot be written to " + keyName(r));
         const Layer& l = loc.layers[static_cast<size_t>(loc.writeLayer)];
         Hive& h = writeHive(l.hive);
+        refuseLinks(h, l);
         Key* k = Hive::find(h.root(), l.path);
         if (!k) {
             if (!exists(loc)) throw RegistryError("the key " + keyName(r) + " no longer exists");
@@ -565,6 +586,7 @@ bool Registry::openKey(std::string_view path, bool canCreate) {
         if (!canCreate || loc.writeLayer < 0) return false;
         const Layer& l = loc.layers[static_cast<size_t>(loc.writeLayer)];
         Hive& h = writeHive(l.hive);
+        refuseLinks(h, l);
         h.create(h.root(), l.path);
         dirty_ = true;
     }
@@ -823,8 +845,8 @@ bool Registry::deleteKey(std::string_view path) {
         if (Key* k = findKey(l)) found.emplace_back(&readHive(l.hive), k);
     }
     if (found.empty()) return false;
-    for (const Layer& l : loc.layers)
-        writeHive(l.hive);  // refuses before anything changes
+    for (const Layer& l : loc.layers)  // refuses before anything changes
+        refuseLinks(writeHive(l.hive), l);
     for (auto& [h, k] : found)
         h->remove(*k);
     dirty_ = true;
@@ -844,7 +866,7 @@ bool Registry::deleteValue(std::string_view rawName) {
     }
     if (found.empty()) return false;
     for (const Layer& l : loc.layers)
-        writeHive(l.hive);
+        refuseLinks(writeHive(l.hive), l);
     for (auto& [h, k] : found)
         h->deleteValue(*k, name);
     dirty_ = true;
