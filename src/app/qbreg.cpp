@@ -207,6 +207,7 @@ std::string dataText(const RegValue& v) {
     switch (v.type) {
         case ValueType::String:
         case ValueType::ExpandString:
+        case ValueType::Link:  // the target's path
             return qb::platform::utf16BytesToUtf8(v.data);
         case ValueType::MultiString: {
             std::string out;
