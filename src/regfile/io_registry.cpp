@@ -1,6 +1,8 @@
 #include "regfile/io_registry.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -157,21 +159,30 @@ std::string windows1252ToUtf8(std::string_view s) {
     return out;
 }
 
+// One input line with the line break that ended it ("" for the last line).
+struct Line {
+    std::string text;
+    std::string end;
+};
+
 // Lines end at CR, LF or the pair of both.
-std::vector<std::string> splitLines(std::string_view text) {
-    std::vector<std::string> lines;
+std::vector<Line> splitLines(std::string_view text) {
+    std::vector<Line> lines;
     size_t start = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\r' && text[i] != '\n') continue;
-        lines.emplace_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        const size_t breakLen =
+            (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        lines.push_back(
+            {std::string(text.substr(start, i - start)), std::string(text.substr(i, breakLen))});
+        i += breakLen - 1;
         start = i + 1;
     }
-    if (start < text.size()) lines.emplace_back(text.substr(start));
+    if (start < text.size()) lines.push_back({std::string(text.substr(start)), ""});
     return lines;
 }
 
-std::vector<std::string> readFileLines(std::string_view fileName) {
+std::vector<Line> readFileLines(std::string_view fileName) {
     const auto host = platform::hostPath(fileName);
     if (!host) throw RegFileError("Registry file \"" + std::string(fileName) + "\": no such drive");
     std::ifstream in(*host, std::ios::binary);
@@ -352,6 +363,10 @@ bool TIORegistry::ExportKey(std::string_view rootName, std::string_view keyPath,
         return false;
     }
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) {
+        lastError_ = "cannot write \"" + std::string(fileName) + "\": " + std::strerror(errno);
+        return false;
+    }
     for (const std::string& line : lines)
         out << line << "\r\n";
     out.close();
@@ -406,9 +421,10 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
     const std::string source = ImportSource == eiProperty
                                    ? std::string("RegistryData")
                                    : "Registry file \"" + std::string(fileName) + "\"";
-    std::vector<std::string> lines;
+    std::vector<Line> lines;
     if (ImportSource == eiProperty) {
-        lines = RegistryData;
+        for (const std::string& text : RegistryData)
+            lines.push_back({text, "\r\n"});
     } else {
         if (!platform::fileExists(fileName)) {
             const std::string text = "File \"" + std::string(fileName) + "\" not found.";
@@ -425,14 +441,19 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
     }
 
     const std::string quote(1, StringStartEndChar);
-    // The value of one line. The name runs from the first quote to the quote-and-
-    // delimiter that closes it; quoted data runs to the last quote of the line and is
-    // always a string; only unquoted data is read as a DWORD or as binary. A line
-    // without that closing pair is read by the older rule: every quote removed, the
-    // name cut at the first delimiter.
-    auto parseValue = [&](std::string_view line) {
-        ParsedValue v;
-        line = trimLeft(line);
+    // The value of the line lines[i]. The name runs from the first quote to the
+    // quote-and-delimiter that closes it; quoted data runs to the last quote of the
+    // line and is always a string; only unquoted data is read as a DWORD or as
+    // binary. A line without that closing pair is read by the older rule: every
+    // quote removed, the name cut at the first delimiter.
+    //
+    // Strings are written without escaping, so a string with line breaks spans
+    // several lines: quoted data without any closing quote on its line continues up
+    // to the next line that ends with a quote, line breaks kept as the file has them.
+    // Without such a line it is the rest of its own line. Returns the index of the
+    // last line used.
+    auto parseValue = [&](size_t i, ParsedValue& v) {
+        std::string_view line = trimLeft(lines[i].text);
         const std::string closer = quote + DataNameValueDelim;
         const size_t close = line.find(closer, 1);
         std::string data;
@@ -441,8 +462,20 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
             const std::string_view rest = line.substr(close + closer.size());
             if (!rest.empty() && rest.front() == StringStartEndChar) {
                 const size_t last = rest.find_last_of(StringStartEndChar);
-                v.text = std::string(last > 0 ? rest.substr(1, last - 1) : rest.substr(1));
-                return v;
+                if (last > 0) {
+                    v.text = std::string(rest.substr(1, last - 1));
+                    return i;
+                }
+                v.text = std::string(rest.substr(1));
+                for (size_t j = i + 1; j < lines.size(); ++j) {
+                    if (lines[j].text.empty() || lines[j].text.back() != StringStartEndChar)
+                        continue;
+                    for (size_t k = i; k < j; ++k)
+                        v.text += lines[k].end + (k + 1 < j ? lines[k + 1].text : "");
+                    v.text += std::string_view(lines[j].text).substr(0, lines[j].text.size() - 1);
+                    return j;
+                }
+                return i;
             }
             data = removeChar(rest, StringStartEndChar);
         } else {
@@ -464,7 +497,7 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
         } else {
             v.text = std::move(data);
         }
-        return v;
+        return i;
     };
 
     size_t lineNo = 0;
@@ -473,10 +506,20 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
         return RegFileError(lastError_);
     };
 
+    auto save = [&](Registry& reg) {
+        try {
+            reg.closeKey();
+        } catch (const RegistryError& e) {
+            lastError_ = source + ": the registry could not be saved: " + e.what();
+            throw RegFileError(lastError_);
+        }
+    };
+
     Registry reg(platform::RootKey::CurrentUser);
     std::string currentKey;  // as the key line names it, for messages
-    for (const std::string& raw : lines) {
-        ++lineNo;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        lineNo = i + 1;
+        const std::string& raw = lines[i].text;
         const TLineKind kind = ClassifyLine(raw);
         if (kind == lkKey) {
             std::string_view body = trim(raw).substr(1);
@@ -487,8 +530,8 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
             const std::string_view keyPath =
                 split == std::string_view::npos ? body : body.substr(split);
             currentKey = std::string(body);
+            save(reg);
             try {
-                reg.closeKey();
                 reg.setRootKey(RootKeyFromName(rootName));
                 const bool opened =
                     keyPath.empty() ? reg.openKey("\\", false) : reg.openKey(keyPath, true);
@@ -502,7 +545,7 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
             if (!reg.hasOpenKey()) throw lineError("value line before the first key line");
             ParsedValue v;
             try {
-                v = parseValue(raw);
+                i = parseValue(i, v);
             } catch (const LineError& e) {
                 throw lineError(e.what());
             }
@@ -524,12 +567,7 @@ bool TIORegistry::ImportFile(std::string_view fileName) {
             }
         }
     }
-    try {
-        reg.closeKey();
-    } catch (const RegistryError& e) {
-        lastError_ = source + ": the registry could not be saved: " + e.what();
-        throw RegFileError(lastError_);
-    }
+    save(reg);
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/registry_test_support.h"
 #include "support/interaction.h"
 #include "testkit/testkit.h"
 
@@ -206,6 +207,15 @@ TEST(RegFileExport, SubtreeOrderAndNames) {
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\software\\qb\\Tree\\a\\a1]\r\n\"v\"=\"in a1\"\r\n"),
               std::string::npos);
 
+    // A root key: its own path is empty, its subkeys follow without a backslash.
+    const std::string root = exportText("HKEY_CURRENT_USER", "", true, m);
+    EXPECT_TRUE(
+        root.starts_with("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\]\r\n\r\n"
+                         "[HKEY_CURRENT_USER\\Environment]\r\n"))
+        << root.substr(0, 200);
+    EXPECT_NE(root.find("\r\n[HKEY_CURRENT_USER\\Software\\Qb\\Tree\\a\\a1\\x]\r\n"),
+              std::string::npos);
+
     // A key without subkeys gives the same text with and without its subtree.
     EXPECT_EQ(exportText("HKEY_CURRENT_USER", "\\Software\\Qb\\Tree\\a\\a2", true, m),
               exportText("HKEY_CURRENT_USER", "\\Software\\Qb\\Tree\\a\\a2", false, m));
@@ -247,16 +257,21 @@ TEST(RegFileImport, KeyLinesSwitchRoots) {
 
 TEST(RegFileImport, UnknownAndMiscasedRootsMeanCurrentUser) {
     FakeMachine m;
-    ASSERT_TRUE(importText(
-        m, crlf({"REGEDIT4", "[HKEY_NOWHERE\\Software\\Qb\\A]", "\"v\"=\"1\"",
-                 "[hkey_local_machine\\Software\\Qb\\B]", "\"v\"=\"2\"", "[HKLM\\Software\\Qb\\C]",
-                 "\"v\"=\"3\"", "[Software\\Qb\\D]", "\"v\"=\"4\""})));
-    for (const char* key :
-         {"\\Software\\Qb\\A", "\\Software\\Qb\\B", "\\Software\\Qb\\C", "\\Software\\Qb\\D"}) {
-        EXPECT_TRUE(keyExists(RootKey::CurrentUser, key)) << key;
+    ASSERT_TRUE(importText(m, crlf({"REGEDIT4", "[HKEY_NOWHERE\\Software\\Qb\\A]", "\"v\"=\"1\"",
+                                    "[hkey_local_machine\\Software\\Qb\\B]", "\"v\"=\"2\"",
+                                    "[HKLM\\Software\\Qb\\C]", "\"v\"=\"3\""})));
+    for (auto [key, v] : {std::pair{"\\Software\\Qb\\A", "1"}, std::pair{"\\Software\\Qb\\B", "2"},
+                          std::pair{"\\Software\\Qb\\C", "3"}}) {
+        EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "v"), v);
         EXPECT_FALSE(keyExists(RootKey::LocalMachine, key)) << key;
     }
-    EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb\\D", "v"), "4");
+
+    // Before the first backslash stands the root name, whatever it is; a line
+    // without one names a key below HKEY_CURRENT_USER.
+    ASSERT_TRUE(
+        importText(m, crlf({"[Software\\Qb\\D]", "\"v\"=\"4\"", "[Lonely]", "\"v\"=\"5\""})));
+    EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Qb\\D", "v"), "4");
+    EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Lonely", "v"), "5");
 }
 
 TEST(RegFileImport, CommentsBlanksAndTheHeaderAreOptional) {
@@ -285,19 +300,18 @@ TEST(RegFileImport, CommentsBlanksAndTheHeaderAreOptional) {
 
 TEST(RegFileImport, QuotedDataStaysTextAndNamesKeepTheirDelimiter) {
     FakeMachine m;
-    ASSERT_TRUE(importText(
-        m, crlf({"REGEDIT4", "[HKEY_CURRENT_USER\\Software\\Qb]",
-                 "\"Cmd\"=\"\"C:\\Program Files\\Eudora\\Eudora.exe\" C:\\Mail\"",
-                 "\"LooksLikeDword\"=\"dword:12345678\"", "\"LooksLikeHex\"=\"hex:zz\"",
-                 "\"a=b\"=\"x=y\"", "\"NoClosingQuote\"=\"rest of line", "\"Num\"=dword:0000002A",
-                 "\"Bytes\"=hex:de,AD,0", "\"NoData\"=", "\"Plain\"=unquoted text"})));
+    ASSERT_TRUE(
+        importText(m, crlf({"REGEDIT4", "[HKEY_CURRENT_USER\\Software\\Qb]",
+                            "\"Cmd\"=\"\"C:\\Program Files\\Eudora\\Eudora.exe\" C:\\Mail\"",
+                            "\"LooksLikeDword\"=\"dword:12345678\"", "\"LooksLikeHex\"=\"hex:zz\"",
+                            "\"a=b\"=\"x=y\"", "\"Num\"=dword:0000002A", "\"Bytes\"=hex:de,AD,0",
+                            "\"NoData\"=", "\"Plain\"=unquoted text"})));
     const char* key = "\\Software\\Qb";
     EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "Cmd"),
               "\"C:\\Program Files\\Eudora\\Eudora.exe\" C:\\Mail");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "LooksLikeDword"), "dword:12345678");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "LooksLikeHex"), "hex:zz");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "a=b"), "x=y");
-    EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "NoClosingQuote"), "rest of line");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "NoData"), "");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, key, "Plain"), "unquoted text");
     const auto num = valueOf(RootKey::CurrentUser, key, "Num");
@@ -436,6 +450,44 @@ TEST(RegFileRoundTrip, ExportDeleteImportRestoresWhatTheFormatKeeps) {
     }
 }
 
+TEST(RegFileRoundTrip, StringsWithLineBreaksComeBackWhole) {
+    FakeMachine m;
+    // A signature, say: its lines may look like key lines, value lines or comments.
+    const std::string signature =
+        "Best regards,\r\n\r\n[Jane Doe]\r\n\"Sales\"=\"EMEA\r\n; not a comment\nLF only";
+    withKey(RootKey::CurrentUser, "\\Software\\Qb\\Sig", [&](Registry& r) {
+        r.writeString("", "default");
+        r.writeString("text", signature);
+        r.writeString("leading", "\r\nafter a break");
+        r.writeString("trailing", "before a break\r\n");
+        r.writeInteger("after", 5);
+    });
+    exportText("HKEY_CURRENT_USER", "\\Software\\Qb\\Sig", false, m);
+    {
+        Registry reg;
+        ASSERT_TRUE(reg.deleteKey("\\Software\\Qb\\Sig"));
+    }
+    TIORegistry io;
+    ASSERT_TRUE(io.ImportFile(kFile));
+    Registry reg;
+    ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\Qb\\Sig"));
+    EXPECT_EQ(reg.valueNames(),
+              (std::vector<std::string>{"", "text", "leading", "trailing", "after"}));
+    EXPECT_EQ(reg.readString(""), "default");
+    EXPECT_EQ(reg.readString("text"), signature);
+    EXPECT_EQ(reg.readString("leading"), "\r\nafter a break");
+    EXPECT_EQ(reg.readString("trailing"), "before a break\r\n");
+    EXPECT_EQ(reg.readInteger("after"), 5);
+    EXPECT_FALSE(reg.keyExists("\\Jane Doe"));
+
+    // Without a line that ends the string, it is the rest of its line only.
+    ASSERT_TRUE(importText(m, crlf({"[HKEY_CURRENT_USER\\Software\\Qb\\Open]", "\"open\"=\"no end",
+                                    "\"next\"=dword:00000001"})));
+    EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb\\Open", "open"), "no end");
+    EXPECT_EQ(valueOf(RootKey::CurrentUser, "\\Software\\Qb\\Open", "next")->type,
+              ValueType::Dword);
+}
+
 TEST(RegFileRoundTrip, EmptyBinaryAndMultiStringComeBackAsEmptyStrings) {
     FakeMachine m;
     withKey(RootKey::CurrentUser, "\\Software\\Qb", [](Registry& r) {
@@ -490,4 +542,46 @@ TEST(RegFileRoundTrip, WineFixtureKeyMovesToAFreshPrefix) {
         start = end + 2;
     }
     EXPECT_EQ(again, expected);
+}
+
+TEST(RegFileRefusals, WineServerRunning) {
+    FakeMachine m;
+    withKey(RootKey::LocalMachine, "\\Software\\Qb", [](Registry& r) { r.writeString("v", "1"); });
+    m.writeFile("C:\\in.reg",
+                crlf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\Software\\Qb]", "\"v\"=\"2\""}));
+    test::WineServerLock server(m.prefix());
+
+    // Reading works: an existing key exports as usual.
+    TIORegistry io;
+    EXPECT_TRUE(io.ExportKey("HKEY_LOCAL_MACHINE", "\\Software\\Qb", true, kFile));
+    EXPECT_EQ(m.readFile(kFile),
+              crlf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\Software\\Qb]", "\"v\"=\"1\""}));
+
+    // A missing key cannot be created: the file holds the header only.
+    EXPECT_FALSE(io.ExportKey("HKEY_LOCAL_MACHINE", "\\Software\\Qb\\New", true, kFile));
+    EXPECT_EQ(m.readFile(kFile), "REGEDIT4\r\n");
+    EXPECT_NE(io.LastError().find("HKEY_LOCAL_MACHINE\\Software\\Qb\\New"), std::string::npos)
+        << io.LastError();
+    EXPECT_NE(io.LastError().find("Wine server"), std::string::npos) << io.LastError();
+
+    // The import fails with the file and the reason instead of reporting success.
+    try {
+        io.ImportFile("C:\\in.reg");
+        ADD_FAILURE() << "imported while the registry refuses writes";
+    } catch (const RegFileError& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("C:\\in.reg"), std::string::npos) << what;
+        EXPECT_NE(what.find("line 4"), std::string::npos) << what;
+        EXPECT_NE(what.find("Wine server"), std::string::npos) << what;
+    }
+    // A key line whose key cannot be created ends the import there.
+    m.writeFile("C:\\new.reg",
+                crlf({"REGEDIT4", "[HKEY_CURRENT_USER\\Software\\Brand New]", "\"v\"=\"x\""}));
+    EXPECT_THROW(io.ImportFile("C:\\new.reg"), RegFileError);
+    EXPECT_NE(io.LastError().find("line 2: cannot open or create the key"), std::string::npos)
+        << io.LastError();
+
+    server.release();
+    EXPECT_EQ(stringOf(RootKey::LocalMachine, "\\Software\\Qb", "v"), "1");
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, "\\Software\\Brand New"));
 }
