@@ -115,28 +115,6 @@ TEST(RegFileNames, ClassifiesLinesAfterLeadingBlanks) {
     EXPECT_EQ(io.ClassifyLine("Windows Registry Editor Version 5.00"), lkOther);
 }
 
-TEST(RegFileNames, DefaultSettings) {
-    TIORegistry io;
-    EXPECT_EQ(io.RegHeader, "REGEDIT4");
-    EXPECT_EQ(io.DataNameValueDelim, '=');
-    EXPECT_EQ(io.StringStartEndChar, '"');
-    EXPECT_EQ(io.RootStart, '[');
-    EXPECT_EQ(io.RootEnd, ']');
-    EXPECT_EQ(io.KeyLevelDelim, '\\');
-    EXPECT_EQ(io.HexIntPrefix, "dword:");
-    EXPECT_EQ(io.BinaryPrefix, "hex:");
-    EXPECT_TRUE(io.IncludeSubKeys);
-    EXPECT_EQ(io.RootKey, rkHKEY_CURRENT_USER);
-    EXPECT_EQ(io.Filename, "RegistryDump.reg");
-    EXPECT_EQ(io.KeyToGet, "");
-    EXPECT_EQ(io.ExportDestination, eiFile);
-    EXPECT_EQ(io.ImportSource, eiFile);
-    EXPECT_EQ(io.AddedPrefix, "Added   : ");
-    EXPECT_EQ(io.RemovedPrefix, "Removed : ");
-    EXPECT_TRUE(io.RegistryData.empty());
-    EXPECT_FALSE(io.OnProgressChange);
-}
-
 TEST(RegFileExport, MissingKeyIsCreatedAndWrittenWithoutValues) {
     FakeMachine m;
     bool ok = false;
