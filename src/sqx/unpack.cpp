@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -28,7 +29,12 @@ constexpr size_t kDataChunk = 256 << 10;
 
 class ZipReader {
   public:
-    ZipReader(VolumeSet& volumes, const std::string& password) : volumes_(volumes) {
+    // `password` is asked for only when an encrypted entry's data is read;
+    // it may throw (the host said stop, or gave no password).
+    using PasswordSource = std::function<std::string()>;
+
+    ZipReader(VolumeSet& volumes, PasswordSource password)
+        : volumes_(volumes), passwordSource_(std::move(password)) {
         volumes_.rewind();
         a_ = archive_read_new();
         if (!a_) fail(SQX_ERR_NO_MEMORY, "out of memory");
@@ -36,7 +42,7 @@ class ZipReader {
         // the entries the archive really lists, and a file without an end
         // record is refused instead of being half read.
         archive_read_support_format_zip_seekable(a_);
-        if (!password.empty()) archive_read_add_passphrase(a_, password.c_str());
+        if (passwordSource_) archive_read_set_passphrase_callback(a_, this, &ZipReader::passphrase);
         archive_read_set_callback_data(a_, this);
         archive_read_set_read_callback(a_, &ZipReader::readCallback);
         archive_read_set_seek_callback(a_, &ZipReader::seekCallback);
@@ -54,10 +60,6 @@ class ZipReader {
         // A warning concerns a name that did not convert cleanly.
         if (r < ARCHIVE_WARN) damaged("is damaged");
         return e;
-    }
-
-    void addPassword(const std::string& password) {
-        archive_read_add_passphrase(a_, password.c_str());
     }
 
     // Bytes of the current entry's data; negative on failure (see error()).
@@ -91,6 +93,21 @@ class ZipReader {
         return -1;
     }
 
+    // libarchive keeps a passphrase it was given and asks again only when
+    // all it holds failed: a second request means the password is wrong.
+    static const char* passphrase(struct archive*, void* self) {
+        auto* r = static_cast<ZipReader*>(self);
+        if (r->passwordGiven_ || r->sourceFailure_) return nullptr;
+        try {
+            r->password_ = r->passwordSource_();
+        } catch (const Failure& f) {
+            r->sourceFailure_ = f;
+            return nullptr;
+        }
+        r->passwordGiven_ = true;
+        return r->password_.c_str();
+    }
+
     static la_int64_t seekCallback(struct archive*, void* self, la_int64_t offset, int whence) {
         return static_cast<ZipReader*>(self)->volumes_.seek(offset, whence);
     }
@@ -98,6 +115,9 @@ class ZipReader {
     VolumeSet& volumes_;
     struct archive* a_ = nullptr;
     std::optional<Failure> sourceFailure_;
+    PasswordSource passwordSource_;
+    std::string password_;
+    bool passwordGiven_ = false;
 };
 
 struct CatalogEntry {
@@ -110,7 +130,7 @@ struct CatalogEntry {
 std::vector<CatalogEntry> readCatalog(VolumeSet& volumes) {
     std::vector<CatalogEntry> entries;
     if (volumes.isEmptyArchive()) return entries;
-    ZipReader reader(volumes, {});
+    ZipReader reader(volumes, nullptr);
     while (archive_entry* e = reader.next()) {
         const char* name = archive_entry_pathname(e);
         CatalogEntry c;
@@ -271,7 +291,7 @@ class Extractor {
         if (!reader_ || static_cast<int64_t>(idx) <= position_) {
             reader_.reset();
             position_ = -1;
-            reader_ = std::make_unique<ZipReader>(volumes_, password_);
+            reader_ = std::make_unique<ZipReader>(volumes_, [this] { return password(); });
         }
         while (position_ < static_cast<int64_t>(idx)) {
             entry_ = reader_->next();
@@ -279,6 +299,16 @@ class Extractor {
             if (!entry_) fail(SQX_ERR_BAD_ARCHIVE, volumes_.path() + " changed while it was read");
         }
         return *reader_;
+    }
+
+    // Asked once per job, the first time encrypted data is read.
+    std::string password() {
+        if (password_.empty()) {
+            password_ = cb_.askPassword(currentName_);
+            if (password_.empty())
+                fail(SQX_ERR_BAD_PASSWORD, "a password is needed to extract " + currentName_);
+        }
+        return password_;
     }
 
     std::string outputPathFor(const CatalogEntry& c, bool& unsafe) const {
@@ -323,13 +353,8 @@ class Extractor {
                                           ": a folder of that name exists");
             if (options_.askOverwrite && !cb_.confirmOverwrite(target)) return;
         }
-        if (c.encrypted && password_.empty()) {
-            password_ = cb_.askPassword(c.name);
-            if (password_.empty())
-                fail(SQX_ERR_BAD_PASSWORD, "a password is needed to extract " + c.name);
-            reader.addPassword(password_);
-        }
 
+        currentName_ = c.name;
         OutputFile out(target);
         Progress progress(cb_, target, static_cast<uint64_t>(c.size));
         bool any = false;
@@ -362,6 +387,7 @@ class Extractor {
     archive_entry* entry_ = nullptr;
     int64_t position_ = -1;
     std::string password_;
+    std::string currentName_;
     std::vector<char> buffer_;
     size_t failures_ = 0;
     std::optional<Failure> firstFailure_;
