@@ -164,9 +164,11 @@ void walkFolder(const std::string& root, const std::string& rel, std::vector<Tre
 
 class FileStorer {
   public:
-    FileStorer(ZipWriter& zip) : zip_(zip), buffer_(kReadChunk) {}
+    FileStorer(ZipWriter& zip, const VolumeWriter& out)
+        : zip_(zip), out_(out), buffer_(kReadChunk) {}
 
-    // Returns false when the file vanished before it could be opened.
+    // Returns false for a file that is not stored after all: it vanished,
+    // is no longer a regular file, or is one of the archive's own volumes.
     bool store(const std::string& source, const std::string& name, Progress& progress) {
         int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) {
@@ -176,7 +178,7 @@ class FileStorer {
         std::unique_ptr<int, void (*)(int*)> guard(&fd, [](int* f) { ::close(*f); });
         struct stat st;
         if (::fstat(fd, &st) != 0) failErrno(errno, SQX_ERR_READ, "read", source);
-        if (!S_ISREG(st.st_mode)) return false;
+        if (!S_ISREG(st.st_mode) || out_.isOwnFile(st.st_dev, st.st_ino)) return false;
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         const uint64_t size = static_cast<uint64_t>(st.st_size);
         zip_.addEntry(name, st, false, size);
@@ -201,6 +203,7 @@ class FileStorer {
 
   private:
     ZipWriter& zip_;
+    const VolumeWriter& out_;
     std::vector<char> buffer_;
 };
 
@@ -267,7 +270,7 @@ void addFiles(const std::string& archivePath, const std::vector<std::string>& so
     VolumeWriter out(archivePath, options.volumeSize, options.askVolumes, cb);
     out.open();
     ZipWriter zip(out, options);
-    FileStorer storer(zip);
+    FileStorer storer(zip, out);
 
     for (const std::string& source : sources) {
         const std::string stored = storedNameFromHost(cb.announceAdd(source), source);

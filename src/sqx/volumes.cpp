@@ -112,9 +112,17 @@ void VolumeWriter::startVolume() {
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) failErrno(errno, SQX_ERR_ACCESS_DENIED, "create", finalPath);
     temps_.push_back(temp);
+    struct stat st;
+    if (::fstat(fd, &st) == 0) identities_.emplace_back(st.st_dev, st.st_ino);
     fd_ = fd;
     inVolume_ = 0;
     writebackStart_ = 0;
+}
+
+bool VolumeWriter::isOwnFile(dev_t device, ino_t inode) const {
+    for (const auto& [dev, ino] : identities_)
+        if (dev == device && ino == inode) return true;
+    return false;
 }
 
 void VolumeWriter::finishVolume() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sqx/callback.h"
@@ -29,6 +30,9 @@ class VolumeWriter {
     void write(const void* data, size_t size);
     void commit();
     size_t volumeCount() const { return temps_.size(); }
+    // Whether a file is one of the volumes being written: an archive written
+    // into a folder that is being packed must not swallow itself.
+    bool isOwnFile(dev_t device, ino_t inode) const;
 
   private:
     void flushBuffer();
@@ -42,6 +46,7 @@ class VolumeWriter {
     bool askVolumes_;
     Callback& cb_;
     std::vector<std::string> temps_;
+    std::vector<std::pair<dev_t, ino_t>> identities_;
     int fd_ = -1;
     uint64_t inVolume_ = 0;
     uint64_t writebackStart_ = 0;

@@ -98,6 +98,14 @@ TEST(SqxPack, FolderTreeReadsBackThroughIndependentReaders) {
     EXPECT_EQ(rb.data["Profile/Mail Store/.hidden"], "dot file");
     EXPECT_EQ(rb.mtimes["Profile/account.ini"], 1500000000);
 
+    // The non-ASCII name carries the UTF-8 flag (bit 11) in its local header.
+    const std::string bytes = readFile(archive);
+    size_t at = bytes.find("Profile/Mail Store/Archiv 2023/Größe März.eml");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_GE(at, 30u);
+    EXPECT_EQ(bytes.substr(at - 30, 4), std::string("PK\3\4"));
+    EXPECT_TRUE(static_cast<unsigned char>(bytes[at - 30 + 7]) & 0x08);
+
     std::string out;
     EXPECT_EQ(runCommand("unzip -t " + shellQuote(archive), &out), 0) << out;
     EXPECT_NE(out.find("No errors detected"), std::string::npos) << out;
@@ -107,6 +115,15 @@ TEST(SqxPack, FolderTreeReadsBackThroughIndependentReaders) {
     for (std::string line; std::getline(lines, line);)
         bsdtarNames.insert(line);
     EXPECT_EQ(bsdtarNames, expected);
+}
+
+TEST(SqxPack, ArchiveInsideThePackedFolderLeavesItselfOut) {
+    ScratchDir dir;
+    writeFile(dir / "store/a.eml", "a");
+    Recorder rec;
+    ASSERT_EQ(pack(dir / "store/self.ebk", {dir / "store"}, rec), SQX_OK) << lastError();
+    ReadBack rb = readWithLibarchive({dir / "store/self.ebk"});
+    EXPECT_EQ(rb.names, (std::vector<std::string>{"store/", "store/a.eml"}));
 }
 
 TEST(SqxPack, StoredNamesAreNormalisedAndDotDotRefused) {
