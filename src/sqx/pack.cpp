@@ -28,7 +28,8 @@ constexpr size_t kReadChunk = 256 << 10;
 class ZipWriter {
   public:
     ZipWriter(VolumeWriter& out, const AddOptions& options) : out_(out) {
-        a_ = archive_write_new();
+        handle_.reset(archive_write_new());
+        a_ = handle_.get();
         if (!a_) fail(SQX_ERR_NO_MEMORY, "out of memory");
         check(archive_write_set_format_zip(a_), "set up the ZIP writer");
         // Names go out as UTF-8 with the UTF-8 flag set.
@@ -53,8 +54,13 @@ class ZipWriter {
     }
 
     ~ZipWriter() {
-        if (!closed_) archive_write_fail(a_);
-        archive_write_free(a_);
+        if (!closed_) {
+            // Given up: let libarchive finish the entry into the void, which
+            // also releases its compressor (archive_write_free alone would
+            // leak it when a job stops in the middle of a file).
+            discard_ = true;
+            archive_write_close(a_);
+        }
     }
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
@@ -71,12 +77,12 @@ class ZipWriter {
         // A warning only means the name had to be converted imperfectly
         // (bytes that are not UTF-8); the entry is still written.
         int r = archive_write_header(a_, e.get());
-        if (r < ARCHIVE_WARN) check(r, "store " + name);
+        check(r == ARCHIVE_WARN ? ARCHIVE_OK : r, "store " + name);
     }
 
     void data(const void* p, size_t n, const std::string& name) {
         la_ssize_t w = archive_write_data(a_, p, n);
-        if (w < 0) check(static_cast<int>(w), "store " + name);
+        check(w < 0 ? static_cast<int>(w) : ARCHIVE_OK, "store " + name);
     }
 
     void close() {
@@ -85,31 +91,40 @@ class ZipWriter {
     }
 
   private:
+    // A failure of the output is kept for check() to throw, and libarchive
+    // is told all went well: an archive object in the fatal state could no
+    // longer be closed, and closing is what frees its compressor.
     static la_ssize_t writeCallback(struct archive*, void* self, const void* buffer, size_t n) {
         auto* w = static_cast<ZipWriter*>(self);
+        if (w->discard_ || w->outFailure_) return static_cast<la_ssize_t>(n);
         try {
             w->out_.write(buffer, n);
-            return static_cast<la_ssize_t>(n);
         } catch (const Failure& f) {
             w->outFailure_ = f;
         } catch (const std::bad_alloc&) {
             w->outFailure_ = Failure{SQX_ERR_NO_MEMORY, "out of memory"};
         }
-        return -1;
+        return static_cast<la_ssize_t>(n);
     }
 
     void check(int r, const std::string& what) {
-        if (r >= ARCHIVE_OK) return;
         // A failure of the output (disk full, stop at a volume) is the real cause.
         if (outFailure_) throw *outFailure_;
+        if (r >= ARCHIVE_OK) return;
         const char* msg = archive_error_string(a_);
         fail(SQX_ERR_WRITE, "cannot " + what + ": " + (msg ? msg : "ZIP writer failed"));
     }
 
+    struct Free {
+        void operator()(struct archive* a) const { archive_write_free(a); }
+    };
+
     VolumeWriter& out_;
+    std::unique_ptr<struct archive, Free> handle_;  // freed also when the constructor throws
     struct archive* a_ = nullptr;
     std::optional<Failure> outFailure_;
     bool closed_ = false;
+    bool discard_ = false;
 };
 
 // ---- Walking a folder -------------------------------------------------------

@@ -1,6 +1,7 @@
 // The exported C entry points: record handling around the jobs.
 #include "sqx/sqx.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +50,8 @@ void freeNodes(void* nameList) {
 }
 
 SqxArcFileNode* newNode(const std::string& name) {
-    size_t bytes = offsetof(SqxArcFileNode, name) + name.size() + 1;
+    size_t bytes =
+        std::max(sizeof(SqxArcFileNode), offsetof(SqxArcFileNode, name) + name.size() + 1);
     void* mem = std::calloc(1, bytes);
     if (!mem) throw std::bad_alloc();
     auto* node = static_cast<SqxArcFileNode*>(mem);

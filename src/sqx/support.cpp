@@ -118,7 +118,7 @@ bool putText(void* record, size_t offset, size_t fieldLen, std::string_view text
     char* p = static_cast<char*>(record) + offset;
     std::memset(p, 0, fieldLen);
     if (text.size() >= fieldLen) return false;
-    std::memcpy(p, text.data(), text.size());
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
     return true;
 }
 

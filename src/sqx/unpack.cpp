@@ -36,7 +36,8 @@ class ZipReader {
     ZipReader(VolumeSet& volumes, PasswordSource password)
         : volumes_(volumes), passwordSource_(std::move(password)) {
         volumes_.rewind();
-        a_ = archive_read_new();
+        handle_.reset(archive_read_new());
+        a_ = handle_.get();
         if (!a_) fail(SQX_ERR_NO_MEMORY, "out of memory");
         // Only the reader that starts from the central directory: it sees
         // the entries the archive really lists, and a file without an end
@@ -48,7 +49,6 @@ class ZipReader {
         archive_read_set_seek_callback(a_, &ZipReader::seekCallback);
         if (archive_read_open1(a_) != ARCHIVE_OK) damaged("is not a ZIP archive or is damaged");
     }
-    ~ZipReader() { archive_read_free(a_); }
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
@@ -112,7 +112,12 @@ class ZipReader {
         return static_cast<ZipReader*>(self)->volumes_.seek(offset, whence);
     }
 
+    struct Free {
+        void operator()(struct archive* a) const { archive_read_free(a); }
+    };
+
     VolumeSet& volumes_;
+    std::unique_ptr<struct archive, Free> handle_;  // freed also when the constructor throws
     struct archive* a_ = nullptr;
     std::optional<Failure> sourceFailure_;
     PasswordSource passwordSource_;
