@@ -34,8 +34,8 @@ TEST(SqxZip64, MoreThan65535Entries) {
     ASSERT_EQ(names.size(), static_cast<size_t>(entries));
     EXPECT_EQ(names.back(), "store\\m65999");
     std::string out;
-    EXPECT_EQ(runCommand("unzip -tqq " + shellQuote(zipPath), &out), 0) << out.substr(0, 2000);
-    ASSERT_EQ(runCommand("bsdtar -tf " + shellQuote(zipPath) + " | wc -l", &out), 0);
+    EXPECT_EQ(run("unzip -tqq " + quote(zipPath), out), 0) << out.substr(0, 2000);
+    ASSERT_EQ(run("bsdtar -tf " + quote(zipPath) + " | wc -l", out), 0);
     EXPECT_EQ(std::stoi(out), entries);
     ASSERT_EQ(extract(zipPath, {"store\\m65999"}, dir / "x", false, quiet), SQX_OK) << lastError();
     EXPECT_EQ(readFile(dir / "x/m65999"), "Subject: hello\n\nbody\n");
@@ -56,10 +56,8 @@ TEST(SqxZip64, FileAndOffsetsBeyond4GiB) {
     }
     writeFile(dir / "src/z-after.txt", "after the big one");
     Recorder rec;
-    AddSettings fast;
-    fast.level = 1;
     const std::string zipPath = dir / "huge.ebk";
-    ASSERT_EQ(pack(zipPath, {dir / "src"}, rec, fast), SQX_OK) << lastError();
+    ASSERT_EQ(pack(zipPath, {dir / "src"}, rec, withLevel(1)), SQX_OK) << lastError();
 
     // libarchive's streaming reader walks the local headers and the data.
     archive* a = archive_read_new();
@@ -89,7 +87,7 @@ TEST(SqxZip64, FileAndOffsetsBeyond4GiB) {
     EXPECT_EQ(seen[1], (std::pair<std::string, uint64_t>{"src/huge.mbx", bigSize}));
 
     std::string out;
-    EXPECT_EQ(runCommand("unzip -tqq " + shellQuote(zipPath), &out), 0) << out;
+    EXPECT_EQ(run("unzip -tqq " + quote(zipPath), out), 0) << out;
     // The small file's header lies past 4 GiB in the archive.
     Recorder quiet;
     ASSERT_EQ(extract(zipPath, {"src\\z-after.txt"}, dir / "x", false, quiet), SQX_OK)
@@ -98,7 +96,7 @@ TEST(SqxZip64, FileAndOffsetsBeyond4GiB) {
     std::vector<std::string> names;
     std::vector<unsigned char> info;
     ASSERT_EQ(list(zipPath, names, quiet, &info), SQX_OK);
-    int64_t total;
+    uint64_t total;
     std::memcpy(&total, info.data() + SQX_INFO_OFS_TOTAL_SIZE, 8);
-    EXPECT_EQ(static_cast<uint64_t>(total), bigSize + 17);
+    EXPECT_EQ(total, bigSize + 17);
 }
