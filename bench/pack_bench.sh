@@ -28,27 +28,34 @@ echo "generating $small messages and a $big_mib MiB mailbox in $work ..."
 du -sh "$work/store" | sed 's/^/store size: /'
 cat $(find "$work/store" -type f) > /dev/null  # both runs start from a warm cache
 
-# GNU time reports elapsed seconds and the peak resident set in KiB.
+# GNU time reports elapsed seconds, peak resident set (KiB) and CPU seconds.
+# On a shared machine the CPU time is the steadier figure of the two.
 measure() {
-  local label=$1; shift
-  /usr/bin/time -f "$label %e %M" "$@" 2>&1 >/dev/null | tail -1
+  /usr/bin/time -f "%e %M %U %S" "$@" 2>&1 >/dev/null | tail -1
 }
 
-best_sqx=""; best_tar=""; mem_sqx=0; mem_tar=0
+declare -A wall cpu mem
 for round in $(seq 1 "$rounds"); do
   rm -f "$work/sqx.zip" "$work/bsdtar.zip"
-  read -r _ t m < <(measure sqx "$driver" pack "$work/sqx.zip" "$work/store")
-  echo "round $round  sqx:    ${t} s  peak ${m} KiB  archive $(stat -c %s "$work/sqx.zip") bytes"
-  if [ -z "$best_sqx" ] || awk "BEGIN{exit !($t < $best_sqx)}"; then best_sqx=$t; fi
-  [ "$m" -gt "$mem_sqx" ] && mem_sqx=$m
-  read -r _ t m < <(measure bsdtar bsdtar -a -cf "$work/bsdtar.zip" -C "$work" store)
-  echo "round $round  bsdtar: ${t} s  peak ${m} KiB  archive $(stat -c %s "$work/bsdtar.zip") bytes"
-  if [ -z "$best_tar" ] || awk "BEGIN{exit !($t < $best_tar)}"; then best_tar=$t; fi
-  [ "$m" -gt "$mem_tar" ] && mem_tar=$m
+  for tool in sqx bsdtar; do
+    if [ "$tool" = sqx ]; then
+      read -r t m u s < <(measure "$driver" pack "$work/sqx.zip" "$work/store")
+    else
+      read -r t m u s < <(measure bsdtar -a -cf "$work/bsdtar.zip" -C "$work" store)
+    fi
+    c=$(awk -v u="$u" -v s="$s" 'BEGIN{printf "%.2f", u + s}')
+    printf "round %d  %-6s  wall %7.2f s  cpu %7.2f s  peak %6d KiB  archive %s bytes\n" \
+      "$round" "$tool" "$t" "$c" "$m" "$(stat -c %s "$work/$tool.zip")"
+    if [ -z "${wall[$tool]:-}" ] || awk "BEGIN{exit !($t < ${wall[$tool]})}"; then wall[$tool]=$t; fi
+    if [ -z "${cpu[$tool]:-}" ] || awk "BEGIN{exit !($c < ${cpu[$tool]})}"; then cpu[$tool]=$c; fi
+    if [ "$m" -gt "${mem[$tool]:-0}" ]; then mem[$tool]=$m; fi
+  done
 done
 
 unzip -tqq "$work/sqx.zip" >/dev/null && echo "unzip -t: the library's archive is sound"
-awk -v s="$best_sqx" -v b="$best_tar" -v ms="$mem_sqx" -v mb="$mem_tar" 'BEGIN {
-  printf "best of rounds: sqx %.2f s, bsdtar %.2f s, ratio %.3f (target <= 1.10)\n", s, b, s / b
-  printf "peak memory: sqx %.1f MiB (target < 64), bsdtar %.1f MiB\n", ms / 1024, mb / 1024
+awk -v sw="${wall[sqx]}" -v bw="${wall[bsdtar]}" -v sc="${cpu[sqx]}" -v bc="${cpu[bsdtar]}" \
+    -v sm="${mem[sqx]}" -v bm="${mem[bsdtar]}" 'BEGIN {
+  printf "best wall time: sqx %.2f s, bsdtar %.2f s, ratio %.3f (target <= 1.10)\n", sw, bw, sw / bw
+  printf "best cpu time:  sqx %.2f s, bsdtar %.2f s, ratio %.3f\n", sc, bc, sc / bc
+  printf "peak memory:    sqx %.1f MiB (target < 64), bsdtar %.1f MiB\n", sm / 1024, bm / 1024
 }'

@@ -103,6 +103,8 @@ class ZipWriter {
             w->outFailure_ = f;
         } catch (const std::bad_alloc&) {
             w->outFailure_ = Failure{SQX_ERR_NO_MEMORY, "out of memory"};
+        } catch (...) {
+            w->outFailure_ = Failure{SQX_ERR_INTERNAL, "internal error while writing"};
         }
         return static_cast<la_ssize_t>(n);
     }

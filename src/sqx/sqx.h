@@ -172,18 +172,46 @@ SQX_API int32_t SqxInitFileList(void* fileList);
 SQX_API int32_t SqxAddFileList(const char* pathOrPattern, void* fileList);
 SQX_API int32_t SqxDoneFileList(void* fileList);
 
-/* Writes the archive from the file list. Volumes: the first at archivePath,
- * the next ones beside it with the extension replaced by .e01, .e02, ...;
- * the volumes put together (cat) are one plain ZIP archive. */
+/* Writes the archive from the file list, in list order. Each entry is first
+ * announced with reason 5 (even a path that does not exist, which is then
+ * skipped without error). A file stores its content; a folder stores itself
+ * and everything below it (hidden files included, name order, each folder
+ * before its contents); symbolic links to files are stored as those files,
+ * links to folders, pipes, sockets and devices are left out. The archive is
+ * written as "<path>.partial-<pid>" and renamed into place when complete;
+ * on any failure the temporary files go and an older archive stays as it
+ * was. Volumes: the first at archivePath, the next ones beside it with the
+ * extension replaced by .e01, .e02, ...; the volumes put together (cat) are
+ * one plain ZIP archive. After a split archive is written, volumes of an
+ * earlier, longer set under the same name are removed. */
 SQX_API int32_t SqxAddFiles(const char* archivePath, void* fileList, void* archiveOptions,
                             SqxCallback callback, intptr_t user);
 
-/* Extracts the stored names of the file list, in list order. */
+/* Extracts the stored names of the file list, in list order: each list name
+ * is announced with reason 6 (output path, which the callback may change)
+ * or, when the archive lacks it, with reason 7. Names match without regard
+ * to case. The archive is read forward; a list name lying behind the
+ * previous one makes the library open the archive again, so lists in
+ * archive order take a single pass. A stored name that is absolute or has
+ * ".." levels is refused (SQX_ERR_EXTRACT) unless the callback handed back
+ * a path of its own. Files are written under a hidden temporary name beside
+ * their destination and renamed when complete, with the stored time.
+ * A password (reason 3) is asked for once, when encrypted data is first
+ * read. Failures of single entries (damaged data, refused names, an output
+ * that cannot be created) do not stop the job: it goes on and returns the
+ * code of the first one; disk full, stop, password and archive failures end
+ * it at once. */
 SQX_API int32_t SqxExtractFiles(const char* archivePath, void* fileList, void* extractOptions,
                                 SqxCallback callback, intptr_t user);
 
 SQX_API int32_t SqxInitArcFileList(void* nameList);
-/* Fills nameList (replacing what it held) and info (may be null). */
+/* Fills nameList (replacing what it held) with the stored names that match
+ * the file list's patterns (a null or empty list matches all), and info
+ * (may be null). Names are not encrypted: listing never asks for the
+ * password. A single file without a ZIP end record counts as the first
+ * volume of a set when a later volume (.e02 ... .e99) lies beside it or its
+ * size is one of the media sizes above; otherwise it is SQX_ERR_BAD_ARCHIVE.
+ * A missing volume is asked for with reason 2 (volume kind 2). */
 SQX_API int32_t SqxListFiles(const char* archivePath, void* fileList, void* nameList, void* info,
                              void* extractOptions, SqxCallback callback, intptr_t user);
 SQX_API int32_t SqxDoneArcFileList(void* nameList);

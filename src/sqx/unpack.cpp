@@ -89,6 +89,8 @@ class ZipReader {
             r->sourceFailure_ = f;
         } catch (const std::bad_alloc&) {
             r->sourceFailure_ = Failure{SQX_ERR_NO_MEMORY, "out of memory"};
+        } catch (...) {
+            r->sourceFailure_ = Failure{SQX_ERR_INTERNAL, "internal error while reading"};
         }
         return -1;
     }
@@ -102,6 +104,9 @@ class ZipReader {
             r->password_ = r->passwordSource_();
         } catch (const Failure& f) {
             r->sourceFailure_ = f;
+            return nullptr;
+        } catch (...) {
+            r->sourceFailure_ = Failure{SQX_ERR_INTERNAL, "internal error while asking a password"};
             return nullptr;
         }
         r->passwordGiven_ = true;
