@@ -32,7 +32,7 @@ struct FixedSource : LanguageFileSource {
 
 TEST(MessageLines, QuotesAndEightCharacterMarkersMakeLines) {
     EXPECT_EQ(ExpandMessageLines("Invalid command!"), "Invalid command!");
-    EXPECT_EQ(ExpandMessageLines("First line\"#13#10+ Second line\"#13#10+ "),
+    EXPECT_EQ(ExpandMessageLines("First line\"#13#10+Second line\"#13#10+"),
               "First line\r\nSecond line\r\n");
     // What the seven characters after the quote are is not looked at.
     EXPECT_EQ(ExpandMessageLines("A\"1234567B\"abcdefg"), "A\r\nB\r\n");
