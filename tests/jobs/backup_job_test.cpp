@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "archive/archive_library.h"
 #include "jobs/archive_job.h"
@@ -150,13 +152,15 @@ class BackupJob : public ::testing::Test {
         machine.writeFile("C:\\Mail\\account settings.ini", "[Account]\r\nName=Me\r\n");
     }
 
-    // The adapter of the tests: mail folders, accounts (one listed file missing),
-    // an item without data, then the manifest.
+    // The adapter of the tests: mail folders, accounts (listed files missing here
+    // and on a drive that does not exist), an item without data, then the manifest.
     void registerMailAdapter() {
         RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
             StartBackupFrame(ctx);
             AddFolderToJob("C:\\Mail\\Store", "Mail Folders", "C:\\Mail\\Store\\", "*");
             CloseProgressGroup(ctx, "Mail Folders");
+            // A drive this machine does not have: the library never sees the path.
+            AddFileToJob("Q:\\Elsewhere\\x.ini", "Accounts", "Q:\\");
             AddFileToJob("C:\\Mail\\account settings.ini", "Accounts", "C:\\Mail\\");
             AddFileToJob("C:\\Mail\\accounts-missing.ini", "Accounts", "C:\\Mail\\");
             CloseProgressGroup(ctx, "Accounts Settings");
@@ -639,4 +643,23 @@ TEST_F(BackupJob, MissingLibraryTellsThePersonAndJobsFail) {
     EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
     EXPECT_NE(archiveJob().errorText.find("/nonexistent/libsqx.so"), std::string::npos);
     EXPECT_TRUE(InitJobModule(kLang));
+}
+
+TEST(ConsoleProgress, OneLinePerItemAndPerFivePercent) {
+    std::ostringstream captured;
+    std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+    ConsoleJobProgress console;
+    console.start();
+    for (int p = 0; p <= 100; ++p)
+        for (int repeat = 0; repeat < 3; ++repeat)
+            console.progress(p / 2, p,
+                             p < 50 ? "Backing up: Mail Folders" : "Backing up: Address Book");
+    console.start();
+    console.progress(0, 0, "Backing up: Mail Folders");
+    std::cerr.rdbuf(old);
+    const std::string text = captured.str();
+    const auto lines = std::count(text.begin(), text.end(), '\n');
+    EXPECT_EQ(lines, 11 + 1) << text;  // 0, 5, ... 50 (the second item from 25), the new job
+    EXPECT_NE(text.find("quillbox: 20%  Backing up: Mail Folders\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("quillbox: 25%  Backing up: Address Book\n"), std::string::npos) << text;
 }
