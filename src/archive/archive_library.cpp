@@ -350,12 +350,16 @@ int32_t SqxAddFileList(std::string_view pathOrName, FileList& list) {
     if (!e.addFileList) return kResultNotLoaded;
     if (isWindowsPath(pathOrName)) {
         // A path on no drive of this machine cannot exist here: like any missing
-        // source it is left out, and the job keeps its own count in step.
+        // source it is left out (see LeftOutOfFileList).
         auto host = hostText(pathOrName);
         if (!host) return kResultOk;
         return e.addFileList(host->c_str(), list.raw());
     }
     return e.addFileList(std::string(pathOrName).c_str(), list.raw());
+}
+
+bool LeftOutOfFileList(std::string_view pathOrName) {
+    return isWindowsPath(pathOrName) && !platform::hostPath(pathOrName);
 }
 
 int32_t SqxDoneFileList(FileList& list) {

@@ -164,6 +164,9 @@ const std::string& ArchiveLibraryLoadError();
 int32_t SqxInitFileList(FileList& list);
 int32_t SqxAddFileList(std::string_view pathOrName, FileList& list);
 int32_t SqxDoneFileList(FileList& list);
+// True for a Windows path with no place on this machine (an unmapped drive, a
+// network path): SqxAddFileList leaves it out, so the library never announces it.
+bool LeftOutOfFileList(std::string_view pathOrName);
 int32_t SqxAddFiles(std::string_view backupPath, FileList& list, ArchiveOptions& options,
                     SqxCallback callback, intptr_t user);
 int32_t SqxExtractFiles(std::string_view backupPath, FileList& list, ExtractOptions& options,

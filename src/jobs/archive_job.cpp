@@ -70,20 +70,11 @@ int32_t onProgress(ArchiveJob& job, CallbackRecord& record) {
 }
 
 int32_t onNextEntry(ArchiveJob& job, CallbackRecord& record) {
-    // The library names the source it takes next. When it passed over listed paths
-    // (a source that is missing), the position follows it, so that no entry is
-    // stored under another entry's name.
-    const std::string announced = record.fileName();
+    // Paths the library was never given (no place on this machine) are never
+    // announced: pass over them, so that no entry is stored under another's name.
     size_t target = job.position + 1;
-    if (!announced.empty() && target <= job.files.size() &&
-        !platform::equalsNoCase(job.files[target - 1].source, announced)) {
-        for (size_t k = target + 1; k <= job.files.size(); ++k) {
-            if (platform::equalsNoCase(job.files[k - 1].source, announced)) {
-                target = k;
-                break;
-            }
-        }
-    }
+    while (target <= job.files.size() && archive::LeftOutOfFileList(job.files[target - 1].source))
+        ++target;
     while (job.position < target)
         stepEntry(job);
     if (job.position < 1 || job.position > job.files.size()) return archive::kAnswerGoOn;
