@@ -6,6 +6,7 @@
 #include <map>
 
 #include "archive/archive_library.h"
+#include "catalog/kinds.h"
 #include "jobs/archive_job.h"
 #include "jobs/job_progress.h"
 #include "platform/files.h"
@@ -226,46 +227,11 @@ std::string StagingPath(std::string_view name) {
     return archiveJob().stagingFolder + "\\" + std::string(name);
 }
 
-std::string_view ManifestClientKey(ClientKind k) {
-    switch (k) {
-        case kind::OutlookExpress:
-            return "OutlookExpress";
-        case kind::Outlook:
-            return "Outlook";
-        case kind::Eudora:
-            return "Eudora";
-        case kind::IncrediMail:
-            return "IncrediMail";
-        case kind::PegasusMail:
-            return "PegasusMail";
-        case kind::TheBat:
-            return "TheBat";
-        case kind::PocoMail2:
-            return "PocoMail2";
-        case kind::PocoMail2PE:
-            return "PocoMail20";
-        case kind::PocoMail3:
-            return "PocoMail3";
-        case kind::Opera6:
-            return "Opera";
-        case kind::Opera7:
-            return "Opera7";
-        case kind::Netscape4:
-            return "Netscape4";
-        case kind::Mozilla:
-            return "Netscape";
-        case kind::Favorites:
-            return "Favorites";
-        default:
-            return {};
-    }
-}
-
 bool WriteManifest(const BackupContext& ctx, bool listEveryEntry) {
     const std::string path = StagingPath(kManifestName);
     if (platform::fileExists(path)) platform::deleteFile(path);
     platform::IniFile ini(path);
-    bool ok = ini.writeString("Backup", "EmailClient", ManifestClientKey(ctx.kind));
+    bool ok = ini.writeString("Backup", "EmailClient", manifestKey(ctx.kind));
     auto writeList = [&](std::string_view section, const Selection& list) {
         int n = 0;
         for (int i = 0; i < list.count; ++i) {

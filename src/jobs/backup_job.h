@@ -78,11 +78,10 @@ inline constexpr std::string_view kManifestName = "infobak.ini";
 
 // Staging folder + "\" + name.
 std::string StagingPath(std::string_view name);
-// The manifest's "EmailClient" value of a client code; "" for a code without one.
-std::string_view ManifestClientKey(ClientKind kind);
-// Writes the manifest anew in the staging folder: section Backup, then the chosen
-// identities and items numbered from 1 (every entry with `listEveryEntry`). A file
-// that cannot be written fails the job with its name in the error text.
+// Writes the manifest anew in the staging folder: section Backup (the client's
+// manifest key from the catalog), then the chosen identities and items numbered
+// from 1 (every entry with `listEveryEntry`). A file that cannot be written fails
+// the job with its name in the error text.
 bool WriteManifest(const BackupContext& ctx, bool listEveryEntry = false);
 // Adds a line to the manifest's section "Directory".
 bool WriteManifestDirectory(std::string_view key, std::string_view value);

@@ -255,16 +255,6 @@ TEST_F(BackupJob, ManifestNamesClientChosenIdentitiesItemsAndFolders) {
     EXPECT_EQ(ini.readString("Identities", "Item1", ""), "Main");
     EXPECT_EQ(ini.readString("Items", "Item1", ""), "Accounts Settings");
     EXPECT_FALSE(ini.sectionExists("Directory"));
-
-    const std::map<ClientKind, std::string> keys = {
-        {1, "OutlookExpress"}, {2, "Outlook"},   {3, "Eudora"},     {4, "IncrediMail"},
-        {5, "PegasusMail"},    {6, "TheBat"},    {72, "PocoMail2"}, {720, "PocoMail20"},
-        {73, "PocoMail3"},     {86, "Opera"},    {87, "Opera7"},    {94, "Netscape4"},
-        {967, "Netscape"},     {10, "Favorites"}};
-    for (const auto& [k, key] : keys)
-        EXPECT_EQ(ManifestClientKey(k), key) << k;
-    EXPECT_EQ(ManifestClientKey(7), "");
-    EXPECT_EQ(ManifestClientKey(0), "");
 }
 
 TEST_F(BackupJob, AddingSizesFilesAndFoldersAndKeepsEveryEntry) {
