@@ -441,6 +441,16 @@ class Cycle {
     std::vector<std::pair<std::string, std::string>> entries_;
 };
 
+bool holdsEntriesUnder(std::string_view prefix) {
+    for (const std::string& listed : jobs::ArchiveListing()) {
+        const std::string name = backslashed(listed);
+        if (name.size() > prefix.size() + 1 && name[prefix.size()] == '\\' &&
+            platform::startsWithNoCase(name, prefix))
+            return true;
+    }
+    return false;
+}
+
 // Lists the backup and extracts the given files of its root into the staging folder.
 void extractManifests(const std::string& backupPath, const std::vector<std::string_view>& names) {
     jobs::ListArchive(backupPath);
@@ -616,20 +626,22 @@ void Restore::restoreIdentity(const std::string& n, const std::string& g, const 
                     "\"; its registry settings were not restored.");
     }
     if (identityOk) {
-        oe::DeleteIdentitiesNamed(table_, name);
+        // A backup without the identity's display name replaces none.
+        if (!name.empty()) oe::DeleteIdentitiesNamed(table_, name);
         for (std::string_view file : kAlwaysFiles)
             importFile(io_, file, identityFile(file, g).scope);
-        try {
-            Registry reg(RootKey::CurrentUser);
-            if (reg.openKey(settingsKey(g), false)) {
-                reg.writeString("Store Root", store);
-                reg.closeKey();
-            }
-        } catch (const RegistryError& e) {
-            recordError("Cannot write \"Store Root\" of the identity \"" + n + "\": " + e.what());
-        }
-        if (item(Accounts)) importIdentityFiles(n, kAccountFiles, g);
     }
+    // The identity points to its store on this machine (when its key is there).
+    try {
+        Registry reg(RootKey::CurrentUser);
+        if (reg.openKey(settingsKey(g), false)) {
+            reg.writeString("Store Root", store);
+            reg.closeKey();
+        }
+    } catch (const RegistryError& e) {
+        recordError("Cannot write \"Store Root\" of the identity \"" + n + "\": " + e.what());
+    }
+    if (identityOk && item(Accounts)) importIdentityFiles(n, kAccountFiles, g);
     if (item(MailFolders)) {
         Cycle mail(ctx_.backupPath);
         mail.addTree(g, platform::includeTrailingBackslash(store));
@@ -644,6 +656,7 @@ void Restore::restoreAddressBook() {
     cycle.addToStaging(kAddressReg);
     cycle.run();
     importFile(io_, kAddressReg, kWab);
+    if (!holdsEntriesUnder(kAddressBook)) return;
     const std::string wabFile = catalog::readText(RootKey::CurrentUser, kWabFileName, "");
     const std::string folder = platform::extractFilePath(wabFile);
     if (!isSafeAbsoluteFolder(folder)) {
@@ -703,6 +716,7 @@ void Restore::restoreStationery() {
             interaction().messageBox(kStationeryWriteFailed, MsgIcon::Error, MsgButtons::Ok);
         }
     }
+    if (!holdsEntriesUnder(kStationery)) return;
     if (!isSafeAbsoluteFolder(folder)) {
         recordError("The stationery was not restored: its folder \"" + folder +
                     "\" is no folder it may go to.");

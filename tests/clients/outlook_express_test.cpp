@@ -176,8 +176,9 @@ class OutlookExpress : public ::testing::Test {
         return path;
     }
 
+    // The entries of a backup file of the shared folder (whichever machine is current).
     std::map<std::string, std::string> entriesOf(const std::string& backupPath) {
-        return readZip(*platform::hostPath(backupPath));
+        return readZip(backups.path() / platform::extractFileName(backupPath));
     }
 
     // An INI file of a backup, readable through IniFile.
@@ -481,7 +482,7 @@ TEST_F(OutlookExpress, RestoreIntoAnotherMachineImportsTheSettingsAndMovesTheFil
 }
 
 TEST_F(OutlookExpress, RestorePairsIdentitiesByPositionAndFillsInMissingPlaces) {
-    const std::string kWork = "{C0FFEE00-0000-4000-8000-000000000003}";
+    const std::string kWork = "{A1B2C3D4-0000-4000-8000-000000000003}";  // between the two
     std::string path, noStore;
     {
         FakeMachine ann("ann");
@@ -571,15 +572,18 @@ TEST_F(OutlookExpress, RestoreIntoAFolderLaysOutTheBackupWithoutTouchingTheRegis
     EXPECT_TRUE(
         text(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4\\Wab File Name", "").empty());
 
-    ASSERT_FALSE(jobs::RunRestoreToFolder(path, "C:\\Book Only\\", kind::OutlookExpress, ids,
+    ASSERT_FALSE(jobs::RunRestoreToFolder(path, "C:\\Book Only\\", kind::OutlookExpress,
+                                          select({{"Main Identity", false}, {"Ann", false}}),
                                           onlyItems({"Address Book"})))
         << jobs::archiveJob().errorText;
     EXPECT_EQ(treeOf(bob.host("C:\\Book Only")),
-              (std::vector<std::string>{"Address Book/", "Address Book/ann.wa~",
-                                        "Address Book/ann.wab", "address.reg"}));
+              (std::vector<std::string>{"Address Book/", "Address Book/ann.wab",
+                                        "Address Book/ann.wa~", "address.reg"}));
 }
 
 TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
+    FakeMachine bob("bob");
+    use(bob);
     TempDir sentinel;
     const std::string absolute = platform::windowsPath(sentinel.path() / "evil drive.txt");
     std::string zipAbsolute = absolute;
@@ -630,8 +634,6 @@ TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
          {"Stationery/good.htm", "good page"},
          {"Stationery/..\\..\\evil stationery.htm", "evil"}});
 
-    FakeMachine bob("bob");
-    use(bob);
     auto nothingEvil = [&] {
         for (const fs::path& root : {bob.prefix(), sentinel.path(), backups.path()})
             for (const std::string& name : treeOf(root))
