@@ -324,6 +324,13 @@ TEST_F(OutlookExpress, BackupOfChosenIdentitiesAndItemsKeepsTheSectionsAligned) 
               std::vector<std::string>{"Item1="});
     EXPECT_EQ(iniOf(entries, "others.ini").readSectionValues("Directory"),
               std::vector<std::string>{"Item1="});
+    ASSERT_FALSE(jobs::RunBackup(book, kind::OutlookExpress,
+                                 select({{"Main Identity", false}, {"Ann", false}}),
+                                 onlyItems({"Address Book"})))
+        << jobs::archiveJob().errorText;
+    entries = entriesOf(book);
+    EXPECT_TRUE(iniOf(entries, "infobak.ini").readSectionValues("Identities").empty());
+    EXPECT_TRUE(entries.count("Address Book/ann.wab"));
 }
 
 TEST_F(OutlookExpress, IdentitiesOfOneNameAreBothPackedEachUnderItsKey) {
