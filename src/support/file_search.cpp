@@ -1,0 +1,158 @@
+#include "support/file_search.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "platform/paths.h"
+#include "support/interaction.h"
+
+namespace qb {
+
+namespace {
+
+bool isDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+// Clears the running mark however the search ends, handlers' exceptions included.
+class RunningMark {
+  public:
+    explicit RunningMark(bool& flag) : flag_(flag) { flag_ = true; }
+    ~RunningMark() { flag_ = false; }
+    RunningMark(const RunningMark&) = delete;
+    RunningMark& operator=(const RunningMark&) = delete;
+
+  private:
+    bool& flag_;
+};
+
+std::vector<std::string>& foundFolders() {
+    static std::vector<std::string> folders;
+    return folders;
+}
+
+}  // namespace
+
+std::vector<std::string> TFileSearch::splitPatterns(std::string_view searchFile) {
+    std::vector<std::string> patterns;
+    std::string previous;
+    bool first = true;
+    size_t start = 0;
+    for (;;) {
+        const size_t sep = searchFile.find(';', start);
+        std::string_view piece = searchFile.substr(
+            start, sep == std::string_view::npos ? std::string_view::npos : sep - start);
+        if (first) {
+            previous = std::string(piece);
+            first = false;
+        } else {
+            previous = platform::extractFilePath(previous) + std::string(piece);
+        }
+        // An empty piece (";;", a trailing ";") names no file and is not searched.
+        if (!piece.empty()) patterns.push_back(previous);
+        if (sep == std::string_view::npos) break;
+        start = sep + 1;
+    }
+    return patterns;
+}
+
+void TFileSearch::Execute() {
+    if (running_) throw std::logic_error("TFileSearch::Execute called while a search runs");
+    RunningMark mark(running_);
+    Stop = false;
+    filesFound_.clear();
+    for (const std::string& pattern : splitPatterns(SearchFile)) {
+        // A stop ends the whole search, not only the pattern being searched.
+        if (Stop) break;
+        searchPattern(pattern);
+    }
+    if (OnFinish) OnFinish(*this);
+}
+
+void TFileSearch::searchPattern(const std::string& pattern) {
+    const std::string folder = platform::extractFilePath(pattern);
+    mask_ = platform::extractFileName(pattern);
+    if (mask_.empty()) return;
+
+    // The start folder's own entry serves as its record for OnChangeFolder.
+    platform::SearchRec entry;
+    const std::string self = platform::excludeTrailingBackslash(folder);
+    if (!self.empty() && self.back() != ':') {
+        std::vector<platform::SearchRec> found = platform::findFiles(self, platform::faAnyFile);
+        for (platform::SearchRec& rec : found) {
+            if (!isDotEntry(rec.name)) {
+                entry = std::move(rec);
+                break;
+            }
+        }
+    } else if (!self.empty()) {
+        entry.attr = platform::faDirectory;  // a drive's root has no entry of its own
+    }
+    depth_ = 0;
+    walk(folder, entry);
+}
+
+// One listing per folder serves both passes: the matches are the entries the mask
+// admits, the subfolders are its directories. Listing the folder twice (once with
+// the mask, once with "*") would give the same entries in the same order at twice
+// the cost.
+void TFileSearch::walk(const std::string& folder, const platform::SearchRec& entry) {
+    ++depth_;
+    if (Level == 0 || Level >= depth_) {
+        if (OnChangeFolder) OnChangeFolder(folder, entry);
+        const std::vector<platform::SearchRec> entries =
+            platform::findFiles(folder + "*", platform::faAnyFile);
+        Interaction& ui = interaction();
+
+        for (const platform::SearchRec& rec : entries) {
+            if (Stop) break;
+            if (isDotEntry(rec.name) || !platform::matchesMask(rec.name, mask_)) continue;
+            if (OnFileFind) {
+                OnFileFind(folder, rec);
+                filesFound_.push_back(folder + rec.name);
+            }
+            ui.processMessages();
+        }
+
+        // Folders deeper than Level are neither scanned nor entered: skip the
+        // descent altogether when the next level would be beyond it.
+        const bool descend = RecurseSubFolders && (Level == 0 || Level > depth_);
+        for (const platform::SearchRec& rec : entries) {
+            if (Stop) break;
+            if (isDotEntry(rec.name)) continue;
+            ui.processMessages();
+            if (descend && (rec.attr & platform::faDirectory)) {
+                walk(folder + rec.name + "\\", rec);
+            }
+            ui.processMessages();
+        }
+    }
+    --depth_;
+}
+
+const std::vector<std::string>& FoundFolders() {
+    return foundFolders();
+}
+
+int FoundFolderCount() {
+    return static_cast<int>(foundFolders().size());
+}
+
+void ClearFoundFolders() {
+    foundFolders().clear();
+}
+
+void FileSearch1FileFind(const std::string& fullpath, const platform::SearchRec& /*info*/) {
+    foundFolders().push_back(fullpath);
+}
+
+TFileSearch& FileSearch1() {
+    static TFileSearch search = [] {
+        TFileSearch s;
+        s.OnFileFind = FileSearch1FileFind;
+        return s;
+    }();
+    return search;
+}
+
+}  // namespace qb
