@@ -97,6 +97,17 @@ const char* choiceWord(CloseChoice c) {
     return "cancel";
 }
 
+// Window titles and process names come from other programs: control characters
+// (terminal escape sequences among them) are shown as "?".
+std::string printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) c = '?';
+    }
+    return out;
+}
+
 }  // namespace
 
 CloseProgramsDialog& closeProgramsDialog() {
@@ -114,7 +125,7 @@ CloseChoice ConsoleCloseProgramsDialog::show(const std::vector<std::string>& win
                                              bool showWait) {
     std::cerr << "quillbox: Active windows...: To backup you must close these programs:\n";
     for (const std::string& w : windows)
-        std::cerr << "quillbox:   " << w << "\n";
+        std::cerr << "quillbox:   " << printable(w) << "\n";
     if (!::isatty(STDIN_FILENO)) {
         std::cerr << "quillbox: no terminal to ask; answering cancel\n";
         return CloseChoice::Cancel;

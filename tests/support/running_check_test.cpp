@@ -191,6 +191,8 @@ TEST_F(RunningCheckTest, BeforeABackupOnlyOutlookAndNetscape4AreLookedFor) {
 TEST_F(RunningCheckTest, HeadlessCheckAnswersCancelAndListsTheClientOnStderr) {
     ChildProcess poco = ChildProcess::namedSleep(bin.path(), "poco.exe");
     ChildProcess wine = ChildProcess::wineLike("C:\\Program Files\\PocoMail\\poco.exe");
+    // A name that tries to clear the screen reaches the terminal harmless.
+    ChildProcess hostile = ChildProcess::wineLike("C:\\x\\\x1b[2Jpoco.exe");
 
     // The console dialog, and no terminal on stdin.
     const int savedStdin = ::dup(STDIN_FILENO);
@@ -209,6 +211,8 @@ TEST_F(RunningCheckTest, HeadlessCheckAnswersCancelAndListsTheClientOnStderr) {
     EXPECT_NE(err.find(processLine("poco.exe", poco.pid())), std::string::npos) << err;
     EXPECT_NE(err.find(processLine("poco.exe", wine.pid())), std::string::npos) << err;
     EXPECT_NE(err.find("answering cancel"), std::string::npos) << err;
+    EXPECT_EQ(err.find('\x1b'), std::string::npos);
+    EXPECT_NE(err.find(processLine("?[2Jpoco.exe", hostile.pid())), std::string::npos) << err;
     EXPECT_FALSE(poco.ended());
     EXPECT_FALSE(wine.ended());
 }
