@@ -39,8 +39,22 @@ struct SearchRec {
 // in case-insensitive name order. Masks: "*", "*.*" (every name), "?", "*.ext".
 // Plain files always match; directories only with faDirectory in `attr`, hidden
 // and system entries only with faHidden / faSysFile (as Windows filters them).
+// A drive root has no "." and ".." (as on Windows). Names starting with "." are
+// hidden; nothing is a system file. Read-only: no write permission bit at all.
+// Only regular files and folders are listed; symbolic links count as what they
+// point to, and dangling links are skipped. A missing folder lists nothing.
 std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr);
+// The mask rules of findFiles (the Windows long-name rules; 8.3 aliases play no part).
 bool matchesMask(std::string_view name, std::string_view mask);
+
+// Names compared as Windows compares file names: without regard to case for ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic letters. compareNames gives the
+// order in which NTFS lists a folder (by upper-case form).
+int compareNames(std::string_view a, std::string_view b);
+bool sameName(std::string_view a, std::string_view b);
+
+// Why the last failed file or INI operation of this thread failed, naming the file.
+std::string lastFileError();
 
 bool fileExists(std::string_view path);
 bool directoryExists(std::string_view path);

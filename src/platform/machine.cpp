@@ -179,19 +179,23 @@ fs::path Machine::selectPrefix() {
     fs::path wine = homeFolder() / ".wine";
     std::error_code ec;
     if (fs::is_directory(wine, ec)) return wine;
-    std::string data = envOr("XDG_DATA_HOME", "");
-    fs::path base = data.empty() ? homeFolder() / ".local" / "share" : fs::path(data);
+    // A relative XDG_DATA_HOME is invalid and to be ignored.
+    fs::path data = envOr("XDG_DATA_HOME", "");
+    fs::path base = data.is_absolute() ? data : homeFolder() / ".local" / "share";
     return base / "quillbox" / "prefix";
 }
 
 Machine& Machine::current() {
+    static std::mutex choosing;
+    std::lock_guard<std::mutex> lock(choosing);
     auto& slot = currentSlot();
     if (!slot) {
-        fs::path prefix = selectPrefix();
+        std::error_code ec;
+        // Absolute, so that a later change of the working folder does not move the machine.
+        fs::path prefix = fs::absolute(selectPrefix(), ec);
         const char* q = std::getenv("QUILLBOX_PREFIX");
         const char* w = std::getenv("WINEPREFIX");
         const bool named = (q && *q) || (w && *w);
-        std::error_code ec;
         if (!fs::is_directory(prefix, ec)) {
             if (named)
                 throw MachineError("the prefix " + prefix.string() +
@@ -223,9 +227,12 @@ void Machine::createPrefix(const fs::path& prefix, const std::string& user) {
         for (char& ch : rel)
             if (ch == '\\') ch = '/';
         fs::create_directories(c / rel, ec);
+        if (ec) throw MachineError("cannot create " + (c / rel).string() + ": " + ec.message());
     }
     const fs::path profile = c / "users" / user;
     fs::create_directories(profile / "Temp", ec);
+    if (ec)
+        throw MachineError("cannot create " + (profile / "Temp").string() + ": " + ec.message());
     for (const Folder& f : userShellFolders()) {
         std::string rel(f.relative);
         for (char& ch : rel)
