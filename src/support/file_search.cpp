@@ -1,5 +1,9 @@
 #include "support/file_search.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -25,6 +29,14 @@ class RunningMark {
   private:
     bool& flag_;
 };
+
+// Which folder on the disk a Windows folder is; no value when it cannot be told.
+std::optional<std::pair<uint64_t, uint64_t>> folderIdentity(const std::string& folder) {
+    const auto host = platform::hostPath(folder);
+    struct stat st;
+    if (!host || ::stat(host->c_str(), &st) != 0) return std::nullopt;
+    return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+}
 
 std::vector<std::string>& foundFolders() {
     static std::vector<std::string> folders;
@@ -89,6 +101,7 @@ void TFileSearch::searchPattern(const std::string& pattern) {
         entry.attr = platform::faDirectory;  // a drive's root has no entry of its own
     }
     depth_ = 0;
+    openFolders_.clear();
     walk(folder, entry);
 }
 
@@ -99,6 +112,23 @@ void TFileSearch::searchPattern(const std::string& pattern) {
 void TFileSearch::walk(const std::string& folder, const platform::SearchRec& entry) {
     ++depth_;
     if (Level == 0 || Level >= depth_) {
+        // Symbolic links are followed (Wine links the profile's folders into the
+        // home folder), so a link to a folder being walked would lead round in a
+        // circle for ever: a folder already open further up is not searched again.
+        bool opened = false;
+        if (RecurseSubFolders) {
+            if (auto id = folderIdentity(folder)) {
+                const FolderId here{id->first, id->second};
+                if (std::find(openFolders_.begin(), openFolders_.end(), here) !=
+                    openFolders_.end()) {
+                    --depth_;
+                    return;
+                }
+                openFolders_.push_back(here);
+                opened = true;
+            }
+        }
+
         if (OnChangeFolder) OnChangeFolder(folder, entry);
         const std::vector<platform::SearchRec> entries =
             platform::findFiles(folder + "*", platform::faAnyFile);
@@ -126,6 +156,7 @@ void TFileSearch::walk(const std::string& folder, const platform::SearchRec& ent
             }
             ui.processMessages();
         }
+        if (opened) openFolders_.pop_back();
     }
     --depth_;
 }

@@ -3,6 +3,7 @@
 // that command-line runs and the client backups use it the same way.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -56,10 +57,17 @@ class TFileSearch {
     void searchPattern(const std::string& pattern);
     void walk(const std::string& folder, const platform::SearchRec& entry);
 
+    struct FolderId {
+        uint64_t device;
+        uint64_t inode;
+        bool operator==(const FolderId&) const = default;
+    };
+
     std::vector<std::string> filesFound_;
     std::string mask_;
     int depth_ = 0;
     bool running_ = false;
+    std::vector<FolderId> openFolders_;  // the folders being walked, start folder first
 };
 
 // The folders in which the main file search found matches: one entry per match

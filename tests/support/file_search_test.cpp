@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,26 @@ TEST_F(FileSearchTest, MatchingFoldersAreReportedLikeFiles) {
     search.SearchFile = "C:\\Mail\\*.fol";
     search.Execute();
     EXPECT_EQ(rec.matches, (std::vector<std::string>{"C:\\Mail\\Inbox.fol"}));
+}
+
+TEST_F(FileSearchTest, FollowsLinkedFoldersButNeverRoundACircle) {
+    namespace fs = std::filesystem;
+    // Links back to the start folder and to the folder itself, and one to a folder
+    // elsewhere, as Wine links profile folders into the home folder.
+    fs::create_directory_symlink(machine.host("C:\\Mail"), machine.host("C:\\Mail\\A\\up"));
+    fs::create_directory_symlink(machine.host("C:\\Mail\\A"), machine.host("C:\\Mail\\A\\self"));
+    machine.writeFile("C:\\Elsewhere\\e.pce", "x");
+    fs::create_directory_symlink(machine.host("C:\\Elsewhere"), machine.host("C:\\Mail\\Linked"));
+
+    TFileSearch search;
+    Recorder rec;
+    rec.attach(search);
+    search.SearchFile = "C:\\Mail\\*.pce";
+    search.Execute();
+    EXPECT_EQ(rec.matches, (std::vector<std::string>{"C:\\Mail\\a.pce", "C:\\Mail\\A\\b.pce",
+                                                     "C:\\Mail\\A\\B\\c.pce", "C:\\Mail\\C\\d.PCE",
+                                                     "C:\\Mail\\Linked\\e.pce"}));
+    EXPECT_EQ(rec.finished, 1);
 }
 
 TEST_F(FileSearchTest, StopFromAHandlerEndsTheSearchBeforeAnySubfolder) {
