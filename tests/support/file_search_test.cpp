@@ -224,10 +224,9 @@ TEST_F(FileSearchTest, MissingStartFolderFindsNothingAndStillFinishes) {
     search.Execute();
     EXPECT_TRUE(rec.matches.empty());
     EXPECT_EQ(rec.finished, 2);
-}
 
-TEST_F(FileSearchTest, WithoutAFindHandlerNothingIsCollected) {
-    TFileSearch search;
+    // Without a find handler, matches are neither reported nor collected.
+    search.OnFileFind = nullptr;
     search.SearchFile = "C:\\Mail\\*.pce";
     search.Execute();
     EXPECT_TRUE(search.FilesFound().empty());
