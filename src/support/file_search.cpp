@@ -30,11 +30,11 @@ class RunningMark {
     bool& flag_;
 };
 
-// Which folder on the disk a Windows folder is; no value when it cannot be told.
-std::optional<std::pair<uint64_t, uint64_t>> folderIdentity(const std::string& folder) {
-    const auto host = platform::hostPath(folder);
+// Which folder on the disk a host folder is (a link's target for a link); no value
+// when it cannot be told.
+std::optional<std::pair<uint64_t, uint64_t>> folderIdentity(const std::string& host) {
     struct stat st;
-    if (!host || ::stat(host->c_str(), &st) != 0) return std::nullopt;
+    if (host.empty() || ::stat(host.c_str(), &st) != 0) return std::nullopt;
     return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
 }
 
@@ -102,14 +102,23 @@ void TFileSearch::searchPattern(const std::string& pattern) {
     }
     depth_ = 0;
     openFolders_.clear();
-    walk(folder, entry);
+    // The host side of the walk is mapped once, at the start; below it the names
+    // the directory search returns are the names on the disk.
+    std::string host;
+    if (RecurseSubFolders) {
+        if (auto path = platform::hostPath(folder)) host = path->string();
+        while (host.size() > 1 && host.back() == '/')
+            host.pop_back();
+    }
+    walk(folder, host, entry);
 }
 
 // One listing per folder serves both passes: the matches are the entries the mask
 // admits, the subfolders are its directories. Listing the folder twice (once with
 // the mask, once with "*") would give the same entries in the same order at twice
 // the cost.
-void TFileSearch::walk(const std::string& folder, const platform::SearchRec& entry) {
+void TFileSearch::walk(const std::string& folder, const std::string& host,
+                       const platform::SearchRec& entry) {
     ++depth_;
     if (Level == 0 || Level >= depth_) {
         // Symbolic links are followed (Wine links the profile's folders into the
@@ -117,7 +126,7 @@ void TFileSearch::walk(const std::string& folder, const platform::SearchRec& ent
         // circle for ever: a folder already open further up is not searched again.
         bool opened = false;
         if (RecurseSubFolders) {
-            if (auto id = folderIdentity(folder)) {
+            if (auto id = folderIdentity(host)) {
                 const FolderId here{id->first, id->second};
                 if (std::find(openFolders_.begin(), openFolders_.end(), here) !=
                     openFolders_.end()) {
@@ -152,7 +161,7 @@ void TFileSearch::walk(const std::string& folder, const platform::SearchRec& ent
             if (isDotEntry(rec.name)) continue;
             ui.processMessages();
             if (descend && (rec.attr & platform::faDirectory)) {
-                walk(folder + rec.name + "\\", rec);
+                walk(folder + rec.name + "\\", host.empty() ? host : host + "/" + rec.name, rec);
             }
             ui.processMessages();
         }

@@ -55,7 +55,8 @@ class TFileSearch {
 
   private:
     void searchPattern(const std::string& pattern);
-    void walk(const std::string& folder, const platform::SearchRec& entry);
+    // `host` is the folder's host path, for telling folders apart ("" when unknown).
+    void walk(const std::string& folder, const std::string& host, const platform::SearchRec& entry);
 
     struct FolderId {
         uint64_t device;
