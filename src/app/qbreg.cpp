@@ -5,6 +5,8 @@
 //   qbreg query  KEY [/v NAME | /ve] [/s]
 //   qbreg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
 //   qbreg delete KEY [/v NAME | /ve | /va] [/f]
+//   qbreg export KEY FILE [/y]
+//   qbreg import FILE
 //
 // Each subcommand is one entry of the command table below.
 #include <unistd.h>
@@ -12,15 +14,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "regfile/io_registry.h"
+#include "support/interaction.h"
 
 namespace {
 
@@ -207,6 +213,7 @@ std::string dataText(const RegValue& v) {
     switch (v.type) {
         case ValueType::String:
         case ValueType::ExpandString:
+        case ValueType::Link:  // the target's path
             return qb::platform::utf16BytesToUtf8(v.data);
         case ValueType::MultiString: {
             std::string out;
@@ -443,6 +450,61 @@ int runDelete(const std::vector<std::string>& args) {
     return 0;
 }
 
+// ---- registry files ------------------------------------------------------------
+
+// The FILE of export and import: a path of this computer when it starts with "/"
+// or ".", else a Windows path of the machine. Host paths reach the registry file
+// code through the drive that holds them (Z: for the whole file system).
+std::string registryFileName(const std::string& file) {
+    if (file.starts_with('/') || file.starts_with('.'))
+        return qb::platform::windowsPath(std::filesystem::absolute(file).lexically_normal());
+    if (!qb::platform::hostPath(file))
+        throw UsageError("\"" + file +
+                         "\" is neither a Windows path of the machine (C:\\...) nor a path of "
+                         "this computer (/... or ./...)");
+    return file;
+}
+
+int runExport(const std::vector<std::string>& args) {
+    if (args.size() < 2) throw UsageError(args.empty() ? "the key is missing" : "FILE is missing");
+    bool overwrite = false;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (equalsNoCase(args[i], "/y") || equalsNoCase(args[i], "-y"))
+            overwrite = true;
+        else if (!equalsNoCase(args[i], "/reg:32") && !equalsNoCase(args[i], "/reg:64"))
+            throw UsageError("unexpected argument \"" + args[i] + "\"");
+    }
+    KeyName key = parseKey(args[0]);
+    {
+        // The file code creates a missing key; a mistyped name here must not.
+        Registry reg(key.root);
+        if (!reg.openKeyReadOnly("\\" + key.path)) notFound();
+        key.path = reg.currentPath();  // as the names are stored
+    }
+    const std::string file = registryFileName(args[1]);
+    if (qb::platform::fileExists(file) && !overwrite &&
+        !confirm("File " + args[1] + " already exists. Overwrite"))
+        throw std::runtime_error(
+            "the file was not overwritten (use /y to overwrite without asking)");
+    qb::TIORegistry io;
+    if (!io.ExportKey(key.rootName, key.path, true, file)) throw std::runtime_error(io.LastError());
+    std::cout << "The operation completed successfully.\n";
+    return 0;
+}
+
+int runImport(const std::vector<std::string>& args) {
+    if (args.empty()) throw UsageError("FILE is missing");
+    if (args.size() > 1) throw UsageError("unexpected argument \"" + args[1] + "\"");
+    const std::string file = registryFileName(args[0]);
+    // The file code reports a missing file in a message box; here it is an ERROR line.
+    qb::ScriptedInteraction quiet;
+    qb::ScopedInteraction scope(quiet);
+    qb::TIORegistry io;
+    if (!io.ImportFile(file)) throw std::runtime_error(io.LastError());
+    std::cout << "The operation completed successfully.\n";
+    return 0;
+}
+
 const Command kCommands[] = {
     {"query",
      "qbreg query KEY [/v NAME | /ve] [/s]\n"
@@ -465,6 +527,19 @@ const Command kCommands[] = {
      "  or every value of KEY (/va).\n"
      "  /f       delete without asking\n",
      runDelete},
+    {"export",
+     "qbreg export KEY FILE [/y]\n"
+     "  Writes KEY with all its subkeys to FILE as a REGEDIT4 registry file (UTF-8),\n"
+     "  in the form backups carry.\n"
+     "  FILE     a path of this computer when it starts with \"/\" or \".\", else a\n"
+     "           Windows path of the machine (C:\\...)\n"
+     "  /y       overwrite FILE without asking\n",
+     runExport},
+    {"import",
+     "qbreg import FILE\n"
+     "  Reads the REGEDIT4 registry file FILE into the registry; FILE as for export.\n"
+     "  Stops at the first line it cannot carry out and names it.\n",
+     runImport},
 };
 
 void printHelp(std::ostream& out) {

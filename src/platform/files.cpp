@@ -195,6 +195,21 @@ std::optional<Resolved> resolve(const WinPath& w) {
     return r;
 }
 
+// Opens a folder to list it: straight through the drive's dosdevices link when
+// the path is spelt as on disk (no readlink, no stat), else by resolving it.
+int openFolder(const WinPath& w) {
+    std::string direct = dosdevices();
+    direct += w.drive;
+    direct += ':';
+    for (std::string_view c : w.parts)
+        appendComponent(direct, c);
+    const int fd = ::open(direct.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
+    std::optional<Resolved> r = resolve(w);
+    if (!r || !r->complete()) return -1;
+    return ::open(r->host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 std::optional<Resolved> resolvePath(std::string_view winPath) {
     std::optional<WinPath> w = parseWinPath(winPath);
     if (!w) return std::nullopt;
@@ -462,12 +477,12 @@ std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
     if (maskText.empty()) return out;
     std::optional<WinPath> folder = parseWinPath(pattern.substr(0, cut + 1));
     if (!folder) return out;
-    std::optional<Resolved> dir = resolve(*folder);
-    if (!dir || !dir->complete()) return out;
     const uint32_t excluded = excludedAttributes(attr);
     const detail::NameMask mask(maskText);
 
     if (!mask.hasWildcards()) {
+        std::optional<Resolved> dir = resolve(*folder);
+        if (!dir || !dir->complete()) return out;
         // A plain name: that one entry, spelt as on disk.
         std::optional<WinPath> full = parseWinPath(pattern);
         if (!full || full->parts.size() != folder->parts.size() + 1) return out;
@@ -490,28 +505,32 @@ std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
         return out;
     }
 
-    const int fd = ::open(dir->host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = openFolder(*folder);
     if (fd < 0) return out;
-    DIR* d = ::fdopendir(fd);
-    if (!d) {
-        ::close(fd);
-        return out;
-    }
     const bool wantHidden = (attr & faHidden) != 0;
     const bool wantDirs = (attr & faDirectory) != 0;
     struct stat st;
-    while (const dirent* e = ::readdir(d)) {
-        const char* n = e->d_name;
-        if (n[0] == '.') {
-            if (n[1] == 0 || (n[1] == '.' && n[2] == 0)) continue;
-            if (!wantHidden) continue;
+    // One pass over the raw entries: name, mask and d_type filters first, so that
+    // only entries that will be listed cost a stat.
+    thread_local std::vector<char> buf(size_t{64} << 10);
+    for (;;) {
+        const ssize_t got = ::getdents64(fd, buf.data(), buf.size());
+        if (got <= 0) break;
+        for (size_t off = 0; off < static_cast<size_t>(got);) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(buf.data() + off);
+            off += e->d_reclen;
+            const char* n = e->d_name;
+            if (n[0] == '.') {
+                if (n[1] == 0 || (n[1] == '.' && n[2] == 0)) continue;
+                if (!wantHidden) continue;
+            }
+            if (e->d_type == DT_DIR && !wantDirs) continue;
+            const std::string_view name(n);
+            if (!mask.matches(name)) continue;
+            if (::fstatat(fd, n, &st, 0) != 0 || !listable(st)) continue;
+            SearchRec rec = makeRecord(name, st);
+            if ((rec.attr & excluded) == 0) out.push_back(std::move(rec));
         }
-        if (e->d_type == DT_DIR && !wantDirs) continue;
-        const std::string_view name(n);
-        if (!mask.matches(name)) continue;
-        if (::fstatat(fd, n, &st, 0) != 0 || !listable(st)) continue;
-        SearchRec rec = makeRecord(name, st);
-        if ((rec.attr & excluded) == 0) out.push_back(std::move(rec));
     }
     std::sort(out.begin(), out.end(), [](const SearchRec& a, const SearchRec& b) {
         const int c = compareNames(a.name, b.name);
@@ -520,12 +539,12 @@ std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
     // Every folder but a drive root lists itself and its parent first.
     if (!folder->parts.empty() && wantDirs) {
         std::vector<SearchRec> dots;
-        for (const char* n : {".", ".."}) {
-            if (mask.matches(n) && ::fstatat(fd, n, &st, 0) == 0) dots.push_back(makeRecord(n, st));
-        }
+        if (mask.matches(".") && ::fstat(fd, &st) == 0) dots.push_back(makeRecord(".", st));
+        if (mask.matches("..") && ::fstatat(fd, "..", &st, 0) == 0)
+            dots.push_back(makeRecord("..", st));
         out.insert(out.begin(), dots.begin(), dots.end());
     }
-    ::closedir(d);
+    ::close(fd);
     return out;
 }
 

@@ -213,7 +213,8 @@ struct HiveParser {
 
     Key* keyLine(size_t p) {
         p = parseString(p, ']', "key name");
-        name = toUtf8(units);
+        name.clear();
+        appendUtf8(name, units);
         std::vector<std::string_view> path;
         size_t start = 0;
         for (size_t i = 0; i <= name.size(); ++i) {

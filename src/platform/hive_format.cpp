@@ -132,15 +132,15 @@ std::u16string toUtf16(std::string_view utf8) {
     return out;
 }
 
-std::string toUtf8(std::u16string_view s) {
-    std::string out;
+void appendUtf8(std::string& out, std::u16string_view s) {
     if (std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; })) {
-        out.resize(s.size());
+        const size_t at = out.size();
+        out.resize(at + s.size());
         for (size_t i = 0; i < s.size(); ++i)
-            out[i] = static_cast<char>(s[i]);
-        return out;
+            out[at + i] = static_cast<char>(s[i]);
+        return;
     }
-    out.reserve(s.size());
+    out.reserve(out.size() + s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t c = s[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
@@ -150,6 +150,11 @@ std::string toUtf8(std::u16string_view s) {
         }
         appendUtf8(out, c);
     }
+}
+
+std::string toUtf8(std::u16string_view s) {
+    std::string out;
+    appendUtf8(out, s);
     return out;
 }
 

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -357,6 +359,26 @@ Location locate(RootKey root, const std::vector<std::string>& comps) {
     return loc;
 }
 
+// Wine keeps symbolic links (the Wow6432Node views, for one) as keys marked
+// "#link" whose value SymbolicLinkValue names the target. Reads see such a key as
+// it is stored; writes through it would land in the link instead of its target,
+// so they are refused.
+void refuseLinks(Hive& h, const Layer& l) {
+    const Key* k = &h.root();
+    std::string path;
+    for (const std::string& name : l.path) {
+        k = k->findSubkey(name);
+        if (!k) return;
+        path += (path.empty() ? "" : "\\") + k->name;
+        if (!k->symlink) continue;
+        std::string target;
+        if (const Value* v = k->findValue("SymbolicLinkValue")) target = utf16BytesToUtf8(v->data);
+        throw RegistryError("the key " + path + " is a symbolic link" +
+                            (target.empty() ? std::string() : " to " + target) +
+                            "; it is not followed, so nothing is written through it");
+    }
+}
+
 Key* findKey(const Layer& l) {
     return Hive::find(readHive(l.hive).root(), l.path);
 }
@@ -416,17 +438,11 @@ std::string typeName(uint32_t type) {
 
 }  // namespace
 
-std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
-    // wineserver keeps /tmp/.wine-<uid>/server-<dev>-<inode>/ for the prefix folder
-    // (device and inode in hex) and holds a write lock on the "lock" file there
-    // while it runs. A lock file without a lock is left over from a server that ended.
-    struct stat st {};
-    if (::stat(prefix.c_str(), &st) != 0) return std::nullopt;
-    char lockPath[160];
-    std::snprintf(lockPath, sizeof lockPath, "/tmp/.wine-%u/server-%llx-%llx/lock",
-                  static_cast<unsigned>(::getuid()), static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    const int fd = ::open(lockPath, O_RDONLY | O_CLOEXEC);
+namespace {
+
+// The process holding a write lock on `lockFile`, if one does.
+std::optional<long> lockOwner(const std::string& lockFile) {
+    const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct flock fl {};
     fl.l_type = F_WRLCK;
@@ -437,6 +453,38 @@ std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
     ::close(fd);
     if (r != 0 || fl.l_type == F_UNLCK) return std::nullopt;
     return static_cast<long>(fl.l_pid);
+}
+
+}  // namespace
+
+std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
+    // wineserver makes a folder "server-<dev>-<inode>" for the prefix folder (device
+    // and inode in hex) and holds a write lock on the file "lock" in it while it
+    // runs; a lock file without a lock is left over from a server that ended. The
+    // folder lies in /tmp/.wine-<uid>/, or, in Debian's build, in a private
+    // temporary folder whose name the server writes to the file "wineserver" of
+    // the prefix (relative to $TMPDIR or /tmp).
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) != 0) return std::nullopt;
+    char serverDir[64];
+    std::snprintf(serverDir, sizeof serverDir, "server-%llx-%llx",
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::vector<fs::path> roots = {fs::path("/tmp") / (".wine-" + std::to_string(::getuid()))};
+    std::ifstream named(prefix / "wineserver");
+    std::string name;
+    if (named && std::getline(named, name) && !name.empty()) {
+        if (name.front() == '/') {
+            roots.emplace_back(name);
+        } else if (name.find('/') == std::string::npos) {
+            if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
+                roots.push_back(fs::path(tmp) / name);
+            roots.push_back(fs::path("/tmp") / name);
+        }
+    }
+    for (const fs::path& root : roots)
+        if (auto pid = lockOwner((root / serverDir / "lock").string())) return pid;
+    return std::nullopt;
 }
 
 std::vector<uint8_t> utf8ToUtf16Bytes(std::string_view text, bool terminate) {
@@ -487,6 +535,7 @@ struct Registry::Impl {
         if (loc.writeLayer < 0) throw RegistryError("values cannot be written to " + keyName(r));
         const Layer& l = loc.layers[static_cast<size_t>(loc.writeLayer)];
         Hive& h = writeHive(l.hive);
+        refuseLinks(h, l);
         Key* k = Hive::find(h.root(), l.path);
         if (!k) {
             if (!exists(loc)) throw RegistryError("the key " + keyName(r) + " no longer exists");
@@ -537,6 +586,7 @@ bool Registry::openKey(std::string_view path, bool canCreate) {
         if (!canCreate || loc.writeLayer < 0) return false;
         const Layer& l = loc.layers[static_cast<size_t>(loc.writeLayer)];
         Hive& h = writeHive(l.hive);
+        refuseLinks(h, l);
         h.create(h.root(), l.path);
         dirty_ = true;
     }
@@ -795,8 +845,8 @@ bool Registry::deleteKey(std::string_view path) {
         if (Key* k = findKey(l)) found.emplace_back(&readHive(l.hive), k);
     }
     if (found.empty()) return false;
-    for (const Layer& l : loc.layers)
-        writeHive(l.hive);  // refuses before anything changes
+    for (const Layer& l : loc.layers)  // refuses before anything changes
+        refuseLinks(writeHive(l.hive), l);
     for (auto& [h, k] : found)
         h->remove(*k);
     dirty_ = true;
@@ -816,7 +866,7 @@ bool Registry::deleteValue(std::string_view rawName) {
     }
     if (found.empty()) return false;
     for (const Layer& l : loc.layers)
-        writeHive(l.hive);
+        refuseLinks(writeHive(l.hive), l);
     for (auto& [h, k] : found)
         h->deleteValue(*k, name);
     dirty_ = true;

@@ -160,36 +160,26 @@ TEST(Masks, FollowWindowsWildcardRules) {
     const Case cases[] = {
         {"*", "anything.at.all", true},
         {"*.*", "README", true},  // also names without a dot
-        {"*.*", "a.b", true},
-        {"*.", "README", true},  // names without an extension
+        {"*.", "README", true},   // names without an extension
         {"*.", "a.txt", false},
         {"*.DBX", "x.dbx", true},
-        {"*.dbx", "Inbox.DBX", true},
         {"*.dbx", "a.dbx2", false},  // 8.3 aliases play no part
         {"*.dbx", "a.dbx.bak", false},
         {"*.dbx", "a.b.dbx", true},
         {"*.dbx", ".dbx", true},
         {"?", "a", true},
-        {"?", "ab", false},
         {"??", "a", true},          // "?" also matches nothing at the end
         {"a?.txt", "a.txt", true},  // ... and before a dot
-        {"a?.txt", "ab.txt", true},
         {"a?.txt", "abc.txt", false},
         {"a.*", "a", true},
-        {"a.*", "a.b", true},
         {"a.*", "ab", false},
-        {"*.?", "x.c", true},
         {"*.?", "x.cc", false},
-        {"m*x*.mbx", "mailbox.mbx", true},
         {"m*x*.mbx", "mail.mbx", false},
-        {"*1*", "msg10.eml", true},
         {"Inbox", "INBOX", true},
-        {"Inbox", "Inbox2", false},
         {"My Mail *.pst", "my mail 2024.PST", true},
         {"Входящие.*", "вхОДящие.dbx", true},  // Cyrillic letters fold too
         {"*.ÄÖÜ", "straße.äöü", true},
         {"?.txt", "ä.txt", true},  // "?" is one character, not one byte
-        {"??.txt", "ä.txt", true},
         {"straße", "STRASSE", false},
     };
     for (const Case& k : cases)
@@ -364,15 +354,10 @@ TEST_F(Files, DrivesAndWellKnownFolders) {
 }
 
 TEST(Names, CompareAsWindowsOrdersThem) {
-    EXPECT_TRUE(sameName("Inbox.DBX", "inbox.dbx"));
-    EXPECT_TRUE(sameName("ÉTÉ", "été"));
-    EXPECT_TRUE(sameName("ŁÓDŹ", "łódź"));
+    EXPECT_TRUE(sameName("ŁÓDŹ été", "łódź ÉTÉ"));
     EXPECT_TRUE(sameName("ΣΟΦΙΑ", "σοφια"));
-    EXPECT_FALSE(sameName("a", "ab"));
-    EXPECT_LT(compareNames("a", "B"), 0);
     EXPECT_LT(compareNames("Z", "_"), 0);  // by upper case, as NTFS
     EXPECT_LT(compareNames("abc", "ABCD"), 0);
-    EXPECT_EQ(compareNames("Zürich", "ZÜRICH"), 0);
     // Invalid UTF-8 compares byte for byte and never equals valid text.
     EXPECT_FALSE(sameName("\xC3", "\xC3\xA4"));
     EXPECT_TRUE(sameName("a\xFF", "A\xFF"));

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
-#include <sstream>
+#include <regex>
 
 #include "platform/files.h"
 #include "testkit/testkit.h"
@@ -46,31 +46,14 @@ class Environment {
 
 // The "Shell Folders" values of a user hive, unescaped.
 std::map<std::string, std::string> shellFolders(const std::string& hive) {
+    const std::string key =
+        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders]";
+    const size_t start = hive.find(key);
+    const std::string body = hive.substr(start, hive.find("\n\n", start) - start);
+    static const std::regex value(R"re(\n"([^"]+)"="(.*)")re");
     std::map<std::string, std::string> out;
-    std::istringstream in(hive);
-    std::string line;
-    bool inKey = false;
-    auto unescape = [](std::string s) {
-        std::string r;
-        for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] == '\\' && i + 1 < s.size()) ++i;
-            r += s[i];
-        }
-        return r;
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.front() == '[') {
-            inKey = line.rfind(
-                        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell "
-                        "Folders]",
-                        0) == 0;
-            continue;
-        }
-        if (!inKey || line.empty() || line.front() != '"') continue;
-        const size_t eq = line.find("\"=\"");
-        if (eq == std::string::npos || line.back() != '"') continue;
-        out[line.substr(1, eq - 1)] = unescape(line.substr(eq + 3, line.size() - eq - 4));
-    }
+    for (std::sregex_iterator it(body.begin(), body.end(), value), end; it != end; ++it)
+        out[(*it)[1]] = std::regex_replace((*it)[2].str(), std::regex(R"(\\(.))"), "$1");
     return out;
 }
 

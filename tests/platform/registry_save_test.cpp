@@ -12,7 +12,6 @@ namespace {
 
 using test::FakeMachine;
 using test::FixturePrefix;
-using test::keyOrder;
 using test::readHostFile;
 using test::sections;
 using test::WineServerLock;
@@ -116,24 +115,6 @@ TEST(RegistryFiles, AChangeRewritesOnlyItsKeyAndIsReadBackByAFreshLoad) {
     EXPECT_EQ(fresh.valueNames().back(), "Quillbox");
     ASSERT_TRUE(fresh.openKeyReadOnly("\\Software\\Quillbox\\Test"));
     EXPECT_EQ(fresh.readInteger("Count"), 7);
-}
-
-TEST(RegistryFiles, NewKeysAreSavedInWinesOrder) {
-    FixturePrefix p;
-    {
-        Registry lm(RootKey::LocalMachine);
-        ASSERT_TRUE(lm.openKey("\\Software\\Classes\\ADODB.Command\\zz", true));
-        ASSERT_TRUE(lm.openKey("\\Software\\Classes\\ADODB.Command\\CLSID\\Inner", true));
-    }
-    const auto order = keyOrder(p.text("system.reg"));
-    auto at = [&](const std::string& k) { return std::find(order.begin(), order.end(), k); };
-    ASSERT_NE(at("[Software\\\\Classes\\\\ADODB.Command\\\\zz]"), order.end());
-    EXPECT_EQ(at("[Software\\\\Classes\\\\ADODB.Command\\\\CLSID]") + 1,
-              at("[Software\\\\Classes\\\\ADODB.Command\\\\CLSID\\\\Inner]"));
-    EXPECT_EQ(at("[Software\\\\Classes\\\\ADODB.Command\\\\CurVer]") + 1,
-              at("[Software\\\\Classes\\\\ADODB.Command\\\\zz]"));
-    EXPECT_EQ(at("[Software\\\\Classes\\\\ADODB.Command\\\\zz]") + 1,
-              at("[Software\\\\Classes\\\\ADODB.Command.6.0]"));
 }
 
 TEST(RegistryFiles, SavesAreAtomicKeepTheModeAndLeaveNoTemporaryFiles) {
@@ -259,6 +240,21 @@ TEST(RegistryFiles, WritesAreRefusedWhileAWineServerRunsForThePrefix) {
     const std::string after = readHostFile(machine.prefix() / "user.reg");
     EXPECT_NE(after.find("\"Quillbox\"=\"after\""), std::string::npos);
     EXPECT_NE(after.find("[Software\\\\Pending]"), std::string::npos);
+}
+
+TEST(RegistryFiles, DebiansServerFolderIsFoundThroughThePrefix) {
+    FakeMachine machine;
+    {
+        WineServerLock server(machine.prefix(), WineServerLock::Debian);
+        Registry cu(RootKey::CurrentUser);
+        EXPECT_THROW(cu.openKey("\\Software\\New", true), RegistryError);
+        server.release();
+        EXPECT_TRUE(cu.openKey("\\Software\\New", true));
+    }
+    // A name in the prefix's file that leads nowhere is no server.
+    writeHostFile(machine.prefix() / "wineserver", "wine-gone");
+    Registry cu(RootKey::CurrentUser);
+    EXPECT_TRUE(cu.openKey("\\Software\\Other", true));
 }
 
 }  // namespace

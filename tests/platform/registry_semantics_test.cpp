@@ -245,8 +245,8 @@ TEST(RegistryRoots, ClassesRootMergesTheUsersClassesOverTheMachines) {
     EXPECT_FALSE(cu.keyExists("\\Software\\Classes\\.qbx"));
 }
 
-TEST(RegistryRoots, UsersCurrentConfigAndDynData) {
-    FixturePrefix prefix;
+TEST(RegistryRoots, UsersCurrentConfigDynDataAndLinks) {
+    FixturePrefix p;
     Registry users(RootKey::Users);
     EXPECT_EQ(users.keyNames(), (std::vector<std::string>{".Default", "S-1-5-21-0-0-0-1000"}));
     // The user's SID key is user.reg, .Default is userdef.reg.
@@ -279,9 +279,26 @@ TEST(RegistryRoots, UsersCurrentConfigAndDynData) {
     EXPECT_FALSE(dyn.openKey("\\Anything", true));
     EXPECT_THROW(dyn.writeString("x", "y"), RegistryError);
 
-    // Symbolic links of Wine are kept as ordinary keys holding their target.
-    ASSERT_TRUE(lm.openKeyReadOnly("\\Software\\Classes\\Wow6432Node\\TypeLib"));
+    // Wine's symbolic links read as the keys they are stored as; nothing is
+    // written through them, since the change would land in the link itself.
+    const std::string before = p.text("system.reg");
+    ASSERT_TRUE(lm.openKey("\\Software\\Classes\\Wow6432Node\\TypeLib", false));
     EXPECT_EQ(lm.dataType("SymbolicLinkValue"), ValueType::Link);
+    EXPECT_NE(utf16BytesToUtf8(lm.readBinary("SymbolicLinkValue"))
+                  .find("\\Registry\\Machine\\Software\\Classes"),
+              std::string::npos);
+    try {
+        lm.writeString("x", "y");
+        ADD_FAILURE() << "wrote into a link";
+    } catch (const RegistryError& e) {
+        EXPECT_NE(std::string(e.what()).find("symbolic link"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(lm.openKey("Inner", true), RegistryError);
+    EXPECT_THROW(lm.deleteValue("SymbolicLinkValue"), RegistryError);
+    lm.closeKey();
+    EXPECT_THROW(lm.deleteKey("\\Software\\Classes\\Wow6432Node\\TypeLib"), RegistryError);
+    flushRegistry();
+    EXPECT_EQ(p.text("system.reg"), before);
 }
 
 }  // namespace

@@ -70,17 +70,29 @@ inline std::vector<std::string> keyOrder(const std::string& text) {
 }
 
 // A Wine server as other programs see it: the lock file of the prefix's server
-// folder, write-locked by a child process until the object goes.
+// folder, write-locked by a child process until the object goes. The folder is
+// where upstream Wine puts it (/tmp/.wine-<uid>/), or where Debian's build does
+// (a private folder in /tmp named in the prefix's file "wineserver").
 class WineServerLock {
   public:
-    explicit WineServerLock(const fs::path& prefix) {
+    enum Layout { Upstream, Debian };
+    explicit WineServerLock(const fs::path& prefix, Layout layout = Upstream) {
         struct stat st {};
         if (::stat(prefix.c_str(), &st) != 0) throw std::runtime_error("cannot stat the prefix");
-        std::ostringstream name;
-        name << "/tmp/.wine-" << ::getuid() << "/server-" << std::hex
-             << static_cast<unsigned long long>(st.st_dev) << "-"
-             << static_cast<unsigned long long>(st.st_ino);
-        dir_ = name.str();
+        std::ostringstream server;
+        server << "server-" << std::hex << static_cast<unsigned long long>(st.st_dev) << "-"
+               << static_cast<unsigned long long>(st.st_ino);
+        if (layout == Upstream) {
+            root_ = fs::path("/tmp") / (".wine-" + std::to_string(::getuid()));
+        } else {
+            std::string name = "wine-qbXXXXXX";
+            std::string path = "/tmp/" + name;
+            if (!::mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+            root_ = path;
+            writeHostFile(prefix / "wineserver", root_.filename().string());
+            ownRoot_ = true;
+        }
+        dir_ = root_ / server.str();
         fs::create_directories(dir_);
         const std::string lock = (dir_ / "lock").string();
         int ready[2];
@@ -111,7 +123,7 @@ class WineServerLock {
     ~WineServerLock() {
         release();
         std::error_code ec;
-        fs::remove_all(dir_, ec);
+        fs::remove_all(ownRoot_ ? root_ : dir_, ec);
     }
     WineServerLock(const WineServerLock&) = delete;
     WineServerLock& operator=(const WineServerLock&) = delete;
@@ -128,7 +140,9 @@ class WineServerLock {
     const fs::path& folder() const { return dir_; }
 
   private:
+    fs::path root_;
     fs::path dir_;
+    bool ownRoot_ = false;
     pid_t child_ = -1;
 };
 

@@ -1,0 +1,150 @@
+// qbreg export and import as a user runs them: a child process on the prefix of a
+// fake machine, named by QUILLBOX_PREFIX.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "testkit/testkit.h"
+
+namespace {
+
+using qb::platform::Registry;
+using qb::platform::RootKey;
+using qb::test::FakeMachine;
+using qb::test::readHostFile;
+using qb::test::TempDir;
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs qbreg with `args` in the folder `cwd`, without a terminal on its standard
+// input. The machine's hives are written out first and read anew afterwards.
+Result qbreg(const FakeMachine& m, const fs::path& cwd, const std::vector<std::string>& args) {
+    qb::platform::flushRegistry();
+    TempDir io;
+    const std::string outFile = (io.path() / "out").string();
+    const std::string errFile = (io.path() / "err").string();
+    const std::string exe = std::string(QB_BIN_DIR) + "/qbreg";
+    std::vector<std::string> argStore = {exe};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string env = "QUILLBOX_PREFIX=" + m.prefix().string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        const int err = ::open(errFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::putenv(env.data());
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    Result r;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readHostFile(outFile);
+    r.err = readHostFile(errFile);
+    qb::platform::unloadRegistry();
+    return r;
+}
+
+}  // namespace
+
+TEST(QbregFiles, ExportsAndImportsThroughHostAndWindowsPaths) {
+    FakeMachine m;
+    TempDir here;
+    {
+        Registry reg;
+        ASSERT_TRUE(reg.openKey("\\Software\\QbTool\\Accounts", true));
+        reg.writeString("Cmd", "\"C:\\Program Files\\Client\\client.exe\" /mail");
+        reg.writeInteger("Port", 110);
+        reg.writeBinary("Blob", {1, 2, 3});
+    }
+    const std::string expected =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\QbTool]\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\QbTool\\Accounts]\r\n"
+        "\"Cmd\"=\"\"C:\\Program Files\\Client\\client.exe\" /mail\"\r\n"
+        "\"Port\"=dword:0000006E\r\n\"Blob\"=hex:01,02,03\r\n";
+
+    // A host path relative to the working folder; the key as short, lower-case name.
+    Result r = qbreg(m, here.path(), {"export", "hkcu\\software\\qbtool", "./tool.reg"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "The operation completed successfully.\n");
+    EXPECT_EQ(readHostFile(here.path() / "tool.reg"), expected);
+
+    // An existing file is replaced only with /y (nobody can be asked here).
+    qb::test::writeHostFile(here.path() / "tool.reg", "old");
+    r = qbreg(m, here.path(), {"export", "HKCU\\Software\\QbTool", "./tool.reg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("/y"), std::string::npos) << r.err;
+    EXPECT_EQ(readHostFile(here.path() / "tool.reg"), "old");
+    r = qbreg(m, here.path(), {"export", "HKCU\\Software\\QbTool", "./tool.reg", "/y"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readHostFile(here.path() / "tool.reg"), expected);
+
+    // A Windows path of the machine.
+    r = qbreg(m, here.path(), {"export", "HKEY_CURRENT_USER\\Software\\QbTool", "C:\\tool.reg"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(m.readFile("C:\\tool.reg"), expected);
+
+    // Delete the key, import the host file back: every value returns.
+    {
+        Registry reg;
+        ASSERT_TRUE(reg.deleteKey("\\Software\\QbTool"));
+    }
+    r = qbreg(m, here.path(), {"import", (here.path() / "tool.reg").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    {
+        Registry reg;
+        ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\QbTool\\Accounts"));
+        EXPECT_EQ(reg.readString("Cmd"), "\"C:\\Program Files\\Client\\client.exe\" /mail");
+        EXPECT_EQ(reg.readInteger("Port"), 110);
+        EXPECT_EQ(reg.readBinary("Blob"), (std::vector<uint8_t>{1, 2, 3}));
+    }
+}
+
+TEST(QbregFiles, FailuresNameWhatFailed) {
+    FakeMachine m;
+    TempDir here;
+
+    // A missing key is reported and not created.
+    Result r = qbreg(m, here.path(), {"export", "HKCU\\Software\\Typo", "./t.reg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unable to find"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(here.path() / "t.reg"));
+    EXPECT_FALSE(Registry().keyExists("\\Software\\Typo"));
+
+    // A missing file, a bare name (neither kind of path), a file with a bad line.
+    r = qbreg(m, here.path(), {"import", "C:\\missing.reg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: File \"C:\\missing.reg\" not found.\n");
+    r = qbreg(m, here.path(), {"import", "missing.reg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Invalid syntax"), std::string::npos) << r.err;
+    m.writeFile("C:\\bad.reg",
+                "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Bad]\r\n"
+                "\"Good\"=\"kept\"\r\n\"Num\"=dword:12G4\r\n");
+    r = qbreg(m, here.path(), {"import", "C:\\bad.reg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("\"C:\\bad.reg\", line 4"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    Registry reg;
+    ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\Bad"));
+    EXPECT_EQ(reg.readString("Good"), "kept");
+}
