@@ -2,7 +2,10 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
@@ -106,6 +109,33 @@ std::vector<std::string> treeOf(const fs::path& root) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Runs the quillbox program on the machine at `prefix` without a terminal;
+// returns its exit status. Its output goes to `log`.
+int runQuillbox(const std::vector<std::string>& args, const fs::path& prefix, const fs::path& log) {
+    platform::flushRegistry();
+    const std::string program = QB_BIN_DIR "/quillbox";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::setenv("QUILLBOX_PREFIX", prefix.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    // The program changed the machine's hives: read them afresh.
+    platform::unloadRegistry();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 Selection select(const std::vector<std::pair<std::string, bool>>& entries) {
@@ -680,4 +710,44 @@ TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
                                         "Main Identity/signatures.reg", "Stationery/",
                                         "Stationery/good.htm", "address.reg", kMain + "/",
                                         kMain + "/Inbox.dbx"}));
+}
+
+TEST_F(OutlookExpress, CommandLineBacksUpAndRestoresIntoAnotherMachine) {
+    if (!fs::exists(QB_BIN_DIR "/quillbox")) GTEST_SKIP() << "the quillbox program is not built";
+    const fs::path log = backups.path() / "quillbox.log";
+    const fs::path folder = backups.path() / "cli";
+    {
+        FakeMachine ann("ann");
+        test::installOutlookExpress(ann, kIdentities);
+        ASSERT_EQ(
+            runQuillbox({"/b", "/c:oexpress", "/p:" + folder.string(), "-"}, ann.prefix(), log), 0)
+            << test::readHostFile(log);
+    }
+    std::vector<std::string> files = treeOf(folder);
+    ASSERT_EQ(files.size(), 1u) << test::readHostFile(log);
+    const fs::path backup = folder / files.front();
+    EXPECT_EQ(backup.extension(), ".ebk");
+    const auto entries = readZip(backup);
+    for (const char* name : {"infobak.ini", "others.ini", "stationery.ini", "address.reg",
+                             "Main Identity/identity.reg", "Ann/rules.reg"})
+        EXPECT_TRUE(entries.count(name)) << name;
+    EXPECT_TRUE(entries.count(kAnn + "/Old Folders/Inbox.dbx"));
+
+    FakeMachine bob("bob");
+    test::installOutlookExpress(bob, {{"Main Identity", kOld}});
+    ASSERT_EQ(runQuillbox({"/r", "/f:" + backup.string(), "/p:" + (folder / "bob").string()},
+                          bob.prefix(), log),
+              0)
+        << test::readHostFile(log);
+    bob.activate();
+    EXPECT_FALSE(catalog::keyExists(RootKey::CurrentUser, identity(kOld)));
+    const std::string mainStore = "C:\\users\\bob\\Local Settings\\Application Data\\Identities\\" +
+                                  kMain + "\\Microsoft\\Outlook Express";
+    EXPECT_EQ(text(RootKey::CurrentUser, identity(kMain, kSettings), "Store Root"), mainStore);
+    EXPECT_EQ(bob.readFile(mainStore + "\\Inbox.dbx"), entries.at(kMain + "/Inbox.dbx"));
+    EXPECT_EQ(bob.readFile("C:\\Mail Store\\Ann\\Old Folders\\Inbox.dbx"),
+              entries.at(kAnn + "/Old Folders/Inbox.dbx"));
+    EXPECT_EQ(
+        text(RootKey::CurrentUser, identity(kAnn, kSettings + "\\Signatures\\00000000"), "text"),
+        "-- \r\nAnn");
 }
