@@ -13,8 +13,10 @@
 #include "jobs/archive_job.h"
 #include "jobs/backup_job.h"
 #include "platform/files.h"
+#include "support/child_process.h"
 #include "support/interaction.h"
 #include "support/msg_texts.h"
+#include "support/running_check.h"
 #include "testkit/clients_fixture.h"
 #include "testkit/testkit.h"
 
@@ -251,4 +253,23 @@ TEST_F(CommandLine, RequestsThatDoNothingFailWithoutTheSyntaxMessage) {
         EXPECT_FALSE(err.empty() && out.str().empty()) << params[0];
     }
     EXPECT_FALSE(platform::directoryExists("C:\\R"));
+}
+
+TEST_F(CommandLine, ARunningClientIsSkippedAndTheOthersGoOn) {
+    test::TempDir bin;
+    test::ChildProcess outlook = test::ChildProcess::namedSleep(bin.path(), "outlook.exe");
+    test::installEudora(machine);
+    adapter(kind::Outlook);
+    adapter(kind::Eudora);
+    ScriptedCloseProgramsDialog dialog;  // answers Cancel
+    ScopedCloseProgramsDialog dialogScope(dialog);
+
+    const CommandLineResult r = run({"/b", "/c:eudora,msoutlook", "/p:C:\\B", "-"});
+    EXPECT_TRUE(r.failed);
+    ASSERT_EQ(dialog.shown.size(), 1u);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, kind::Eudora);
+    EXPECT_NE(out.str().find("Microsoft Outlook: not backed up, the client is running"),
+              std::string::npos)
+        << out.str();
 }
