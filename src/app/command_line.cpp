@@ -2,26 +2,23 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <exception>
 #include <filesystem>
 
+#include "app/auto_backup.h"
+#include "app/backup_run.h"
+#include "app/scheduler.h"
 #include "app/settings.h"
 #include "catalog/backup_name.h"
 #include "catalog/detection.h"
 #include "catalog/identities.h"
 #include "catalog/kinds.h"
 #include "jobs/archive_job.h"
-#include "jobs/backup_job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "support/interaction.h"
-#include "support/msg_texts.h"
 #ifdef QB_HAVE_RESTORE_JOB
 #include "jobs/restore_job.h"
-#endif
-#ifdef QB_HAVE_RUNNING_CHECK
-#include "support/running_check.h"
 #endif
 
 namespace qb::app {
@@ -43,33 +40,6 @@ constexpr std::array<ClientKeyword, 10> kKeywords{{
     {"netscape", kind::NetscapeFamily},
     {"favorites", kind::Favorites},
 }};
-
-std::string_view clientName(ClientKind kind) {
-    const KindInfo* k = findKind(kind);
-    return k ? k->name : std::string_view("client");
-}
-
-// The text of a message key in the current language file.
-std::string messageText(std::string_view key) {
-    TMsgINISupp texts;
-    texts.SetFileName(settings().languageFile);
-    try {
-        return texts.GetMessageText(key);
-    } catch (const OperationAbandoned&) {
-        return "ERROR";
-    }
-}
-
-// Whether the client still runs and the user would not close it.
-bool clientStillRuns(ClientKind kind, bool backup) {
-#ifdef QB_HAVE_RUNNING_CHECK
-    return CheckRunningClient(kind, backup);
-#else
-    (void)kind;
-    (void)backup;
-    return false;
-#endif
-}
 
 // Characters of parameter `text` from position `from` on ("" when shorter).
 std::string from(std::string_view text, size_t pos) {
@@ -101,12 +71,6 @@ bool makeFolder(const std::string& folder) {
     std::cerr << "quillbox: cannot create the folder " << folder << ": "
               << platform::lastFileError() << "\n";
     return false;
-}
-
-void printJobError(ClientKind kind, std::string_view fallback) {
-    const jobs::ArchiveJob& job = jobs::archiveJob();
-    std::cerr << "quillbox: " << clientName(kind) << ": "
-              << (job.errorText.empty() ? fallback : std::string_view(job.errorText)) << "\n";
 }
 
 // ---- "/b" ----
@@ -143,8 +107,8 @@ BackupSwitch parseBackup(const std::vector<std::string>& p) {
     return b;
 }
 
-// Backs up one client code into the folder; true when a complete backup file was
-// written.
+// Backs up one client code, everything selected; true when a complete backup file
+// was written.
 bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ostream& out) {
     std::vector<std::string> identities, items;
     ListIdentitiesAndItems(kind, identities, items);
@@ -153,35 +117,24 @@ bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ost
         ids.add(name, true);
     for (const std::string& name : items)
         its.add(name, true);
-    const std::string name(clientName(kind));
-    if (clientStillRuns(kind, true)) {
-        out << name << ": not backed up, the client is running\n";
-        return false;
+    const std::string name(ClientName(kind));
+    const BackupReport r = RunCheckedBackup(kind, path, ids, its);
+    switch (r.outcome) {
+        case BackupOutcome::Done:
+            out << name << ": backed up to " << shown(path, hostForm) << "\n";
+            return true;
+        case BackupOutcome::ClientRunning:
+            out << name << ": not backed up, the client is running\n";
+            return false;
+        case BackupOutcome::Aborted:
+            out << name << ": backup aborted: " << shown(path, hostForm) << "\n";
+            return false;
+        case BackupOutcome::Failed:
+            break;
     }
-    const auto started = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    const bool error = jobs::RunBackup(path, kind, ids, its);
-    const jobs::ArchiveJob& job = jobs::archiveJob();
-    if (job.aborted) {
-        out << name << ": backup aborted: " << shown(path, hostForm) << "\n";
-        return false;
-    }
-    if (error) {
-        out << name << ": backup failed: " << shown(path, hostForm) << "\n";
-        printJobError(kind, "the backup failed");
-        return false;
-    }
-    // A client without a backup in this program reports no error and writes nothing.
-    bool written = false;
-    for (const platform::SearchRec& r : platform::findFiles(path, platform::faAnyFile))
-        if (!(r.attr & platform::faDirectory) && r.lastWrite >= started.time_since_epoch().count())
-            written = true;
-    if (!written) {
-        out << name << ": backup failed: " << shown(path, hostForm) << "\n";
-        std::cerr << "quillbox: " << name << ": no backup file was written\n";
-        return false;
-    }
-    out << name << ": backed up to " << shown(path, hostForm) << "\n";
-    return true;
+    out << name << ": backup failed: " << shown(path, hostForm) << "\n";
+    std::cerr << "quillbox: " << name << ": " << r.error << "\n";
+    return false;
 }
 
 // Returns whether every requested backup succeeded.
@@ -201,7 +154,7 @@ bool runBackups(const BackupSwitch& b, std::ostream& out) {
     for (ClientKind named1 : named) {
         const std::vector<ClientKind> kinds = BackupKindsFor(named1);
         if (kinds.empty()) {
-            out << clientName(named1) << ": not backed up, no version of it is installed\n";
+            out << ClientName(named1) << ": not backed up, no version of it is installed\n";
             allDone = false;
             continue;
         }
@@ -210,8 +163,8 @@ bool runBackups(const BackupSwitch& b, std::ostream& out) {
                 const std::string path = folder + CommandLineBackupName(k, kinds.size() > 1);
                 if (!backupOne(k, path, hostForm, out)) allDone = false;
             } catch (const std::exception& e) {
-                out << clientName(k) << ": backup failed\n";
-                std::cerr << "quillbox: " << clientName(k) << ": " << e.what() << "\n";
+                out << ClientName(k) << ": backup failed\n";
+                std::cerr << "quillbox: " << ClientName(k) << ": " << e.what() << "\n";
                 allDone = false;
             }
         }
@@ -220,6 +173,14 @@ bool runBackups(const BackupSwitch& b, std::ostream& out) {
 }
 
 // ---- "/r" ----
+
+#ifdef QB_HAVE_RESTORE_JOB
+void printJobError(ClientKind kind, std::string_view fallback) {
+    const jobs::ArchiveJob& job = jobs::archiveJob();
+    std::cerr << "quillbox: " << ClientName(kind) << ": "
+              << (job.errorText.empty() ? fallback : std::string_view(job.errorText)) << "\n";
+}
+#endif
 
 struct RestoreSwitch {
     bool syntaxError = false;
@@ -275,7 +236,7 @@ bool runRestore(const RestoreSwitch& r, std::ostream& out) {
     bool mismatch = false;
     jobs::ListBackupContents(jobs::ListKindOf(kind), file, present, itemCount, identities, items,
                              mismatch);
-    const std::string name(clientName(kind));
+    const std::string name(ClientName(kind));
     if (mismatch) {
         std::cerr << "quillbox: the contents of " << r.file << " do not match its client\n";
         out << name << ": not restored\n";
@@ -286,7 +247,7 @@ bool runRestore(const RestoreSwitch& r, std::ostream& out) {
         ids.add(id, true);
     for (size_t k = 0; k < items.size(); ++k)
         its.add(items[k], k < present.size() && present[k]);
-    if (clientStillRuns(kind, false)) {
+    if (ClientStillRuns(kind, false)) {
         const bool error = jobs::RunRestoreToFolder(file, folder, kind, ids, its);
         if (error || jobs::archiveJob().aborted) {
             out << name << ": restore into the folder " << shown(folder, hostForm) << " failed\n";
@@ -367,9 +328,10 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::os
     bool error = false;
     std::string why;
     const std::string sw = lowerAscii(params[0]);
-    if (sw == "/auto" || sw == "/uninstall") {
-        std::cerr << "quillbox: " << params[0] << " is not built into this program yet\n";
-        result.failed = true;
+    if (sw == "/auto") {
+        if (!RunScheduledBackups(out)) result.failed = true;
+    } else if (sw == "/uninstall") {
+        if (!UninstallCleanup()) result.failed = true;
     } else if (sw == "/b") {
         const BackupSwitch b = parseBackup(params);
         if (b.syntaxError) {
@@ -396,7 +358,7 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::os
         result.failed = true;
     }
     if (error) {
-        interaction().messageBox(messageText("Message1"), MsgIcon::Error, MsgButtons::Ok);
+        interaction().messageBox(MessageText("Message1"), MsgIcon::Error, MsgButtons::Ok);
         if (!why.empty()) std::cerr << "quillbox: " << why << "; see quillbox --help\n";
         result.failed = true;
     }

@@ -1,6 +1,7 @@
 #include "app/date_time.h"
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 namespace qb::app {
@@ -21,25 +22,12 @@ double ToDateTime(LocalTime t) {
 }
 
 LocalTime FromDateTime(double value) {
-    if (!std::isfinite(value)) return LocalTime{};
+    // Days of the years 100 to 9999, as stored date-times can hold them; anything
+    // else is no date.
+    if (!std::isfinite(value) || value < -657434.0 || value > 2958466.0) return LocalTime{};
     const double whole = std::trunc(value);
     const auto secs = std::llround(std::fabs(value - whole) * 86400.0);
     return kEpoch + days(static_cast<long long>(whole)) + seconds(secs);
-}
-
-std::chrono::sys_seconds ToSystemTime(LocalTime t) {
-    const local_days day = floor<days>(t);
-    const year_month_day ymd(day);
-    const hh_mm_ss<seconds> hms(t - day);
-    std::tm tm{};
-    tm.tm_year = static_cast<int>(ymd.year()) - 1900;
-    tm.tm_mon = static_cast<int>(static_cast<unsigned>(ymd.month())) - 1;
-    tm.tm_mday = static_cast<int>(static_cast<unsigned>(ymd.day()));
-    tm.tm_hour = static_cast<int>(hms.hours().count());
-    tm.tm_min = static_cast<int>(hms.minutes().count());
-    tm.tm_sec = static_cast<int>(hms.seconds().count());
-    tm.tm_isdst = -1;
-    return sys_seconds(seconds(std::mktime(&tm)));
 }
 
 LocalTime ToLocalTime(std::chrono::sys_seconds t) {
@@ -62,6 +50,17 @@ std::chrono::local_days DatePart(LocalTime t) {
 
 std::chrono::seconds TimeOfDay(LocalTime t) {
     return t - floor<days>(t);
+}
+
+std::string FormatLocalTime(LocalTime t) {
+    const year_month_day d(floor<days>(t));
+    const hh_mm_ss<seconds> hms(t - floor<days>(t));
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(d.year()),
+                  static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day()),
+                  static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
+                  static_cast<int>(hms.seconds().count()));
+    return buf;
 }
 
 }  // namespace qb::app

@@ -34,9 +34,11 @@ constexpr const char* kHelp = R"(Usage:
     where it can be imported by hand; FOLDER is created when missing. "/p"
     without ":FOLDER" restores nothing.
 
-/auto       Backs up every scheduled client into the automatic backup folder and
-            deletes older automatic backups as the backup mode says.
-/uninstall  Stops the scheduler and removes it.
+/auto       Backs up every scheduled client into the automatic backup folder,
+            deletes older automatic backups as the backup mode says, and adds
+            one line per client to quillbox-auto.log in that folder.
+/uninstall  Stops the scheduler of the machine (quillsched) and deletes it from
+            the program's folder.
 
 FOLDER and BACKUPFILE are Windows paths of the machine (C:\Backups), or paths of
 this computer (/home/me/backups, ./backups), which the machine sees on drive Z:.

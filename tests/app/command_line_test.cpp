@@ -4,18 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <sstream>
-
-#include "app/settings.h"
+#include "app_fixture.h"
 #include "catalog/backup_name.h"
 #include "catalog/identities.h"
-#include "jobs/archive_job.h"
-#include "jobs/backup_job.h"
 #include "platform/files.h"
 #include "support/child_process.h"
 #include "support/interaction.h"
-#include "support/msg_texts.h"
 #include "support/running_check.h"
 #include "testkit/clients_fixture.h"
 #include "testkit/testkit.h"
@@ -25,73 +19,7 @@ using namespace qb::app;
 using qb::test::FakeMachine;
 namespace fs = std::filesystem;
 
-namespace {
-
-struct Call {
-    ClientKind kind;
-    std::string path;
-    Selection identities;
-    Selection items;
-};
-
-class CommandLine : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ::setenv("QUILLBOX_SQX", QB_BIN_DIR "/libsqx.so", 0);
-        Settings& s = settings();
-        s.programFolder = "C:\\Program Files\\Quillbox\\";
-        platform::forceDirectories(s.programFolder);
-        ChooseLanguageFile(s);
-        ASSERT_TRUE(jobs::InitJobModule(s.languageFile));
-    }
-    void TearDown() override {
-        for (ClientKind k : registered)
-            jobs::RegisterBackupAdapter(k, nullptr);
-        jobs::JobTexts().CloseFile();
-    }
-
-    // An adapter that records its call and packs the manifest; `fail` makes it
-    // record an error instead.
-    void adapter(ClientKind kind, bool fail = false) {
-        registered.push_back(kind);
-        jobs::RegisterBackupAdapter(kind, [this, kind, fail](jobs::BackupContext& ctx) {
-            calls.push_back({kind, ctx.backupPath, ctx.identities, ctx.items});
-            if (fail) {
-                jobs::archiveJob().errorFlag = true;
-                jobs::archiveJob().errorText = "Access denied! C:\\Locked\\file.dat";
-                return;
-            }
-            jobs::StartBackupFrame(ctx);
-            jobs::WriteManifest(ctx);
-            jobs::AddStagingFileToJob(jobs::kManifestName);
-            jobs::FinishBackupFrame(ctx);
-        });
-    }
-
-    CommandLineResult run(std::vector<std::string> params) {
-        out.str("");
-        ::testing::internal::CaptureStderr();
-        CommandLineResult r = RunCommandLine(params, out);
-        err = ::testing::internal::GetCapturedStderr();
-        return r;
-    }
-
-    bool invalidCommandShown() const {
-        for (const auto& b : boxes.boxes)
-            if (b.text == "Invalid command!" && b.icon == MsgIcon::Error) return true;
-        return false;
-    }
-
-    FakeMachine machine;
-    ScriptedInteraction boxes;
-    ScopedInteraction scope{boxes};
-    std::vector<ClientKind> registered;
-    std::vector<Call> calls;
-    std::ostringstream out;
-    std::string err;
-};
-
-}  // namespace
+using CommandLine = qb::test::AppFixture;
 
 TEST_F(CommandLine, BacksUpNamedClientsInTableOrderWithEverythingSelected) {
     test::installEudora(machine);
@@ -115,7 +43,7 @@ TEST_F(CommandLine, BacksUpNamedClientsInTableOrderWithEverythingSelected) {
               "Eudora: backed up to " + eudoraFile + "\nThe Bat!: backed up to " + batFile + "\n");
 
     // Every identity and every item the client has, checked, in list order.
-    const Call& bat = calls[1];
+    const test::AdapterCall& bat = calls[1];
     const std::vector<std::string> users = ListIdentities(kind::TheBat);
     const std::vector<std::string> items = BackupItems(kind::TheBat);
     ASSERT_EQ(bat.identities.count, users.size());
