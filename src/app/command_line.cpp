@@ -226,7 +226,10 @@ bool runRestore(const RestoreSwitch& r, std::ostream& out) {
     if (kind == kind::None) {
         std::cerr << "quillbox: " << r.file
                   << " names no e-mail client this program knows (not a backup file, or a "
-                     "damaged one)\n";
+                     "damaged one)";
+        if (!jobs::archiveJob().errorText.empty())
+            std::cerr << ": " << jobs::archiveJob().errorText;
+        std::cerr << "\n";
         out << "nothing restored\n";
         return false;
     }

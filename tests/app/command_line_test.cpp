@@ -7,6 +7,7 @@
 #include "app_fixture.h"
 #include "catalog/backup_name.h"
 #include "catalog/identities.h"
+#include "jobs/restore_job.h"
 #include "platform/files.h"
 #include "support/child_process.h"
 #include "support/interaction.h"
@@ -200,4 +201,83 @@ TEST_F(CommandLine, ARunningClientIsSkippedAndTheOthersGoOn) {
     EXPECT_NE(out.str().find("Microsoft Outlook: not backed up, the client is running"),
               std::string::npos)
         << out.str();
+}
+
+namespace {
+
+// Backs up Eudora with only some items chosen, through the tests' adapter, and
+// installs restores that record what they were given.
+class CommandLineRestore : public test::AppFixture {
+  protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        test::installEudora(machine);
+        adapter(kind::Eudora);
+        Selection ids, items;
+        ids.add(ListIdentities(kind::Eudora).at(0), true);
+        for (const std::string& item : BackupItems(kind::Eudora))
+            items.add(item, item == "Mail Folders" || item == "Address Book");
+        platform::forceDirectories("C:\\Backups");
+        ASSERT_FALSE(jobs::RunBackup(kFile, kind::Eudora, ids, items))
+            << jobs::archiveJob().errorText;
+        const auto record = [this](bool fail) {
+            return [this, fail](jobs::RestoreContext& ctx) {
+                restores.push_back(ctx);
+                return fail;
+            };
+        };
+        jobs::RegisterRestoreAdapter(kind::Eudora, record(false), record(false));
+    }
+    void TearDown() override {
+        jobs::RegisterRestoreAdapter(kind::Eudora, nullptr, nullptr);
+        AppFixture::TearDown();
+    }
+
+    static constexpr const char* kFile = "C:\\Backups\\Eudora.ebk";
+    std::vector<jobs::RestoreContext> restores;
+};
+
+}  // namespace
+
+TEST_F(CommandLineRestore, RestoresIntoTheClientWhatTheBackupHolds) {
+    const CommandLineResult r = run({"/R", "/F:" + std::string(kFile), "/P:C:\\Restore"});
+    EXPECT_FALSE(r.failed) << err;
+    ASSERT_EQ(restores.size(), 1u);
+    const jobs::RestoreContext& ctx = restores[0];
+    EXPECT_FALSE(ctx.toFolder());
+    EXPECT_EQ(ctx.kind, kind::Eudora);
+    ASSERT_EQ(ctx.identities.count, 1);
+    EXPECT_TRUE(ctx.identities.isChecked(0));
+    // Every item of the client, checked where the backup holds it.
+    const std::vector<std::string> items = BackupItems(kind::Eudora);
+    ASSERT_EQ(ctx.items.count, items.size());
+    for (int i = 0; i < ctx.items.count; ++i) {
+        const std::string& name = items[static_cast<size_t>(i)];
+        EXPECT_EQ(ctx.items[i].name, name);
+        EXPECT_EQ(ctx.items.isChecked(i), name == "Mail Folders" || name == "Address Book") << name;
+    }
+    EXPECT_TRUE(platform::directoryExists("C:\\Restore"));
+    EXPECT_EQ(out.str(), "Eudora: restored from " + std::string(kFile) + "\n");
+}
+
+TEST_F(CommandLineRestore, ARunningClientGetsItsDataInTheFolderAndTheRunFails) {
+    test::TempDir bin;
+    test::ChildProcess eudora = test::ChildProcess::namedSleep(bin.path(), "eudora.exe");
+    ScriptedCloseProgramsDialog dialog;  // Cancel: the client stays
+    ScopedCloseProgramsDialog dialogScope(dialog);
+    const CommandLineResult r = run({"/r", "/f:" + std::string(kFile), "/p:C:\\Restore"});
+    EXPECT_TRUE(r.failed);
+    ASSERT_EQ(restores.size(), 1u);
+    EXPECT_EQ(restores[0].targetFolder, "C:\\Restore\\");
+    EXPECT_NE(out.str().find("the client is running; restored into the folder C:\\Restore\\"),
+              std::string::npos)
+        << out.str();
+}
+
+TEST_F(CommandLineRestore, AFileThatIsNoBackupRestoresNothing) {
+    machine.writeFile("C:\\Backups\\notes.ebk", "not a backup");
+    const CommandLineResult r = run({"/r", "/f:C:\\Backups\\notes.ebk", "/p:C:\\Restore"});
+    EXPECT_TRUE(r.failed);
+    EXPECT_TRUE(restores.empty());
+    EXPECT_NE(err.find("names no e-mail client"), std::string::npos) << err;
 }
