@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "catalog/client_kind.h"
+#include "platform/paths.h"
 
 namespace qb::test {
 
@@ -203,7 +204,9 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
         const std::string oe = key + "\\Software\\Microsoft\\Outlook Express\\5.0";
         const std::string storeTail = "\\Local Settings\\Application Data\\Identities\\" + id.guid +
                                       "\\Microsoft\\Outlook Express";
-        setExpandString(RootKey::CurrentUser, oe, "Store Root", "%UserProfile%" + storeTail);
+        const std::string storeRoot =
+            id.storeRoot.empty() ? "%UserProfile%" + storeTail : id.storeRoot;
+        setExpandString(RootKey::CurrentUser, oe, "Store Root", storeRoot);
         setDword(RootKey::CurrentUser, oe, "First Run Done", 1);
         setDword(RootKey::CurrentUser, oe + "\\Mail", "Show Unread", 1);
         setString(RootKey::CurrentUser, oe + "\\Columns", "Mail", "0000000400000003");
@@ -223,10 +226,15 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
         setString(RootKey::CurrentUser, acct, "SMTP Email Address",
                   id.name.substr(0, id.name.find(' ')) + "@example.com");
 
-        const std::string store = profileFolder(m) + storeTail;
+        std::string store = storeRoot;
+        if (store.starts_with("%UserProfile%"))
+            store = profileFolder(m) + store.substr(std::string_view("%UserProfile%").size());
+        if (store.ends_with('\\')) store.pop_back();
         for (const char* f : {"Folders.dbx", "Inbox.dbx", "Outbox.dbx", "Sent Items.dbx",
-                              "Deleted Items.dbx", "Drafts.dbx", "Offline.dbx"})
-            m.writeFile(store + "\\" + f, binary(f));
+                              "Deleted Items.dbx", "Drafts.dbx", "Offline.dbx", "Pop3uidl.dbx"})
+            m.writeFile(store + "\\" + f, binary(id.name + " " + f));
+        m.writeFile(store + "\\.cleanup.log", "compacted " + id.name + "\r\n");
+        m.writeFile(store + "\\Old Folders\\Inbox.dbx", binary(id.name + " old Inbox.dbx"));
         out.storeFolders.push_back(store);
     }
     setString(RootKey::CurrentUser,
@@ -237,12 +245,15 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
               out.wabFile);
     setDword(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4", "FirstRun", 1);
     m.writeFile(out.wabFile, binary("wab"));
+    m.writeFile(platform::changeFileExt(out.wabFile, ".wa~"), binary("wab backup"));
     out.stationeryFolder = "C:\\Program Files\\Common Files\\Microsoft Shared\\Stationery";
     setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
               "Stationery Folder", out.stationeryFolder + "\\");
     m.writeFile(out.stationeryFolder + "\\Ivy.htm",
                 "<html><body background=\"Ivy.gif\"></body></html>");
     m.writeFile(out.stationeryFolder + "\\Ivy.gif", binary("gif"));
+    m.writeFile(out.stationeryFolder + "\\Sample Pack\\Blue Note.htm",
+                "<html><body>Blue Note</body></html>");
     return out;
 }
 

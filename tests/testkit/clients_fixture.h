@@ -72,11 +72,17 @@ class MozillaRegistryWriter {
 struct OEIdentity {
     std::string name;  // "Username", what the person sees
     std::string guid;  // the identity key, "{...}"
+    // "Store Root" as stored; "" for the client's own default below %UserProfile%.
+    std::string storeRoot = {};
 };
+// Per identity the registry settings, one account, a signature, a rule, a blocked
+// sender and a mail store (the .dbx files, a hidden file and a sub-folder); the
+// address book folder (the .wab file and its backup copy) and the stationery
+// folder (pages, an image, a nested pack).
 struct OEInstall {
-    std::vector<std::string> storeFolders;  // per identity, expanded
+    std::vector<std::string> storeFolders;  // per identity, expanded, no trailing backslash
     std::string wabFile;
-    std::string stationeryFolder;
+    std::string stationeryFolder;  // no trailing backslash (the value has one)
 };
 OEInstall installOutlookExpress(const FakeMachine& m,
                                 const std::vector<OEIdentity>& identities = {
