@@ -1,0 +1,13 @@
+#include "clients/all_clients.h"
+
+#include "clients/eudora.h"
+#include "clients/outlook.h"
+
+namespace qb::clients {
+
+void RegisterAllClients() {
+    RegisterOutlook();
+    RegisterEudora();
+}
+
+}  // namespace qb::clients
