@@ -141,5 +141,114 @@ TEST_F(EudoraAdapter, BackupWithoutDataFolderFails) {
     }
 }
 
+// ---- restore ----
+
+// Ann's Eudora (folder with blanks, unquoted command line) backed up on her
+// machine; Bob's Eudora keeps its data in his profile and quotes its command line.
+class EudoraRestore : public EudoraAdapter {
+  protected:
+    void SetUp() override {
+        EudoraAdapter::SetUp();
+        installEudora(machine, kFolder);
+        machine.writeFile(kFolder + "\\In.mbx", "ann's inbox");
+        machine.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
+        ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Eudora, identities(), items()))
+            << jobs::archiveJob().errorText;
+        prepare(target);
+        copyFile(machine, target, kBackup);
+        bob = installEudora(target, appDataFolder(target) + "\\Qualcomm\\Eudora", true);
+        target.writeFile(bob.folder + "\\filters.pce", "bob's filters");
+        target.writeFile(bob.folder + "\\nndbase.toc", "bob's index");
+    }
+
+    FakeMachine target{"bob"};
+    EudoraInstall bob;
+};
+
+TEST_F(EudoraRestore, DirectRestoreIntoTheFolderOfTheCommandLine) {
+    // The mail folders alone leave Bob's filters and address book as they are.
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Eudora, identities(),
+                                  items(false, true, false, false, false)))
+        << jobs::archiveJob().errorText;
+    const std::string e = bob.folder + "\\";
+    EXPECT_EQ(target.readFile(e + "In.mbx"), "ann's inbox");
+    EXPECT_EQ(target.readFile(e + "Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
+    EXPECT_EQ(target.readFile(e + "filters.pce"), "bob's filters");
+    EXPECT_EQ(target.readFile(e + "nndbase.toc"), "bob's index");
+
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Eudora, identities(), items()))
+        << jobs::archiveJob().errorText;
+    for (const char* f :
+         {"Work.fol\\Client Projects.mbx", "Work.fol\\Client Projects.toc",
+          "Personal.fol\\.Family.toc", "Personal.fol\\sortmap.pce", "Spool\\.queue.lck",
+          "Spool\\spool.tmp", "eudora.ini", "Stationery\\Thanks.sta", "Filters\\Work.flt",
+          "Sigs\\Alternate Sig.txt", "nndbase.txt"})
+        EXPECT_TRUE(exists(target, e + f)) << f;
+    EXPECT_EQ(target.readFile(e + "filters.pce"), machine.readFile(kFolder + "\\filters.pce"));
+    EXPECT_EQ(target.readFile(e + "nndbase.toc"), machine.readFile(kFolder + "\\nndbase.toc"));
+    // The data folder's own mailboxes come back into it, not into a "Mail" folder.
+    EXPECT_FALSE(exists(target, e + "Mail"));
+    EXPECT_FALSE(exists(target, kFolder));
+}
+
+TEST_F(EudoraRestore, RestoreIntoAFolderKeepsTheMailFolderApart) {
+    // No registry value is read for this.
+    setString(RootKey::CurrentUser, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", "Current", "");
+    const std::string t = "C:\\Restored\\Eudora Mail\\";
+    ASSERT_FALSE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()))
+        << jobs::archiveJob().errorText;
+    for (const char* f :
+         {"Mail\\In.mbx", "Mail\\Trash.toc", "Mail\\descmap.pce", "Work.fol\\Old.fol\\2003.mbx",
+          "Work.fol\\Projects.toc", "Personal.fol\\Family.mbx", "Spool\\spool.tmp", "eudora.ini",
+          "Stationery\\Thanks.sta", "Filters\\Work.flt", "filters.pce", "nndbase.toc",
+          "nndbase.txt", "Sigs\\Standard.txt"})
+        EXPECT_TRUE(exists(target, t + f)) << f;
+    EXPECT_EQ(target.readFile(t + "Mail\\In.mbx"), "ann's inbox");
+    EXPECT_FALSE(exists(target, t + "In.mbx"));
+    EXPECT_FALSE(exists(target, t + "directory.ini"));
+}
+
+// Without a data folder in the command line the direct restore refuses: nothing may
+// land at the root of the drive.
+TEST_F(EudoraRestore, DirectRestoreWithoutDataFolderRefuses) {
+    for (bool missing : {false, true}) {
+        if (missing) {
+            platform::Registry reg(RootKey::CurrentUser);
+            ASSERT_TRUE(reg.openKey("\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", false));
+            reg.deleteValue("Current");
+        } else {
+            setString(RootKey::CurrentUser, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", "Current",
+                      "");
+        }
+        EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Eudora, identities(), items()));
+        EXPECT_NE(jobs::archiveJob().errorText.find("names no data folder"), std::string::npos)
+            << jobs::archiveJob().errorText;
+        for (const char* f : {"C:\\In.mbx", "C:\\eudora.ini", "C:\\Spool", "C:\\Work.fol",
+                              "C:\\nndbase.txt", "C:\\Sigs"})
+            EXPECT_FALSE(exists(target, f)) << f;
+    }
+}
+
+// Mail folder names from the backup that would leave the data folder are skipped
+// and named; the others are restored.
+TEST_F(EudoraAdapter, HostileFolderListStaysInside) {
+    writeZip(
+        machine.host(kBackup),
+        {{"infobak.ini", "[Backup]\r\nEmailClient=Eudora\r\n[Identities]\r\nItem1=Default\r\n"},
+         {"directory.ini",
+          "[Directory]\r\nDir1=Work.fol\r\nDir2=..\\Outside\r\nDir3=C:\\Windows\r\n"
+          "Dir4=\\Root\r\n"},
+         {"Work.fol/x.mbx", "x"},
+         {"Windows/y.mbx", "y"}});
+    const std::string t = "C:\\Restored\\";
+    EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()));
+    const std::string& error = jobs::archiveJob().errorText;
+    for (const char* named : {"..\\Outside", "C:\\Windows", "\\Root"})
+        EXPECT_NE(error.find(named), std::string::npos) << named << " in: " << error;
+    EXPECT_EQ(machine.readFile(t + "Work.fol\\x.mbx"), "x");
+    EXPECT_FALSE(exists(machine, t + "Windows"));
+    EXPECT_FALSE(exists(machine, "C:\\Outside"));
+}
+
 }  // namespace
 }  // namespace qb::test
