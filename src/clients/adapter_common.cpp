@@ -11,26 +11,10 @@
 
 namespace qb::clients {
 
-namespace {
-
-// True when a level of the name (split at "\" and "/") is "." or "..".
-bool hasDotLevel(std::string_view name) {
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
-        const std::string_view level = name.substr(start, i - start);
-        if (level == "." || level == "..") return true;
-        start = i + 1;
-    }
-    return false;
-}
-
-}  // namespace
-
 void AddJobError(std::string_view text) {
     jobs::ArchiveJob& job = jobs::archiveJob();
     job.errorFlag = true;
-    if (!job.errorText.empty()) job.errorText += "\n";
+    if (!job.errorText.empty()) job.errorText += " ";
     job.errorText += text;
 }
 
@@ -38,12 +22,7 @@ bool IsUsableFolder(std::string_view folder) {
     while (!folder.empty() && folder.back() == '\\')
         folder.remove_suffix(1);
     return folder.size() > 3 && std::isalpha(static_cast<unsigned char>(folder[0])) &&
-           folder[1] == ':' && folder[2] == '\\' && folder[3] != '\\' && !hasDotLevel(folder);
-}
-
-bool IsSafeRelativeName(std::string_view name) {
-    return !name.empty() && name.front() != '\\' && name.front() != '/' &&
-           name.find(':') == std::string_view::npos && !hasDotLevel(name);
+           folder[1] == ':' && folder[2] == '\\' && jobs::IsSafeRelativeName(folder.substr(3));
 }
 
 bool WriteTextFile(std::string_view winPath, std::string_view text) {

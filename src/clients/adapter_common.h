@@ -11,16 +11,13 @@
 
 namespace qb::clients {
 
-// Sets the job's error flag and adds `text` to its error text (one line each), so
+// Sets the job's error flag and adds `text` to its error text (one after the other), so
 // that several failures of one job are all reported.
 void AddJobError(std::string_view text);
 
-// A folder a client's data may live in: "X:\something", no "." or ".." level. A
-// drive's root, a relative path and "" are not.
+// A folder a client's data may live in: "X:\something" whose levels are all safe
+// names (jobs::IsSafeRelativeName). A drive's root, a relative path and "" are not.
 bool IsUsableFolder(std::string_view folder);
-// A name that stays below the folder it is put in: not empty, no drive, no leading
-// "\" or "/", no "." or ".." level.
-bool IsSafeRelativeName(std::string_view name);
 
 // Writes `text` as the whole content of the file (replacing it).
 bool WriteTextFile(std::string_view winPath, std::string_view text);

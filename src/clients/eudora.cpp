@@ -127,7 +127,7 @@ bool restore(const jobs::RestoreContext& ctx, const Places& to) {
         for (size_t k = list.readSection("Directory").size(); k >= 1; --k) {
             const std::string key = "Dir" + std::to_string(k);
             const std::string sub = list.readString("Directory", key, "");
-            if (!IsSafeRelativeName(sub)) {
+            if (!jobs::IsSafeRelativeName(sub)) {
                 AddJobError("The backup's list of mail folders names \"" + sub + "\" (" + key +
                             "), which is no folder below the data folder; it is skipped.");
                 continue;

@@ -182,7 +182,7 @@ std::vector<std::string> signatureFolders(const std::string& appData) {
     std::vector<std::string> folders;
     for (std::string_view key : kSignatureKeys) {
         const std::string name = catalog::readText(RootKey::CurrentUser, key, "Signatures");
-        if (!IsSafeRelativeName(name)) continue;
+        if (!jobs::IsSafeRelativeName(name)) continue;
         const std::string folder = appData + "\\Microsoft\\" + name;
         const bool known = std::any_of(folders.begin(), folders.end(), [&](const std::string& f) {
             return platform::equalsNoCase(f, folder);

@@ -160,13 +160,18 @@ class ClientTest : public ::testing::Test {
         job.aborted = false;
     }
 
-    // Copies a file of one machine to the same place on another.
+    // Copies a file of one machine to the same place on another, which is the
+    // current machine afterwards.
     static void copyFile(const FakeMachine& from, const FakeMachine& to, const std::string& path) {
-        to.writeFile(path, from.readFile(path));
+        from.activate();
+        const std::string data = from.readFile(path);
+        to.activate();
+        to.writeFile(path, data);
     }
 
-    bool exists(const FakeMachine& m, const std::string& path) const {
-        return fs::exists(m.host(path));
+    // Whether the path exists on the current machine.
+    static bool exists(const std::string& path) {
+        return platform::fileExists(path) || platform::directoryExists(path);
     }
 
     FakeMachine machine{"ann"};

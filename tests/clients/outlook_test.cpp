@@ -285,11 +285,11 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
           bob.signaturesFolder + "\\image001.jpg", bob.signaturesFolder + "\\Private Note.rtf",
           std::string("C:\\Mail Archive\\Old Projects.pst"),
           std::string("C:\\Shared Mail\\family.pst")})
-        EXPECT_TRUE(exists(target, f)) << f;
+        EXPECT_TRUE(exists(f)) << f;
     EXPECT_EQ(target.readFile("C:\\Mail Archive\\archive.pst"), "ann's archive");
-    EXPECT_FALSE(exists(target, bob.outlookFolder + "\\outlook.FAV"));
+    EXPECT_FALSE(exists(bob.outlookFolder + "\\outlook.FAV"));
     // Nothing lands in Ann's folders on Bob's machine.
-    EXPECT_FALSE(exists(target, profileFolder(machine)));
+    EXPECT_FALSE(exists(profileFolder(machine)));
 }
 
 TEST_F(OutlookRestore, RestoreIntoAFolderLeavesTheRegistryAlone) {
@@ -300,24 +300,24 @@ TEST_F(OutlookRestore, RestoreIntoAFolderLeavesTheRegistryAlone) {
           "local\\oab.lzx", "local\\2004 mail.pst", "app\\outcmd.dat", "app\\frmcache.dat",
           "Signatures\\Work.htm", "Signatures\\image001.jpg", "Others\\Dir1\\archive.pst",
           "Others\\Dir1\\Old Projects.pst", "Others\\Dir2\\family.pst"})
-        EXPECT_TRUE(exists(target, t + f)) << f;
+        EXPECT_TRUE(exists(t + f)) << f;
     EXPECT_EQ(target.readFile(t + "local\\Outlook.pst"), "ann's mail");
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Outlook"));
-    EXPECT_FALSE(exists(target, "C:\\Mail Archive"));
-    EXPECT_TRUE(exists(target, bob.outlookFolder + "\\outlook.FAV"));
+    EXPECT_FALSE(exists("C:\\Mail Archive"));
+    EXPECT_TRUE(exists(bob.outlookFolder + "\\outlook.FAV"));
 }
 
 TEST_F(OutlookRestore, WithoutDefaultUserOnlyTheFavouritesGo) {
     ASSERT_FALSE(restore(false)) << jobs::archiveJob().errorText;
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
-    EXPECT_FALSE(exists(target, "C:\\Mail Archive"));
-    EXPECT_FALSE(exists(target, bob.outlookFolder + "\\outcmd.dat"));
-    EXPECT_FALSE(exists(target, bob.outlookFolder + "\\outlook.FAV"));
+    EXPECT_FALSE(exists("C:\\Mail Archive"));
+    EXPECT_FALSE(exists(bob.outlookFolder + "\\outcmd.dat"));
+    EXPECT_FALSE(exists(bob.outlookFolder + "\\outlook.FAV"));
 
     const std::string t = "C:\\Restored\\Nothing\\";
     ASSERT_FALSE(restoreToFolder(t, false)) << jobs::archiveJob().errorText;
-    EXPECT_FALSE(exists(target, t));
+    EXPECT_FALSE(exists(t));
 }
 
 // A registry file that a restore does not extract from this backup is never taken
@@ -337,7 +337,7 @@ TEST_F(OutlookRestore, BackupWithoutProfileKeepsTheCurrentProfiles) {
     ASSERT_FALSE(restore()) << jobs::archiveJob().errorText;
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Stale"));
-    EXPECT_TRUE(exists(target, bob.outlookFolder + "\\outcmd.dat"));
+    EXPECT_TRUE(exists(bob.outlookFolder + "\\outcmd.dat"));
 }
 
 // Store paths kept as binary data come back as binary data of the same encoding,
@@ -411,7 +411,7 @@ TEST_F(OutlookHostileBackup, DirectRestoreRefusesWhatIsNotOutlooks) {
     EXPECT_EQ(readValueText(RootKey::CurrentUser,
                             "\\Software\\Microsoft\\Office\\11.0\\Outlook\\Options", "Crafted"),
               "yes");
-    EXPECT_FALSE(exists(machine, "C:\\Evil"));
+    EXPECT_FALSE(exists("C:\\Evil"));
     EXPECT_EQ(machine.readFile("C:\\Fine Mail\\b.pst"), "b");
     EXPECT_EQ(machine.readFile(bob.outlookFolder + "\\ok.dat"), "ok");
 }
@@ -422,9 +422,9 @@ TEST_F(OutlookHostileBackup, FolderRestoreKeepsEverythingInTheFolder) {
     EXPECT_NE(jobs::archiveJob().errorText.find("..\\x"), std::string::npos);
     for (const char* f : {"Others\\Dir1\\a.pst", "Others\\Dir2\\b.pst", "Others\\Dir3\\c.pst",
                           "setting.reg", "app\\ok.dat"})
-        EXPECT_TRUE(exists(machine, t + f)) << f;
-    EXPECT_FALSE(exists(machine, "C:\\x"));
-    EXPECT_FALSE(exists(machine, "C:\\Evil"));
+        EXPECT_TRUE(exists(t + f)) << f;
+    EXPECT_FALSE(exists("C:\\x"));
+    EXPECT_FALSE(exists("C:\\Evil"));
     EXPECT_FALSE(
         keyExists(RootKey::CurrentUser, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
 }
