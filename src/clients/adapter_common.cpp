@@ -18,11 +18,11 @@ void AddJobError(std::string_view text) {
     job.errorText += text;
 }
 
-bool IsUsableFolder(std::string_view folder) {
-    while (!folder.empty() && folder.back() == '\\')
-        folder.remove_suffix(1);
-    return folder.size() > 3 && std::isalpha(static_cast<unsigned char>(folder[0])) &&
-           folder[1] == ':' && folder[2] == '\\' && jobs::IsSafeRelativeName(folder.substr(3));
+bool IsFullPath(std::string_view path) {
+    while (!path.empty() && path.back() == '\\')
+        path.remove_suffix(1);
+    return path.size() > 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           path[2] == '\\' && jobs::IsSafeRelativeName(path.substr(3));
 }
 
 bool WriteTextFile(std::string_view winPath, std::string_view text) {

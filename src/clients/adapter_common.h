@@ -15,9 +15,9 @@ namespace qb::clients {
 // that several failures of one job are all reported.
 void AddJobError(std::string_view text);
 
-// A folder a client's data may live in: "X:\something" whose levels are all safe
-// names (jobs::IsSafeRelativeName). A drive's root, a relative path and "" are not.
-bool IsUsableFolder(std::string_view folder);
+// A full path of a folder or file: "X:\something" whose levels are all safe names
+// (jobs::IsSafeRelativeName). A drive's root, a relative path and "" are not.
+bool IsFullPath(std::string_view path);
 
 // Writes `text` as the whole content of the file (replacing it).
 bool WriteTextFile(std::string_view winPath, std::string_view text);

@@ -195,7 +195,7 @@ void BackupEudora(jobs::BackupContext& ctx) {
         catalog::readText(RootKey::ClassesRoot, kInstalledCommandLine, "");
     ctx.work = commandLine;
     const std::string folder = EudoraFolderFromCommandLine(commandLine);
-    if (!IsUsableFolder(folder)) {
+    if (!IsFullPath(folder)) {
         AddJobError(
             "Eudora is not backed up: its command line (default value of "
             "HKEY_CLASSES_ROOT" +
@@ -239,7 +239,7 @@ bool RestoreEudora(jobs::RestoreContext& ctx) {
     const std::string commandLine =
         catalog::readText(RootKey::CurrentUser, kUserCommandLine, "Current");
     const std::string folder = EudoraFolderFromCommandLine(commandLine);
-    if (!IsUsableFolder(folder)) {
+    if (!IsFullPath(folder)) {
         AddJobError(
             "Eudora is not restored: its command line (value \"Current\" of "
             "HKEY_CURRENT_USER" +

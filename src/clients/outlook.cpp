@@ -232,7 +232,7 @@ void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profil
         const bool seen = std::any_of(added.begin(), added.end(), [&](const std::string& p) {
             return platform::equalsNoCase(p, path);
         });
-        if (IsUsableFolder(path) && !seen && platform::fileExists(path)) {
+        if (IsFullPath(path) && !seen && platform::fileExists(path)) {
             added.push_back(path);
             const std::string folder = platform::extractFilePath(path);
             if (isBelow(path, user.outlook) || isBelow(path, user.localOutlook)) {
@@ -454,7 +454,7 @@ void restoreOthers(std::string_view backupPath, const std::string& target) {
         }
         if (!target.empty()) {
             ExtractEntriesUnder(backupPath, "Others\\" + key, target + "Others\\" + key + "\\");
-        } else if (IsUsableFolder(folder)) {
+        } else if (IsFullPath(folder)) {
             ExtractEntriesUnder(backupPath, "Others\\" + key,
                                 platform::includeTrailingBackslash(folder));
         } else {
@@ -484,7 +484,7 @@ std::string StorePathFromValue(const RegValue& value) {
 void BackupOutlook(jobs::BackupContext& ctx) {
     UserFolders user;
     user.appData = shellFolder("AppData");
-    if (!IsUsableFolder(user.appData)) {
+    if (!IsFullPath(user.appData)) {
         AddJobError(
             "Outlook is not backed up: the user's application data folder (\"AppData\" "
             "of HKEY_CURRENT_USER" +
@@ -494,7 +494,7 @@ void BackupOutlook(jobs::BackupContext& ctx) {
     }
     // Without a local application data folder every store counts as kept elsewhere.
     user.localAppData = shellFolder("Local AppData");
-    if (!IsUsableFolder(user.localAppData)) user.localAppData.clear();
+    if (!IsFullPath(user.localAppData)) user.localAppData.clear();
     user.outlook = user.appData + "\\Microsoft\\Outlook";
     if (!user.localAppData.empty()) user.localOutlook = user.localAppData + "\\Microsoft\\Outlook";
     ctx.work = user.appData;
@@ -542,7 +542,7 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
     UserFolders user;
     user.appData = shellFolder("AppData");
     user.localAppData = shellFolder("Local AppData");
-    if (!IsUsableFolder(user.appData) || !IsUsableFolder(user.localAppData)) {
+    if (!IsFullPath(user.appData) || !IsFullPath(user.localAppData)) {
         AddJobError(
             "Outlook is not restored: the user's application data folders (\"AppData\" "
             "and \"Local AppData\" of HKEY_CURRENT_USER" +
@@ -560,8 +560,8 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
     old.appData = platform::excludeTrailingBackslash(manifest.readString("Directory", "Dir1", ""));
     old.localAppData =
         platform::excludeTrailingBackslash(manifest.readString("Directory", "Dir2", ""));
-    if (!IsUsableFolder(old.appData)) old.appData.clear();
-    if (!IsUsableFolder(old.localAppData)) old.localAppData.clear();
+    if (!IsFullPath(old.appData)) old.appData.clear();
+    if (!IsFullPath(old.localAppData)) old.localAppData.clear();
 
     if (ctx.identities.isChecked(0)) {
         const std::string staging = jobs::archiveJob().stagingFolder + "\\";
