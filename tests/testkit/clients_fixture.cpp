@@ -259,44 +259,104 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
 
 // ---- Outlook -------------------------------------------------------------------
 
-OutlookInstall installOutlook(const FakeMachine& m) {
+namespace {
+
+void setStorePath(const std::string& key, const std::string& path, StorePathForm form) {
+    switch (form) {
+        case StorePathForm::Text:
+            setString(RootKey::CurrentUser, key, "001e6700", path);
+            break;
+        case StorePathForm::AnsiBinary: {
+            std::vector<uint8_t> bytes(path.begin(), path.end());
+            bytes.push_back(0);
+            setBinary(RootKey::CurrentUser, key, "001e6700", bytes);
+            break;
+        }
+        case StorePathForm::Utf16Binary:
+            setBinary(RootKey::CurrentUser, key, "001e6700", platform::utf8ToUtf16Bytes(path));
+            break;
+    }
+}
+
+}  // namespace
+
+OutlookInstall installOutlook(const FakeMachine& m, const OutlookOptions& options) {
     OutlookInstall out;
-    out.profile = "Outlook";
+    out.profile = options.profile;
     registerMailClient("Microsoft Outlook");
     const std::string profiles =
-        "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+        options.windowsNt ? "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging "
+                            "Subsystem\\Profiles"
+                          : "\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles";
     setString(RootKey::CurrentUser, profiles, "DefaultProfile", out.profile);
-    const std::string pst = localAppDataFolder(m) + "\\Microsoft\\Outlook\\Outlook.pst";
-    const std::string archive = "C:\\Mail Archive\\archive.pst";
-    out.pstFiles = {pst, archive};
-    const std::string base = profiles + "\\" + out.profile;
+    out.outlookFolder = appDataFolder(m) + "\\Microsoft\\Outlook";
+    out.localOutlookFolder = localAppDataFolder(m) + "\\Microsoft\\Outlook";
+    const std::string pst = out.localOutlookFolder + "\\Outlook.pst";
+    out.profileKey = profiles + "\\" + out.profile;
+    const std::string& base = out.profileKey;
+    // Service names are fixed MAPI identifiers; registry order is their order here.
     setString(RootKey::CurrentUser, base + "\\0a0d020000000000c000000000000046", "001f0324",
               "Outlook");
-    setString(RootKey::CurrentUser, base + "\\5ac3e4e8a5f1e84ba4e3c58b0e3c1f01", "001e6700", pst);
-    setString(RootKey::CurrentUser, base + "\\9207f3e0a3b11019908b08002b2a56c2", "001e6700",
-              archive);
+    setBinary(RootKey::CurrentUser, base + "\\0a0d020000000000c000000000000046", "01023d01",
+              {0x5a, 0xc3, 0xe4, 0xe8, 0x00, 0xff});
+    setStorePath(base + "\\5ac3e4e8a5f1e84ba4e3c58b0e3c1f01", pst, options.storePaths);
+    setString(RootKey::CurrentUser, base + "\\9375CFF0413111d3B88A00104B2A6676\\00000001",
+              "Account Name", "mail.example.com");
+    setDword(RootKey::CurrentUser, base + "\\9375CFF0413111d3B88A00104B2A6676\\00000001",
+             "POP3 Port", 110);
     m.writeFile(pst, binary("pst"));
-    m.writeFile(archive, binary("archive pst"));
-    m.writeFile(appDataFolder(m) + "\\Microsoft\\Outlook\\outcmd.dat", binary("outcmd"));
-    m.writeFile(appDataFolder(m) + "\\Microsoft\\Outlook\\Outlook.NK2", binary("nk2"));
-    m.writeFile(localAppDataFolder(m) + "\\Microsoft\\Outlook\\extend.dat", binary("extend"));
+    out.pstFiles = {pst};
+    if (!options.minimal) {
+        const std::string archive = "C:\\Mail Archive\\archive.pst";
+        const std::string projects = "C:\\Mail Archive\\Old Projects.pst";
+        const std::string family = "C:\\Shared Mail\\family.pst";
+        out.otherLocalStore = localAppDataFolder(m) + "\\Mail Backup\\2004 mail.pst";
+        setStorePath(base + "\\9207f3e0a3b11019908b08002b2a56c2", archive, options.storePaths);
+        setStorePath(base + "\\a1b2c3d4e5f60718293a4b5c6d7e8f90", projects, options.storePaths);
+        setStorePath(base + "\\b2c3d4e5f60718293a4b5c6d7e8f90a1", out.otherLocalStore,
+                     options.storePaths);
+        setStorePath(base + "\\c3d4e5f60718293a4b5c6d7e8f90a1b2", family, options.storePaths);
+        // A store that was deleted long ago: the profile still names it.
+        setStorePath(base + "\\d4e5f60718293a4b5c6d7e8f90a1b2c3", "C:\\Gone\\old.pst",
+                     options.storePaths);
+        for (const std::string& f : {archive, projects, out.otherLocalStore, family})
+            m.writeFile(f, binary(f));
+        out.outsideStores = {archive, projects, family};
+        out.pstFiles.insert(out.pstFiles.end(), {projects, out.otherLocalStore, family, archive});
+        m.writeFile(out.outlookFolder + "\\outcmd.dat", binary("outcmd"));
+        m.writeFile(out.outlookFolder + "\\Outlook.NK2", binary("nk2"));
+        m.writeFile(out.outlookFolder + "\\Send Receive.srs", binary("srs"));
+        m.writeFile(out.outlookFolder + "\\Forms\\frmcache.dat", binary("forms"));
+        m.writeFile(out.localOutlookFolder + "\\extend.dat", binary("extend"));
+        m.writeFile(out.localOutlookFolder + "\\.outlook.lock", "hidden");
+        m.writeFile(out.localOutlookFolder + "\\Offline Address Book\\oab.lzx", binary("oab"));
+    }
     setDword(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Outlook", "MailSettings",
              1);
+    setString(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Outlook\\Preferences",
+              "ShowReminders", "1");
     setString(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook\\OST", "NoOST", "0");
-    setString(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Common\\General",
-              "Signatures", "Signatures");
-    out.signaturesFolder = appDataFolder(m) + "\\Microsoft\\Signatures";
+    setString(RootKey::CurrentUser,
+              "\\Software\\Microsoft\\Office\\" + options.officeVersion + "\\Common\\General",
+              "Signatures", options.signatures);
+    out.signaturesFolder = appDataFolder(m) + "\\Microsoft\\" + options.signatures;
     m.writeFile(out.signaturesFolder + "\\Work.htm", "<html><body>Regards</body></html>");
     m.writeFile(out.signaturesFolder + "\\Work.txt", "Regards\r\n");
+    if (!options.minimal) {
+        m.writeFile(out.signaturesFolder + "\\Work_files\\image001.jpg", binary("jpg"));
+        m.writeFile(out.signaturesFolder + "\\Private Note.rtf", "{\\rtf1 Cheers}");
+    }
     return out;
 }
 
 // ---- Eudora --------------------------------------------------------------------
 
-EudoraInstall installEudora(const FakeMachine& m, std::string folder) {
+EudoraInstall installEudora(const FakeMachine& m, std::string folder, bool quoted) {
     registerMailClient("Eudora");
     const std::string commandLine =
-        folder + "\\Eudora.exe " + folder + " " + folder + "\\eudora.ini";
+        quoted ? "\"C:\\Program Files\\Qualcomm\\Eudora\\Eudora.exe\" \"" + folder + "\" \"" +
+                     folder + "\\eudora.ini\""
+               : folder + "\\Eudora.exe " + folder + " " + folder + "\\eudora.ini";
     setString(RootKey::ClassesRoot, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine\\Current", "",
               commandLine);
     setString(RootKey::CurrentUser, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", "Current",
@@ -307,20 +367,32 @@ EudoraInstall installEudora(const FakeMachine& m, std::string folder) {
         m.writeFile(folder + "\\" + box + ".mbx", std::string("From ???@??? Mon Jan 05 2004\r\n"));
         m.writeFile(folder + "\\" + box + ".toc", binary(box));
     }
-    m.writeFile(folder + "\\descmap.pce", "In,In.mbx,S,N\r\nWork,Work.fol,F,N\r\n");
-    m.writeFile(folder + "\\Work.fol\\descmap.pce", "Projects,Projects.mbx,M,N\r\n");
+    m.writeFile(folder + "\\descmap.pce",
+                "In,In.mbx,S,N\r\nWork,Work.fol,F,N\r\nPersonal,Personal.fol,F,N\r\n");
+    m.writeFile(folder + "\\Work.fol\\descmap.pce",
+                "Projects,Projects.mbx,M,N\r\nClient Projects,Client Projects.mbx,M,N\r\n");
     m.writeFile(folder + "\\Work.fol\\Projects.mbx", "From ???@???\r\n");
     m.writeFile(folder + "\\Work.fol\\Projects.toc", binary("toc"));
+    m.writeFile(folder + "\\Work.fol\\Client Projects.mbx", "From client@example.com\r\n");
+    m.writeFile(folder + "\\Work.fol\\Client Projects.toc", binary("client toc"));
     m.writeFile(folder + "\\Work.fol\\Old.fol\\descmap.pce", "2003,2003.mbx,M,N\r\n");
     m.writeFile(folder + "\\Work.fol\\Old.fol\\2003.mbx", "From ???@???\r\n");
+    // Two ".pce" files in one folder, and an index Eudora hid.
+    m.writeFile(folder + "\\Personal.fol\\descmap.pce", "Family,Family.mbx,M,N\r\n");
+    m.writeFile(folder + "\\Personal.fol\\sortmap.pce", "Family,date\r\n");
+    m.writeFile(folder + "\\Personal.fol\\Family.mbx", "From mum@example.com\r\n");
+    m.writeFile(folder + "\\Personal.fol\\.Family.toc", binary("hidden toc"));
     m.writeFile(folder + "\\Spool\\spool.tmp", binary("spool"));
+    m.writeFile(folder + "\\Spool\\.queue.lck", "hidden");
     m.writeFile(folder + "\\Filters\\Work.flt", "rule Work\r\n");
     m.writeFile(folder + "\\filters.pce", "rule Newsletters\r\n");
     m.writeFile(folder + "\\Sigs\\Standard.txt", "-- \r\nAnn\r\n");
+    m.writeFile(folder + "\\Sigs\\Alternate Sig.txt", "-- \r\nA.\r\n");
     m.writeFile(folder + "\\Stationery\\Thanks.sta", "Thank you!\r\n");
+    m.writeFile(folder + "\\Attach\\report.doc", binary("doc"));
     m.writeFile(folder + "\\nndbase.txt", "alias bob bob@example.com\r\n");
     m.writeFile(folder + "\\nndbase.toc", binary("nndbase"));
-    return {folder};
+    return {folder, commandLine};
 }
 
 // ---- IncrediMail ---------------------------------------------------------------

@@ -90,20 +90,53 @@ OEInstall installOutlookExpress(const FakeMachine& m,
                                     {"Ann", "{B7A4C0D2-1E3F-4A5B-8C6D-7E8F9A0B1C2D}"}});
 
 // ---- Outlook ----------------------------------------------------------------
+// How a profile service keeps its store path ("001e6700"): as text, or as binary
+// data holding ANSI or UTF-16LE text with its NUL, as Outlook does on many machines.
+enum class StorePathForm { Text, AnsiBinary, Utf16Binary };
+struct OutlookOptions {
+    std::string profile = "Outlook";
+    // Profiles below the Windows NT key, else below the Windows 9x one.
+    bool windowsNt = true;
+    StorePathForm storePaths = StorePathForm::Text;
+    // Signatures folder name (below AppData\Microsoft) and the Office version key
+    // ("10.0", "11.0", ...) that names it.
+    std::string signatures = "Signatures";
+    std::string officeVersion = "11.0";
+    // Only the profile with the store in the local Outlook folder: no stores
+    // elsewhere, no further Outlook files.
+    bool minimal = false;
+};
 struct OutlookInstall {
     std::string profile;  // mail profile name
+    // Every store file the profile names; the last one lies outside the user's folders.
     std::vector<std::string> pstFiles;
     std::string signaturesFolder;
+    std::string outlookFolder;       // AppData\Microsoft\Outlook
+    std::string localOutlookFolder;  // Local AppData\Microsoft\Outlook
+    std::string profileKey;          // the profile's key below HKEY_CURRENT_USER
+    // Store files kept outside the user's folders, in the order of the services.
+    std::vector<std::string> outsideStores;
+    // A store in the local application data folder, outside its Outlook folder.
+    std::string otherLocalStore;
 };
-OutlookInstall installOutlook(const FakeMachine& m);
+// The profile's services (in registry order): one without a store, the main store
+// in the local Outlook folder, stores in two folders outside the user's folders
+// (two in the first), one elsewhere in the local application data folder, and one
+// whose file is gone. The Outlook folders hold nested, hidden and blank-named files.
+OutlookInstall installOutlook(const FakeMachine& m, const OutlookOptions& options = {});
 
 // ---- Eudora -----------------------------------------------------------------
 struct EudoraInstall {
-    std::string folder;  // the data folder
+    std::string folder;       // the data folder
+    std::string commandLine;  // as registered
 };
 // The data folder holds the settings, mailboxes, a mail folder tree Work.fol
-// with a nested Old.fol, Spool, Filters, Sigs, Stationery and the address book.
-EudoraInstall installEudora(const FakeMachine& m, std::string folder = "C:\\Eudora");
+// with a nested Old.fol, Personal.fol (two ".pce" files, a hidden mailbox index),
+// Spool, Filters, Sigs, Stationery, attachments and the address book.
+// `quoted`: the command line quotes program, folder and settings file, and the
+// program lies in a folder with blanks.
+EudoraInstall installEudora(const FakeMachine& m, std::string folder = "C:\\Eudora",
+                            bool quoted = false);
 
 // ---- IncrediMail ------------------------------------------------------------
 struct IMIdentity {
