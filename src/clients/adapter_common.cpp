@@ -14,16 +14,48 @@ namespace qb::clients {
 
 using platform::RootKey;
 
+namespace {
+
+// The failures recorded by the adapter run in progress.
+std::vector<std::string>& recorded() {
+    static std::vector<std::string> list;
+    return list;
+}
+
+void appendLine(std::string& text, std::string_view line) {
+    if (!text.empty()) text += "\n";
+    text += line;
+}
+
+}  // namespace
+
 void RecordError(std::string_view text) {
     jobs::ArchiveJob& job = jobs::archiveJob();
     job.errorFlag = true;
-    if (!job.errorText.empty()) job.errorText += "\n";
-    job.errorText += text;
+    appendLine(job.errorText, text);
+    recorded().emplace_back(text);
+}
+
+AdapterRun::AdapterRun() {
+    recorded().clear();
+}
+
+AdapterRun::~AdapterRun() {
+    jobs::ArchiveJob& job = jobs::archiveJob();
+    for (const std::string& text : recorded()) {
+        if (job.errorText.find(text) != std::string::npos) continue;
+        job.errorFlag = true;
+        appendLine(job.errorText, text);
+    }
+    recorded().clear();
 }
 
 std::string FolderNameProblem(std::string_view name) {
     if (name.empty()) return "an empty name";
-    if (name == "." || name == "..") return "a reference to a folder level";
+    // Windows drops trailing dots and blanks, so ". ." would name the folder itself
+    // and ".. " its parent.
+    if (name.find_first_not_of(". ") == std::string_view::npos)
+        return "nothing but dots and blanks";
     if (name.size() >= 2 && name[1] == ':') return "a drive";
     for (char c : name) {
         const auto u = static_cast<unsigned char>(c);

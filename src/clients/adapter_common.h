@@ -15,9 +15,21 @@ namespace qb::clients {
 // Sets the job's error flag and adds `text` as a line of the job's error text.
 void RecordError(std::string_view text);
 
+// One run of an adapter's backup or restore. The job replaces its error text with
+// the account of each failed archive operation; the failures the adapter recorded
+// during the run are put back after it when the run ends, so none is lost.
+class AdapterRun {
+  public:
+    AdapterRun();
+    ~AdapterRun();
+    AdapterRun(const AdapterRun&) = delete;
+    AdapterRun& operator=(const AdapterRun&) = delete;
+};
+
 // Why `name` cannot be one folder name below a folder the adapter chose; "" when it
-// can. Refused: the empty name, "." and "..", a drive ("C:"), a backslash or a
-// slash anywhere, and the characters Windows refuses in file names.
+// can. Refused: the empty name, names of nothing but dots and blanks ("..", ". ."),
+// a drive ("C:"), a backslash or a slash anywhere, and the characters Windows
+// refuses in file names.
 std::string FolderNameProblem(std::string_view name);
 // Why `path` cannot be a relative path below a folder the adapter chose; "" when
 // it can. Levels are separated by "\" (a trailing one is allowed: a folder entry);

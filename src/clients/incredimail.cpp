@@ -183,6 +183,7 @@ std::string unusedName(const std::string& name, const std::vector<std::string>& 
 }
 
 void backup(jobs::BackupContext& ctx) {
+    AdapterRun run;
     const Installation in = installationToBackUp();
     const bool identityFolders =
         anyChecked(ctx.identities) &&
@@ -280,6 +281,7 @@ void importFromBackup(const std::string& backupPath, const std::string& name,
 }
 
 bool restore(jobs::RestoreContext& rc) {
+    AdapterRun run;
     BeginAdapterRestore(rc.backupPath);
     const bool toFolder = rc.toFolder();
     const std::string t = rc.targetFolder;

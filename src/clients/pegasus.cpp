@@ -31,6 +31,7 @@ std::string baseFolder() {
 }
 
 void backup(jobs::BackupContext& ctx) {
+    AdapterRun run;
     const std::string base = baseFolder();
     // Without a mailbox path every user folder would be a folder at the root of
     // some drive: nothing of this installation is there.
@@ -88,6 +89,7 @@ void backup(jobs::BackupContext& ctx) {
 }
 
 bool restore(jobs::RestoreContext& rc) {
+    AdapterRun run;
     BeginAdapterRestore(rc.backupPath);
     const bool toFolder = rc.toFolder();
     const std::string staging = jobs::archiveJob().stagingFolder;

@@ -99,6 +99,14 @@ TEST_F(Pegasus, BackupRefusesUserNamesThatLeaveTheBaseFolder) {
     std::set<std::string> expected = mailFolderNames("ADMIN");
     expected.insert({"user.reg", "Pmail.usr", "infobak.ini"});
     EXPECT_EQ(stored().files(), expected);
+
+    // When the backup file cannot be written either, both are told.
+    use(source);
+    EXPECT_TRUE(jobs::RunBackup("C:\\No Such Folder\\x.ebk", kind::PegasusMail,
+                                selection({{"..\\PROGRAMS", true}}), allItems(kind::PegasusMail)));
+    EXPECT_NE(errorText().find("Access denied!"), std::string::npos) << errorText();
+    EXPECT_NE(errorText().find("\"..\\PROGRAMS\" was not backed up"), std::string::npos)
+        << errorText();
 }
 
 TEST_F(Pegasus, BackupWithoutMailboxPathFailsAndKeepsTheOldBackup) {
