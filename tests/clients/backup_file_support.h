@@ -5,8 +5,14 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <filesystem>
@@ -160,6 +166,79 @@ inline std::string readText(platform::RootKey root, const std::string& key,
 inline bool keyExists(platform::RootKey root, const std::string& key) {
     platform::Registry reg(root);
     return reg.keyExists(key);
+}
+
+// The quillbox program run as a child process on a machine's prefix.
+struct ProgramRun {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+inline const std::string kQuillbox = QB_BIN_DIR "/quillbox";
+
+// Runs quillbox with `args` on the machine, stdin empty; the test's registry
+// changes are written first and the child's are read afterwards.
+inline ProgramRun runQuillbox(const FakeMachine& m, const std::vector<std::string>& args) {
+    m.activate();
+    platform::flushRegistry();
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return {};
+    std::vector<std::string> argv{kQuillbox};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& a : argv)
+        raw.push_back(a.data());
+    raw.push_back(nullptr);
+    const std::string prefix = m.prefix().string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, STDIN_FILENO);
+        ::dup2(outPipe[1], STDOUT_FILENO);
+        ::dup2(errPipe[1], STDERR_FILENO);
+        ::setenv("QUILLBOX_PREFIX", prefix.c_str(), 1);
+        ::execv(kQuillbox.c_str(), raw.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    ProgramRun r;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    platform::unloadRegistry();
+    return r;
+}
+
+// The backup files (".ebk") in a folder of the current machine.
+inline std::vector<std::string> backupFilesIn(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const platform::SearchRec& r :
+         platform::findFiles(folder + "\\*.ebk", platform::faAnyFile))
+        out.push_back(folder + "\\" + r.name);
+    return out;
 }
 
 class NoProgress : public jobs::JobProgress {

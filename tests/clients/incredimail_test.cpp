@@ -465,4 +465,40 @@ TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
     EXPECT_FALSE(platform::directoryExists("C:\\Letter"));
 }
 
+TEST_F(IncrediMailRestore, ThroughTheCommandLine) {
+    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    source_ = installSource();
+    const ProgramRun b = runQuillbox(source, {"/b", "/c:incredimail", "/p:C:\\Backups", "-"});
+    EXPECT_EQ(b.status, 0) << b.err;
+    source.activate();
+    const std::vector<std::string> files = backupFilesIn("C:\\Backups");
+    ASSERT_EQ(files.size(), 1u) << b.err;
+    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("IncrediMailBackup ")) << files[0];
+
+    // Every identity and every item: the whole layout.
+    const Contents c = readBackup(source.host(files[0]));
+    ASSERT_TRUE(c.ok) << c.error;
+    std::set<std::string> expected = stationeryNames();
+    expected.insert("infobak.ini");
+    for (const auto& part :
+         {registryNames("Ann Smith"), registryNames("Bob"), registryNames("[Identity3]"),
+          folderNames(kAnnKey), folderNames(kBobKey), folderNames(kNamelessKey)})
+        expected.insert(part.begin(), part.end());
+    EXPECT_EQ(c.files(), expected);
+
+    carry(source, files[0], target, "C:\\Incoming\\mail backup.ebk");
+    const IMInstall im = installTarget();
+    const ProgramRun r =
+        runQuillbox(target, {"/r", "/f:C:\\Incoming\\mail backup.ebk", "/p:C:\\Restore"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    use(target);
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kBobKey), "Identity"), "Bob");
+    EXPECT_EQ(
+        ebk::readText(RootKey::CurrentUser, identityKey(kBobKey) + "\\Accounts\\Account1", "Email"),
+        "user@example.com");
+    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kBobKey +
+                          "\\Message Store\\Work\\Old\\2004 Archive.imm"));
+    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
+    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\background.jpg"));
+}
 }  // namespace

@@ -273,4 +273,34 @@ TEST_F(PegasusRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
               "multi-user mode");
 }
 
+TEST_F(PegasusRestore, ThroughTheCommandLine) {
+    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    use(source);
+    source_ = installPegasus(source, {"ADMIN", "ANN SMITH"});
+    const ProgramRun b = runQuillbox(source, {"/b", "/c:pegasus", "/p:C:\\Backups\\", "-"});
+    EXPECT_EQ(b.status, 0) << b.err;
+    source.activate();
+    const std::vector<std::string> files = backupFilesIn("C:\\Backups");
+    ASSERT_EQ(files.size(), 1u) << b.err;
+    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("PegasusMailBackup ")) << files[0];
+    const Contents c = readBackup(source.host(files[0]));
+    ASSERT_TRUE(c.ok) << c.error;
+    std::set<std::string> expected{"user.reg", "Pmail.usr", "infobak.ini"};
+    for (const auto& part : {mailFolderNames("ADMIN"), mailFolderNames("ANN SMITH")})
+        expected.insert(part.begin(), part.end());
+    EXPECT_EQ(c.files(), expected);
+
+    carry(source, files[0], target, "C:\\Incoming\\pegasus.ebk");
+    use(target);
+    installPegasus(target, {}, kTargetBase);
+    const ProgramRun r =
+        runQuillbox(target, {"/r", "/f:C:\\Incoming\\pegasus.ebk", "/p:C:\\Restore\\"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* user : {"ADMIN", "ANN SMITH"})
+        expectMailFolder(source_.baseFolder + "\\" + user, std::string(kTargetBase) + "\\" + user,
+                         true, user);
+    target.activate();
+    EXPECT_EQ(ebk::readText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
+              "multi-user mode");
+}
 }  // namespace
