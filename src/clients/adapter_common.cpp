@@ -249,7 +249,7 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
         RecordError(what + ": cannot write " + std::string(file));
         return false;
     }
-    TIORegistry io;
+    TIORegistry& io = jobs::IORegistry();
     try {
         if (!io.ImportFile(file)) {
             RecordError(what + ": " + io.LastError());

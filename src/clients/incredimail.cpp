@@ -114,7 +114,7 @@ bool exportKey(const std::string& rootName, const std::string& key, bool subKeys
         RecordError("Cannot replace " + file + ": " + platform::lastFileError());
         return false;
     }
-    TIORegistry io;
+    TIORegistry& io = jobs::IORegistry();
     if (io.ExportKey(rootName, key, subKeys, file)) return true;
     RecordError("Cannot save the registry key " + rootName + "\\" + key + ": " + io.LastError());
     return false;

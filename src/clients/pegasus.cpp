@@ -77,7 +77,7 @@ void backup(jobs::BackupContext& ctx) {
 
     const std::string userReg = jobs::StagingPath("user.reg");
     if (platform::fileExists(userReg)) platform::deleteFile(userReg);
-    TIORegistry io;
+    TIORegistry& io = jobs::IORegistry();
     if (!io.ExportKey("HKEY_LOCAL_MACHINE", std::string("\\") + kUserModeKey, false, userReg))
         RecordError("Cannot save Pegasus Mail's user mode: " + io.LastError());
     jobs::AddStagingFileToJob("user.reg");
