@@ -393,6 +393,33 @@ TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
     EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
 }
 
+TEST_F(IncrediMailRestore, IdentitiesSharingANameBothComeBack) {
+    use(source);
+    source_ =
+        installIncrediMail(source, true, {{kAnnKey, "Ann", std::nullopt}, {kBobKey, "Ann", 1}});
+    ASSERT_FALSE(backup(selection({{"Ann", true}, {"Ann", true}}), allItems(kind::IncrediMail)))
+        << errorText();
+    carry(source, kBackup, target, kBackup);
+    const IMInstall im = installTarget();
+    const Selection ids = offeredIdentities();
+    ASSERT_EQ(ids.count, 2);
+    EXPECT_EQ(ids[1].name, "Ann (2)");
+    use(target);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::IncrediMail, ids, allItems(kind::IncrediMail)))
+        << errorText();
+    for (const std::string& k : {kAnnKey, kBobKey}) {
+        use(target);
+        EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k), "Identity"), "Ann") << k;
+        EXPECT_TRUE(ebk::keyExists(RootKey::CurrentUser, identityKey(k) + "\\Rules\\Rule1")) << k;
+        const std::string original = sourceFile(source_.applicationFolder + "\\Identities\\" + k +
+                                                "\\Message Store\\Inbox.imm");
+        const std::string restored =
+            im.applicationFolder + "\\Identities\\" + k + "\\Message Store\\Inbox.imm";
+        ASSERT_TRUE(targetHas(restored)) << restored;
+        EXPECT_EQ(target.readFile(restored), original);
+    }
+}
+
 TEST_F(IncrediMailRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
     use(target);
     const IMInstall im = installTarget();
