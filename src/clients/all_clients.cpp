@@ -1,8 +1,10 @@
 #include "clients/all_clients.h"
 
 #include "clients/eudora.h"
+#include "clients/incredimail.h"
 #include "clients/outlook.h"
 #include "clients/outlook_express.h"
+#include "clients/pegasus.h"
 
 namespace qb::clients {
 
@@ -10,6 +12,8 @@ void RegisterAllClients() {
     RegisterOutlookExpress();
     RegisterOutlook();
     RegisterEudora();
+    RegisterIncrediMail();
+    RegisterPegasus();
 }
 
 }  // namespace qb::clients

@@ -398,30 +398,52 @@ EudoraInstall installEudora(const FakeMachine& m, std::string folder, bool quote
 // ---- IncrediMail ---------------------------------------------------------------
 
 IMInstall installIncrediMail(const FakeMachine& m, bool perUser,
-                             const std::vector<IMIdentity>& identities) {
+                             const std::vector<IMIdentity>& identities,
+                             const std::string& contentFolder) {
     IMInstall out;
     registerMailClient("IncrediMail");
     out.applicationFolder = localAppDataFolder(m) + "\\IM";
-    out.contentFolder = "C:\\Program Files\\IncrediMail\\Data";
     const RootKey root = perUser ? RootKey::CurrentUser : RootKey::LocalMachine;
-    setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "CommonDataPath",
-              out.contentFolder);
-    setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
-              perUser ? "C:\\Program Files\\IncrediMail" : out.applicationFolder);
-    if (perUser)
+    if (perUser) {
+        // Current versions: identities per user, the content shared by all users.
+        out.contentFolder =
+            contentFolder.empty() ? "C:\\Program Files\\IncrediMail\\Data" : contentFolder;
+        setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "CommonDataPath",
+                  out.contentFolder);
+        setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
+                  "C:\\Program Files\\IncrediMail");
         setString(RootKey::CurrentUser, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
                   out.applicationFolder);
+    } else {
+        // Older versions keep everything in the one application folder.
+        out.contentFolder = out.applicationFolder;
+        setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
+                  out.applicationFolder);
+    }
     for (const IMIdentity& id : identities) {
         const std::string key = "\\SOFTWARE\\IncrediMail\\Identities\\" + id.key;
         setString(root, key, "Identity", id.name);
         if (id.isValid) setDword(root, key, "IsValid", *id.isValid);
+        setDword(root, key, "LastUsed", 1);
+        setBinary(root, key, "WindowPos", {0x10, 0x00, 0x20, 0x00, 0x80, 0x02, 0xE0, 0x01});
         setString(root, key + "\\Accounts\\Account1", "Email", "user@example.com");
+        setString(root, key + "\\Accounts\\Account1", "Name", id.name + " at home");
+        setString(root, key + "\\Accounts\\Account1\\POP3", "Server", "pop.example.com");
+        setDword(root, key + "\\Accounts\\Account1\\POP3", "Port", 110);
         setString(root, key + "\\Rules\\Rule1", "Name", "Move newsletters");
+        setString(root, key + "\\Rules\\Rule1\\Condition1", "Contains", "newsletter");
         const std::string folder = out.applicationFolder + "\\Identities\\" + id.key;
-        m.writeFile(folder + "\\Message Store\\Inbox.imm", binary("imm"));
-        m.writeFile(folder + "\\Message Store\\Inbox.imh", binary("imh"));
-        m.writeFile(folder + "\\Message Store\\Attachments\\photo.jpg", binary("jpg"));
+        const std::string store = folder + "\\Message Store";
+        m.writeFile(store + "\\Inbox.imm", binary("imm of " + id.key));
+        m.writeFile(store + "\\Inbox.imh", binary("imh"));
+        m.writeFile(store + "\\Sent Items.imm", binary("sent"));
+        m.writeFile(store + "\\.Folders.dat", binary("hidden folder list"));
+        m.writeFile(store + "\\Work\\Project Plans.imm", binary("work"));
+        m.writeFile(store + "\\Work\\Old\\2004 Archive.imm", binary("old"));
+        m.writeFile(store + "\\Attachments\\photo.jpg", binary("jpg"));
+        m.writeFile(store + "\\Attachments\\holiday notes.txt", "notes\r\n");
         m.writeFile(folder + "\\AddressBook\\AddressBook.db", binary("ab"));
+        m.writeFile(folder + "\\AddressBook\\Groups\\Family list.dat", binary("family"));
         m.writeFile(folder + "\\RuleOrder.dat", binary("rules"));
     }
     for (const char* content :
@@ -430,33 +452,48 @@ IMInstall installIncrediMail(const FakeMachine& m, bool perUser,
                   out.contentFolder + "\\" + content);
         m.writeFile(out.contentFolder + "\\" + content + "\\item1.imc", binary(content));
     }
+    m.writeFile(out.contentFolder + "\\Letter\\Sunny Day\\letter.htm", "<html></html>");
+    m.writeFile(out.contentFolder + "\\Letter\\Sunny Day\\background.jpg", binary("bg"));
     return out;
 }
 
 // ---- Pegasus Mail --------------------------------------------------------------
 
-PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users) {
-    PegasusInstall out{"C:\\PMAIL", "C:\\PMAIL\\MAIL"};
+namespace {
+
+void writePegasusMailFolder(const FakeMachine& m, const std::string& folder) {
+    m.writeFile(folder + "\\HIERARCH.PM", "FOLDER1.PMM\r\nFOLDER2.PMM\r\n");
+    m.writeFile(folder + "\\FOLDER1.PMM", binary("pmm"));
+    m.writeFile(folder + "\\FOLDER1.PMI", binary("pmi"));
+    m.writeFile(folder + "\\PMAIL.INI", "[Settings]\r\n");
+    m.writeFile(folder + "\\ADDRBOOK.PMR", binary("pmr"));
+    m.writeFile(folder + "\\Sent mail copy.CNM", "From: user@example.com\r\n");
+    m.writeFile(folder + "\\.lock", "");
+    m.writeFile(folder + "\\Old Mail\\1999\\FOLDER2.PMM", binary("old pmm"));
+}
+
+}  // namespace
+
+PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users,
+                              const std::string& baseFolder) {
+    PegasusInstall out{baseFolder, baseFolder + "\\MAIL"};
     registerMailClient("Pegasus Mail");
     const std::string key = "\\SOFTWARE\\Classes\\software\\pegasus mail";
     setString(RootKey::LocalMachine, key + "\\MailBox", "", out.mailboxPath);
     setString(RootKey::LocalMachine, key + "\\Username", "",
               users.empty() ? "single-user mode" : "multi-user mode");
     setString(RootKey::LocalMachine, key + "\\shell\\open\\command", "",
-              "C:\\PMAIL\\PROGRAMS\\WINPM-32.EXE");
+              out.baseFolder + "\\PROGRAMS\\WINPM-32.EXE");
     m.writeFile(out.baseFolder + "\\PROGRAMS\\WINPM-32.EXE", binary("exe"));
     if (users.empty()) {
-        m.writeFile(out.mailboxPath + "\\HIERARCH.PM", "FOLDER1.PMM\r\n");
-        m.writeFile(out.mailboxPath + "\\FOLDER1.PMM", binary("pmm"));
-        m.writeFile(out.mailboxPath + "\\FOLDER1.PMI", binary("pmi"));
-        m.writeFile(out.mailboxPath + "\\PMAIL.INI", "[Settings]\r\n");
+        writePegasusMailFolder(m, out.mailboxPath);
         return out;
     }
     std::string list;
     for (const std::string& user : users) {
         list += "Y " + user + ";" + user + " (Pegasus user)\r\n";
-        m.writeFile(out.baseFolder + "\\" + user + "\\HIERARCH.PM", "FOLDER1.PMM\r\n");
-        m.writeFile(out.baseFolder + "\\" + user + "\\FOLDER1.PMM", binary("pmm"));
+        writePegasusMailFolder(m, out.baseFolder + "\\" + user);
+        m.writeFile(out.baseFolder + "\\" + user + "\\" + user + ".PML", "-- \r\n" + user);
     }
     m.writeFile(out.baseFolder + "\\PMAIL.USR", list);
     return out;

@@ -148,21 +148,28 @@ struct IMInstall {
     std::string applicationFolder;  // A; identities below A\Identities
     std::string contentFolder;      // CF
 };
-// perUser: identities under the current user (as current versions keep them),
-// else under the machine only.
+// perUser: identities under the current user and the content in a common data
+// folder (`contentFolder`, default C:\Program Files\IncrediMail\Data), as current
+// versions keep them; else identities under the machine only and the content in
+// the application folder. Each identity has accounts and rules in the registry,
+// a message store with nested folders, a hidden file and attachments, an address
+// book with a sub-folder and a rule order file.
 IMInstall installIncrediMail(const FakeMachine& m, bool perUser,
-                             const std::vector<IMIdentity>& identities = {
-                                 {"{1A2B3C4D-0000-4000-8000-000000000001}", "Ann", std::nullopt},
-                                 {"{1A2B3C4D-0000-4000-8000-000000000002}", "Bob", 1}});
+                             const std::vector<IMIdentity>& identities =
+                                 {{"{1A2B3C4D-0000-4000-8000-000000000001}", "Ann", std::nullopt},
+                                  {"{1A2B3C4D-0000-4000-8000-000000000002}", "Bob", 1}},
+                             const std::string& contentFolder = {});
 
 // ---- Pegasus Mail -----------------------------------------------------------
 struct PegasusInstall {
-    std::string baseFolder;   // C:\PMAIL
-    std::string mailboxPath;  // the "MailBox" value
+    std::string baseFolder;   // C:\PMAIL unless given
+    std::string mailboxPath;  // the "MailBox" value: base\MAIL
 };
 // Without users: single-user mode, the mail in base\MAIL. With users (pmail.usr
-// lines "Y NAME;Personal name"): multi-user mode, one folder per user.
-PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users = {});
+// lines "Y NAME;Personal name"): multi-user mode, one folder per user. Every mail
+// folder holds folders, an address book, a hidden file and a nested sub-folder.
+PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users = {},
+                              const std::string& baseFolder = "C:\\PMAIL");
 
 // ---- The Bat! ---------------------------------------------------------------
 struct BatUser {
