@@ -1,5 +1,7 @@
 #include "clients/adapter_kit.h"
 
+#include <unordered_map>
+
 #include "catalog/identities.h"
 #include "jobs/archive_job.h"
 #include "jobs/backup_job.h"
@@ -26,6 +28,13 @@ bool safeLevels(std::string_view path) {
         if (cut == std::string_view::npos) return true;
         start = cut + 1;
     }
+}
+
+// The backup's names by their lower-case form, for finding single names fast in
+// listings of many thousand names; rebuilt with every listing.
+std::unordered_map<std::string, std::string>& listingIndex() {
+    static std::unordered_map<std::string, std::string> index;
+    return index;
 }
 
 }  // namespace
@@ -82,6 +91,9 @@ bool BeginRestore(std::string_view backupPath) {
     jobs::ExtractJob(backupPath);
     jobs::ListArchive(backupPath);
     jobs::EndExtraction();
+    listingIndex().clear();
+    for (const std::string& name : jobs::ArchiveListing())
+        listingIndex().emplace(platform::lowerAscii(name), name);
     job.filesStarted = 0;
     jobs::SetRestoreScale(jobs::ArchiveListing().size());
     if (platform::fileExists(manifest)) return true;
@@ -91,9 +103,8 @@ bool BeginRestore(std::string_view backupPath) {
 }
 
 std::string ListedName(std::string_view name) {
-    for (const std::string& listed : jobs::ArchiveListing())
-        if (platform::equalsNoCase(listed, name)) return listed;
-    return {};
+    auto it = listingIndex().find(platform::lowerAscii(name));
+    return it == listingIndex().end() ? std::string() : it->second;
 }
 
 std::vector<std::string> ListedNamesUnder(std::string_view prefix) {

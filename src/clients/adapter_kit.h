@@ -38,7 +38,7 @@ std::string ItemName(const Selection& items, int index, ClientKind kind);
 // False, with an error naming the backup file, when no manifest came out.
 bool BeginRestore(std::string_view backupPath);
 // The stored name of the listing that equals `name` without regard to case; ""
-// when the backup file does not hold it.
+// when the backup file does not hold it. Knows the listing of the last BeginRestore.
 std::string ListedName(std::string_view name);
 // The listed names below `prefix` (prefix + "\" begins them, without regard to
 // case), in listing order.
