@@ -57,7 +57,9 @@ bool IsAbsoluteFolder(std::string_view folder) {
 }
 
 bool IsSafeName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return false;
+    // Windows drops trailing dots and blanks, so a name of nothing else would
+    // name the folder itself or its parent.
+    if (name.find_first_not_of(". ") == std::string_view::npos) return false;
     for (const char c : name) {
         if (static_cast<unsigned char>(c) < 0x20) return false;
         if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) return false;

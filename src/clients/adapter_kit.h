@@ -18,8 +18,8 @@ void AddJobError(std::string_view text);
 // A folder on a drive: "X:\..." (or the drive itself, "X:" or "X:\") with no
 // empty, "." or ".." level. "", relative paths, "\x" and UNC paths are not.
 bool IsAbsoluteFolder(std::string_view folder);
-// One folder or file name: not empty, not "." or "..", none of \ / : * ? " < > |
-// and no control characters.
+// One folder or file name: not empty, not made of dots and blanks only ("." and
+// ".." among them), none of \ / : * ? " < > | and no control characters.
 bool IsSafeName(std::string_view name);
 // A relative path that stays below the folder it is put in: one or more safe names
 // separated by single backslashes, optionally ending with one backslash.
