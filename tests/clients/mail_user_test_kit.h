@@ -22,6 +22,7 @@
 #include "jobs/archive_job.h"
 #include "jobs/backup_job.h"
 #include "jobs/job_progress.h"
+#include "jobs/restore_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/registry.h"
@@ -31,6 +32,8 @@
 #include "testkit/testkit.h"
 
 namespace qb::test::mailkit {
+
+inline constexpr const char* kBackupFile = "C:\\Backups\\mail backup.ebk";
 
 // What a backup file holds, read with libarchive: files by stored name ("/"
 // separators, as the ZIP format keeps them) and the folder entries.
@@ -131,6 +134,23 @@ inline Choice everything(ClientKind kind) {
         c.items.add(it, true);
     return c;
 }
+// What a restore offers for the backup file (through the job's listing), every
+// identity and every item the backup holds chosen.
+inline Choice contents(ClientKind kind) {
+    std::vector<bool> present;
+    uint8_t count = 0;
+    std::vector<std::string> ids, items;
+    bool mismatch = true;
+    jobs::ListBackupContents(jobs::ListKindOf(kind), kBackupFile, present, count, ids, items,
+                             mismatch);
+    EXPECT_FALSE(mismatch);
+    Choice c;
+    for (const std::string& id : ids)
+        c.identities.add(id, true);
+    for (size_t i = 0; i < items.size(); ++i)
+        c.items.add(items[i], present[i]);
+    return c;
+}
 inline Selection selection(std::initializer_list<std::pair<const char*, bool>> entries) {
     Selection s;
     for (const auto& [name, checked] : entries)
@@ -176,8 +196,6 @@ class QuietProgress : public jobs::JobProgress {
   public:
     void progress(int, int, std::string_view) override {}
 };
-
-inline constexpr const char* kBackupFile = "C:\\Backups\\mail backup.ebk";
 
 // A test with a source machine whose job module is ready, every adapter
 // registered; message boxes are recorded, not shown.

@@ -40,23 +40,6 @@ std::set<std::string> mainNames() {
     return names;
 }
 
-// Restores through the job frame with what the backup file lists, every entry chosen.
-Choice contents(ClientKind kind) {
-    std::vector<bool> present(100);
-    uint8_t count = 0;
-    std::vector<std::string> ids, items;
-    bool mismatch = true;
-    jobs::ListBackupContents(jobs::ListKindOf(kind), kBackupFile, present, count, ids, items,
-                             mismatch);
-    EXPECT_FALSE(mismatch);
-    Choice c;
-    for (const std::string& id : ids)
-        c.identities.add(id, true);
-    for (size_t i = 0; i < items.size(); ++i)
-        c.items.add(items[i], present[i]);
-    return c;
-}
-
 class PocoMailTest : public AdapterTest {
   protected:
     bool backup(ClientKind kind, const Choice& c) {

@@ -40,23 +40,6 @@ std::set<std::string> userNames(const std::string& user) {
     return names;
 }
 
-// Restores through the job frame with what the backup file lists, every entry chosen.
-Choice contents(const std::string& backup) {
-    std::vector<bool> present(100);
-    uint8_t count = 0;
-    std::vector<std::string> ids, items;
-    bool mismatch = true;
-    jobs::ListBackupContents(jobs::ListKindOf(kind::TheBat), backup, present, count, ids, items,
-                             mismatch);
-    EXPECT_FALSE(mismatch);
-    Choice c;
-    for (const std::string& id : ids)
-        c.identities.add(id, true);
-    for (size_t i = 0; i < items.size(); ++i)
-        c.items.add(items[i], present[i]);
-    return c;
-}
-
 class TheBatTest : public AdapterTest {
   protected:
     BatInstall install(const std::vector<BatUser>& users = kUsers) {
@@ -140,7 +123,7 @@ TEST_F(TheBatTest, RestorePutsUsersIntoTheirFoldersOnAnotherMachine) {
     const BatInstall t =
         installTheBat(target, {{"Zed", ""}, {"Bob", "C:\\Old\\Bob"}}, "C:\\Apps\\The Bat");
     moveTo(target);
-    const Choice c = contents(kBackupFile);
+    const Choice c = contents(kind::TheBat);
     ASSERT_EQ(c.identities.count, 3);
     EXPECT_FALSE(jobs::RunRestore(kBackupFile, kind::TheBat, c.identities, c.items)) << errorText();
     EXPECT_EQ(errorText(), "");
@@ -181,7 +164,7 @@ TEST_F(TheBatTest, RestoreWithoutUsersCountAddsTheFirstUser) {
     setString(RootKey::CurrentUser, kBatKey, "Working Directory", "C:\\Bat\\");
     createKey(RootKey::CurrentUser, kDepot);
     moveTo(target);
-    const Choice c = contents(kBackupFile);
+    const Choice c = contents(kind::TheBat);
     EXPECT_FALSE(jobs::RunRestore(kBackupFile, kind::TheBat, c.identities, c.items)) << errorText();
     EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 1);
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #1"), "Ann");
@@ -194,7 +177,7 @@ TEST_F(TheBatTest, RestoreIntoAFolderKeepsTheStoredLayout) {
     ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
     FakeMachine target("zoe");
     moveTo(target);
-    Choice c = contents(kBackupFile);
+    Choice c = contents(kind::TheBat);
     c.identities[2].checked = false;  // Carol stays out
     EXPECT_FALSE(jobs::RunRestoreToFolder(kBackupFile, "C:\\Restored Mail\\", kind::TheBat,
                                           c.identities, c.items))
@@ -268,7 +251,7 @@ TEST_F(TheBatTest, HostileBackupIsRestoredWithinItsFolders) {
                  {"Eve/account.cfg", "eve's account"},
                  {"Address Book/Main.abd", "addresses"}});
     clearJobOutcome();
-    const Choice c = contents(kBackupFile);
+    const Choice c = contents(kind::TheBat);
     ASSERT_EQ(c.identities.count, 4);
     EXPECT_TRUE(jobs::RunRestore(kBackupFile, kind::TheBat, c.identities, c.items));
     const std::string errors = errorText();
