@@ -5,6 +5,8 @@
 #include "clients/outlook.h"
 #include "clients/outlook_express.h"
 #include "clients/pegasus.h"
+#include "clients/pocomail.h"
+#include "clients/the_bat.h"
 
 namespace qb::clients {
 
@@ -14,6 +16,8 @@ void RegisterAllClients() {
     RegisterEudora();
     RegisterIncrediMail();
     RegisterPegasus();
+    RegisterTheBat();
+    RegisterPocoMail();
 }
 
 }  // namespace qb::clients

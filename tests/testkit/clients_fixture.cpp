@@ -501,10 +501,16 @@ PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::strin
 
 // ---- The Bat! ------------------------------------------------------------------
 
-BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users) {
+std::vector<std::string> batMailFolders() {
+    return {".Archive", "Inbox",     "Inbox\\Lists", "Inbox\\Lists\\Old Threads",
+            "Outbox",   "Sent Mail", "Trash"};
+}
+
+BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users,
+                         const std::string& workingFolder) {
     BatInstall out;
     registerMailClient("The Bat!");
-    out.workingFolder = "C:\\Program Files\\The Bat!";
+    out.workingFolder = workingFolder;
     setString(RootKey::CurrentUser, "\\Software\\RIT\\The Bat!", "Working Directory",
               out.workingFolder + "\\");
     const std::string depot = "\\Software\\RIT\\The Bat!\\Users Depot";
@@ -518,72 +524,92 @@ BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users
         for (const char* f :
              {"account.cfg", "account.vcf", "account.flx", "account.m_d", "account.m_r",
               "account.pfx", "account.qtn", "account.sce", "account.srx"})
-            m.writeFile(folder + "\\" + f, binary(f));
-        for (const char* box : {"Inbox", "Outbox", "Sent Mail", "Trash", "Inbox\\Lists"}) {
-            m.writeFile(folder + "\\" + box + "\\Messages.tbb", binary("tbb"));
-            m.writeFile(folder + "\\" + box + "\\Messages.tbi", binary("tbi"));
+            m.writeFile(folder + "\\" + f, binary(u.name + " " + f));
+        for (const std::string& box : batMailFolders()) {
+            m.writeFile(folder + "\\" + box + "\\Messages.tbb",
+                        binary(u.name + " " + box + " tbb"));
+            m.writeFile(folder + "\\" + box + "\\Messages.tbi",
+                        binary(u.name + " " + box + " tbi"));
         }
+        m.writeFile(folder + "\\Inbox\\.lock", "");
         out.userFolders.push_back(folder);
     }
     m.writeFile(out.workingFolder + "\\MainAB.abd", binary("abd"));
+    m.writeFile(out.workingFolder + "\\.Private Contacts.abd", binary("private abd"));
     m.writeFile(out.workingFolder + "\\Groups.cfg", binary("groups"));
     m.writeFile(out.workingFolder + "\\Addrbook.ini", "[Address Books]\r\nMainAB=1\r\n");
+    m.writeFile(out.workingFolder + "\\TheBat.exe", binary("program"));
     return out;
 }
 
 // ---- PocoMail ------------------------------------------------------------------
 
-namespace {
-
-std::string pocoIni(const std::string& usersFolder) {
+std::string pocoIniText(const std::string& usersFolder) {
     return "[Program]\r\nMailPath=Mail\\\r\nAddressPath=Address\\\r\nScriptPath=Scripts\\\r\n"
            "SigPath=Signatures\\\r\nTemplatePath=Templates\\\r\nUsersPath=" +
            usersFolder + "\\\r\n[Mail]\r\nAttachPath=Attach\\\r\n";
 }
 
+namespace {
+
 void writePocoUser(const FakeMachine& m, const std::string& folder, const std::string& users) {
-    m.writeFile(folder + "\\poco.ini", pocoIni(users));
+    m.writeFile(folder + "\\poco.ini", pocoIniText(users));
     m.writeFile(folder + "\\accounts.ini", "[Account1]\r\nEmail=user@example.com\r\n");
     m.writeFile(folder + "\\Filters.ini", "[Filter1]\r\nName=Lists\r\n");
-    m.writeFile(folder + "\\Mail\\Inbox.mbx", "From user@example.com\r\n");
+    m.writeFile(folder + "\\Mail\\Inbox.mbx", "From user@example.com\r\n" + folder + "\r\n");
     m.writeFile(folder + "\\Mail\\Inbox.itx", binary("itx"));
+    m.writeFile(folder + "\\Mail\\.sort.tmp", "hidden");
     m.writeFile(folder + "\\Address\\Address.dat", binary("address"));
+    m.writeFile(folder + "\\Address\\Old Lists\\Friends.dat", binary("friends"));
     m.writeFile(folder + "\\Scripts\\Hello.pms", "Message \"Hello\"\r\n");
     m.writeFile(folder + "\\Signatures\\Default.sig", "-- \r\nUser\r\n");
     m.writeFile(folder + "\\Templates\\Reply.tpl", "Dear %name%\r\n");
-    m.writeFile(folder + "\\Attach\\readme.txt", "attachment\r\n");
+    m.writeFile(folder + "\\Attach\\read me.txt", "attachment\r\n");
 }
 
 }  // namespace
 
 PocoInstall installPocoMail(const FakeMachine& m, int32_t version,
-                            const std::vector<std::string>& users) {
+                            const std::vector<std::string>& users, const std::string& folder) {
     PocoInstall out;
     registerMailClient("PocoMail");
     switch (version) {
         case kind::PocoMail2:
             out.folder = "C:\\Program Files\\PocoMail";
-            setString(RootKey::CurrentUser, "\\Software\\Poco\\Mail", "Path", out.folder);
             break;
         case kind::PocoMail3:
             out.folder = "C:\\Program Files\\Poco Systems Inc\\PocoMail3";
-            setString(RootKey::CurrentUser, "\\Software\\Poco Systems Inc\\PocoMail 3", "Path",
-                      out.folder);
             break;
         case kind::PocoMail2PE:
             out.folder = "C:\\PocoMailPE";
+            break;
+        default:
+            throw std::runtime_error("fixture: not a PocoMail version");
+    }
+    if (!folder.empty()) out.folder = folder;
+    switch (version) {
+        case kind::PocoMail2:
+            setString(RootKey::CurrentUser, "\\Software\\Poco\\Mail", "Path", out.folder);
+            break;
+        case kind::PocoMail3:
+            setString(RootKey::CurrentUser, "\\Software\\Poco Systems Inc\\PocoMail 3", "Path",
+                      out.folder);
+            break;
+        default:
             setString(RootKey::LocalMachine,
                       "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                       "pocomail2moe_is1",
                       "Inno Setup: App Path", out.folder);
             break;
-        default:
-            throw std::runtime_error("fixture: not a PocoMail version");
     }
     const std::string usersFolder = out.folder + "\\users";
     writePocoUser(m, out.folder, usersFolder);
     m.writeFile(out.folder + "\\Mail\\Work\\Project.mbx", "From boss@example.com\r\n");
+    m.writeFile(out.folder + "\\Mail\\Work\\Project.itx", binary("project itx"));
+    m.writeFile(out.folder + "\\Mail\\Work\\Clients.mbx", "From client@example.com\r\n");
+    m.writeFile(out.folder + "\\Mail\\Work\\notes.txt", "not a mailbox");
     m.writeFile(out.folder + "\\Mail\\Work\\2005\\Old.mbx", "From boss@example.com\r\n");
+    m.writeFile(out.folder + "\\Mail\\Work\\2005\\Old.dat", binary("old dat"));
     for (const std::string& u : users)
         writePocoUser(m, usersFolder + "\\" + u, usersFolder);
     if (!users.empty()) m.writeFile(usersFolder + "\\users.lst", "\r\n");

@@ -180,8 +180,17 @@ struct BatInstall {
     std::string workingFolder;  // without trailing backslash
     std::vector<std::string> userFolders;
 };
-BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users = {
-                                                   {"Ann", ""}, {"Bob", "C:\\BatMail\\Bob"}});
+// Every user folder holds the nine account files and the message bases of Inbox,
+// Outbox, "Sent Mail", Trash, Inbox\Lists, Inbox\Lists\Old Threads and a hidden
+// ".Archive" folder, beside a hidden lock file; the working folder holds two
+// address books (one hidden), Groups.cfg and Addrbook.ini.
+BatInstall installTheBat(const FakeMachine& m,
+                         const std::vector<BatUser>& users = {{"Ann", ""},
+                                                              {"Bob", "C:\\BatMail\\Bob"}},
+                         const std::string& workingFolder = "C:\\Program Files\\The Bat!");
+// The message base folders each user folder holds, relative, in the order a search
+// finds them (a folder before its subfolders, then by name).
+std::vector<std::string> batMailFolders();
 
 // ---- PocoMail ---------------------------------------------------------------
 struct PocoInstall {
@@ -189,8 +198,15 @@ struct PocoInstall {
 };
 // version: kind::PocoMail2, PocoMail3 or PocoMail2PE. Further users get a folder
 // below P\users each; P\users also holds a plain file, as the client leaves one.
+// Every user has the seven folders of its poco.ini with files (the address book
+// with a nested folder, the mail folder with a hidden file); the main user's mail
+// folder also has the sub-folders Work (two mailboxes and an index) and
+// Work\2005. `folder` replaces the version's usual PocoMail folder.
 PocoInstall installPocoMail(const FakeMachine& m, int32_t version,
-                            const std::vector<std::string>& users = {"Ann", "Bob"});
+                            const std::vector<std::string>& users = {"Ann", "Bob"},
+                            const std::string& folder = "");
+// The "poco.ini" the installer writes, naming `usersFolder` (no trailing backslash).
+std::string pocoIniText(const std::string& usersFolder);
 
 // ---- Opera ------------------------------------------------------------------
 struct OperaInstall {
