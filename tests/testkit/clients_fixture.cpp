@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "catalog/client_kind.h"
+#include "platform/paths.h"
 
 namespace qb::test {
 
@@ -590,12 +591,21 @@ std::vector<MozillaProfile> installMozilla(const FakeMachine& m,
 
 std::vector<std::string> installFavorites(const FakeMachine& m) {
     const std::string fav = favoritesFolder(m);
-    std::vector<std::string> files = {fav + "\\Example.url", fav + "\\Links\\News.url",
+    std::vector<std::string> files = {fav + "\\Example.url",
+                                      fav + "\\.Private Bank.url",
+                                      fav + "\\Archive\\2003\\Old Site.url",
+                                      fav + "\\Links\\News.url",
                                       fav + "\\Links\\Weather.url",
-                                      fav + "\\Work\\Projects\\Tracker.url"};
+                                      fav + "\\Work\\Projects\\Tracker.url",
+                                      fav + "\\Work\\Projects\\Q1 Reports\\Budget Sheet.url"};
     for (const std::string& f : files)
-        m.writeFile(f, url("http://www.example.com/"));
+        m.writeFile(f, url("http://www.example.com/" + platform::extractFileName(f)));
+    // Beside the shortcuts: files the browser and the person leave there.
+    m.writeFile(fav + "\\desktop.ini", "[.ShellClassInfo]\r\nLocalizedResourceName=Favorites\r\n");
+    m.writeFile(fav + "\\Links\\desktop.ini", "[.ShellClassInfo]\r\n");
     m.writeFile(fav + "\\Work\\notes.txt", "not a shortcut\r\n");
+    m.writeFile(fav + "\\Work\\Projects\\plan.doc", binary("doc"));
+    m.writeFile(fav + "\\Empty Folder\\readme.txt", "no shortcuts here\r\n");
     return files;
 }
 

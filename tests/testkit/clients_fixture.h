@@ -173,7 +173,10 @@ std::vector<MozillaProfile> installMozilla(const FakeMachine& m,
                                                                                        "work"});
 
 // ---- Favorites --------------------------------------------------------------
-// Shortcuts in the Favorites folder, its "Links" folder and a nested folder.
+// Shortcuts (returned) in the Favorites folder (one hidden), in its "Links" folder,
+// in nested folders with blanks in their names and below a folder that holds
+// only a sub-folder; beside them other files (desktop.ini, notes, a document) and
+// a folder without shortcuts.
 std::vector<std::string> installFavorites(const FakeMachine& m);
 
 }  // namespace qb::test
