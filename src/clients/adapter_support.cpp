@@ -83,17 +83,18 @@ bool JobNotes::report() {
     return job.errorFlag;
 }
 
-bool WriteStagingIni(std::string_view relativeName, std::string_view section,
-                     const std::vector<std::pair<std::string, std::string>>& keys,
-                     JobNotes& notes) {
+bool WriteStagingIni(std::string_view relativeName, const IniSections& sections, JobNotes& notes) {
     const std::string path = jobs::StagingPath(relativeName);
     if (platform::fileExists(path)) platform::deleteFile(path);
     platform::forceDirectories(platform::extractFilePath(path));
     // Written in one go: a section of a thousand keys must not cost a thousand
     // rewrites of the file.
-    std::string text = "[" + std::string(section) + "]\r\n";
-    for (const auto& [key, value] : keys)
-        text += key + "=" + value + "\r\n";
+    std::string text;
+    for (const auto& [section, keys] : sections) {
+        text += "[" + section + "]\r\n";
+        for (const auto& [key, value] : keys)
+            text += key + "=" + value + "\r\n";
+    }
     const auto host = platform::hostPath(path);
     std::ofstream out;
     if (host) out.open(*host, std::ios::binary | std::ios::trunc);
@@ -169,8 +170,13 @@ void ExtractionPlan::addFile(std::string_view name, std::string_view folder) {
 }
 
 void ExtractionPlan::addListed(const std::string& stored, std::string_view folder) {
-    if (!keys_.insert(platform::lowerAscii(stored)).second) return;
-    entries_.emplace_back(stored, platform::includeTrailingBackslash(folder));
+    std::string destination = platform::includeTrailingBackslash(folder);
+    // A file that an earlier entry already writes to the same place is not
+    // written again (backups hold some files under two names).
+    if (!destinations_.insert(platform::lowerAscii(destination + platform::extractFileName(stored)))
+             .second)
+        return;
+    entries_.emplace_back(stored, std::move(destination));
 }
 
 void ExtractionPlan::addTree(std::string_view prefix, std::string_view folder, JobNotes& notes,
@@ -197,7 +203,7 @@ void ExtractionPlan::run(std::string_view backupPath) {
     jobs::ExtractJob(backupPath);
     jobs::EndExtraction();
     entries_.clear();
-    keys_.clear();
+    destinations_.clear();
 }
 
 }  // namespace qb::clients

@@ -45,11 +45,14 @@ class JobNotes {
     std::vector<std::string> lines_;
 };
 
-// Writes the keys of one INI section anew into a file of the staging folder
-// (the old file is deleted first). False, with a note naming the file, when it
-// cannot be written.
-bool WriteStagingIni(std::string_view relativeName, std::string_view section,
-                     const std::vector<std::pair<std::string, std::string>>& keys, JobNotes& notes);
+// The sections of a generated INI file, each with its keys, in file order.
+using IniKeys = std::vector<std::pair<std::string, std::string>>;
+using IniSections = std::vector<std::pair<std::string, IniKeys>>;
+
+// Writes an INI file of the staging folder anew (the old file is deleted first;
+// `relativeName` may name a subfolder, which is created). False, with a note
+// naming the file, when it cannot be written.
+bool WriteStagingIni(std::string_view relativeName, const IniSections& sections, JobNotes& notes);
 
 // The values of a section's keys `prefix` + 1 .. `prefix` + n of an INI file, n
 // being the number of lines of the section (as the backups write them); a key
@@ -81,8 +84,8 @@ std::vector<std::string> ListedFilesUnder(std::string_view prefix);
 // each file is written under its bare name into its own folder.
 class ExtractionPlan {
   public:
-    // Adds the file when the backup holds it (once; a name already planned is
-    // not added again).
+    // Adds the file when the backup holds it. A file whose destination (folder
+    // and bare name) is already planned is not added again: the first one wins.
     void addFile(std::string_view name, std::string_view folder);
     // Adds every listed file below `prefix`, each into `folder` followed by its
     // path below the prefix, so that the stored tree is rebuilt below `folder`.
@@ -99,7 +102,7 @@ class ExtractionPlan {
   private:
     void addListed(const std::string& stored, std::string_view folder);
     std::vector<std::pair<std::string, std::string>> entries_;
-    std::set<std::string> keys_;  // lower-cased names already planned
+    std::set<std::string> destinations_;  // lower-cased paths already planned
 };
 
 }  // namespace qb::clients

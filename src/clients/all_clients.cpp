@@ -1,11 +1,13 @@
 #include "clients/all_clients.h"
 
 #include "clients/favorites.h"
+#include "clients/opera.h"
 
 namespace qb::clients {
 
 void RegisterAllClients() {
     RegisterFavorites();
+    RegisterOpera();
 }
 
 }  // namespace qb::clients

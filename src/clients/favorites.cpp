@@ -67,7 +67,7 @@ void BackupFavorites(jobs::BackupContext& ctx) {
         if (seen.insert(found).second) folders.push_back(found);
 
     const std::string item = ItemName(ctx.kind, 0);
-    std::vector<std::pair<std::string, std::string>> keys;
+    IniKeys keys;
     for (size_t k = 1; k <= folders.size(); ++k) {
         const std::string folder = platform::excludeTrailingBackslash(folders[k - 1]);
         const std::string dir = "Dir" + std::to_string(k);
@@ -80,7 +80,7 @@ void BackupFavorites(jobs::BackupContext& ctx) {
         keys.emplace_back(dir, relative);
     }
 
-    WriteStagingIni(kDirectoryIni, "Directory", keys, notes);
+    WriteStagingIni(kDirectoryIni, {{"Directory", keys}}, notes);
     jobs::AddStagingFileToJob(kDirectoryIni);
     jobs::WriteManifest(ctx);
     jobs::AddStagingFileToJob(jobs::kManifestName);

@@ -501,6 +501,16 @@ OperaInstall installOpera6(const FakeMachine& m, const std::vector<std::string>&
         m.writeFile(folder + "\\Inbox\\folder.ini", "[Folder]\r\n");
         m.writeFile(folder + "\\Inbox\\Inbox.idx", binary("idx"));
         m.writeFile(folder + "\\Inbox\\Inbox.mbs", binary("mbs"));
+        // A mail folder inside another, one with a blank in its name holding two
+        // message files (one hidden), and a file that is no mail beside them.
+        m.writeFile(folder + "\\Inbox\\Old\\folder.ini", "[Folder]\r\nName=Old\r\n");
+        m.writeFile(folder + "\\Inbox\\Old\\Old.idx", binary("old idx " + a));
+        m.writeFile(folder + "\\Inbox\\Old\\Old.mbs", binary("old mbs " + a));
+        m.writeFile(folder + "\\Mailing Lists\\folder.ini", "[Folder]\r\nName=Lists\r\n");
+        m.writeFile(folder + "\\Mailing Lists\\Mailing Lists.idx", binary("lists idx"));
+        m.writeFile(folder + "\\Mailing Lists\\Mailing Lists.mbs", binary("lists mbs " + a));
+        m.writeFile(folder + "\\Mailing Lists\\.Digest.mbs", binary("hidden digest"));
+        m.writeFile(folder + "\\Mailing Lists\\notes.txt", "not mail\r\n");
     }
     ini += "\r\n[Settings]\r\nLastAccount=1\r\n";
     m.writeFile(out.folder + "Mail\\accounts.ini", ini);
@@ -521,6 +531,10 @@ OperaInstall installOpera7(const FakeMachine& m) {
     m.writeFile(out.folder + "\\Mail\\Cache\\hfcache0.hca", binary("hca"));
     m.writeFile(out.folder + "\\Mail\\index\\0.idx", binary("idx"));
     m.writeFile(out.folder + "\\Mail\\storage\\omailbase.dat", binary("omailbase"));
+    m.writeFile(out.folder + "\\Mail\\storage\\2004\\mail 0001.mbs", binary("mail 2004"));
+    m.writeFile(out.folder + "\\Mail\\Cache\\sub cache\\hfcache1.hca", binary("hca 1"));
+    m.writeFile(out.folder + "\\Mail\\.lock", "");
+    m.writeFile(out.folder + "\\Mail\\signature 1.txt", "-- \r\nOpera user\r\n");
     m.writeFile(out.folder + "\\profile\\contacts.adr", "Opera Hotlist version 2.0\r\n");
     return out;
 }

@@ -151,6 +151,10 @@ struct OperaInstall {
     std::string
         folder;  // Opera 6: the program folder with trailing backslash; 7: AppData\Opera\Opera7
 };
+// Opera 6: per account the settings, a signature in the account folder, filters,
+// the standard mailboxes and the mail folders Inbox, Inbox\Old and "Mailing Lists"
+// (with a hidden second mailbox and a file that is no mail). Opera 7: the Mail
+// folder with Cache, index and storage (nested), a hidden file, the address book.
 OperaInstall installOpera6(const FakeMachine& m,
                            const std::vector<std::string>& accounts = {"account1", "account2"});
 OperaInstall installOpera7(const FakeMachine& m);
