@@ -3,15 +3,46 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
 #include "platform/files.h"
+#include "sqx/sqx.h"
 
 namespace qb::archive {
 
 namespace fs = std::filesystem;
+
+// The records as the library defines them.
+static_assert(sizeof(FileList{}.bytes) == SQX_FILELIST_SIZE);
+static_assert(sizeof(NameList{}.bytes) == SQX_NAMELIST_SIZE);
+static_assert(sizeof(ArchiveInfo{}.bytes) == SQX_INFO_SIZE);
+static_assert(ArchiveOptions::kSize == SQX_AO_SIZE);
+static_assert(ArchiveOptions::kPasswordOffset == SQX_AO_OFS_PASSWORD);
+static_assert(ArchiveOptions::kPasswordSize == SQX_AO_PASSWORD_LEN);
+static_assert(ArchiveOptions::kBaseFolderOffset == SQX_AO_OFS_BASEDIR);
+static_assert(ArchiveOptions::kBaseFolderSize == SQX_AO_BASEDIR_LEN);
+static_assert(ArchiveOptions::kSplitOffset == SQX_AO_OFS_SPLIT);
+static_assert(ArchiveOptions::kVolumeSizeOffset == SQX_AO_OFS_VOLUME_SIZE);
+static_assert(ExtractOptions::kSize == SQX_EO_SIZE);
+static_assert(ExtractOptions::kSubFoldersOffset == SQX_EO_OFS_SUBFOLDERS);
+static_assert(ExtractOptions::kOutputFolderOffset == SQX_EO_OFS_OUTDIR);
+static_assert(ExtractOptions::kOutputFolderSize == SQX_EO_OUTDIR_LEN);
+static_assert(CallbackRecord::kFileNameOffset == SQX_CB_OFS_NAME);
+static_assert(CallbackRecord::kFileNameSize == SQX_CB_NAME_LEN);
+static_assert(CallbackRecord::kPathTextOffset == SQX_CB_OFS_TEXT);
+static_assert(CallbackRecord::kPathTextSize == SQX_CB_TEXT_LEN);
+static_assert(CallbackRecord::kVolumeKindOffset == SQX_CB_OFS_VOLUME_KIND);
+static_assert(CallbackRecord::kReasonOffset == SQX_CB_OFS_REASON);
+static_assert(CallbackRecord::kPercentOffset == SQX_CB_OFS_VALUE);
+static_assert(CallbackRecord::kDiskNumberOffset == SQX_CB_OFS_DISK);
+static_assert(offsetof(SqxArcFileNode, name) == sizeof(void*));
+static_assert(kReasonNextEntry == SQX_REASON_ADD && kReasonExtractEntry == SQX_REASON_EXTRACT &&
+              kReasonMissingEntry == SQX_REASON_ABSENT && kVolumeKindRead == SQX_VOLUME_READ);
+static_assert(kResultAborted == SQX_ERR_ABORTED && kResultDamaged == SQX_ERR_BAD_ARCHIVE &&
+              kResultNameTooLong == SQX_ERR_NAME_TOO_LONG);
 
 namespace {
 

@@ -161,6 +161,11 @@ TMsgINISupp& JobTexts() {
     return texts;
 }
 
+TIORegistry& IORegistry() {
+    static TIORegistry registry;
+    return registry;
+}
+
 int32_t ArchiveCallback(intptr_t user, void* record) {
     (void)user;
     // Nothing may leave through the library's frames.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive_library.h"
+#include "regfile/io_registry.h"
 #include "support/msg_texts.h"
 
 namespace qb::jobs {
@@ -84,6 +85,8 @@ struct ArchiveJob {
 ArchiveJob& archiveJob();
 // The jobs' own message texts.
 TMsgINISupp& JobTexts();
+// The registry file exporter and importer of the run, with its default settings.
+TIORegistry& IORegistry();
 
 // The callback handed to the library (user value unused).
 int32_t ArchiveCallback(intptr_t user, void* record);

@@ -67,6 +67,7 @@ void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter) {
 }
 
 bool InitJobModule(std::string_view languageFile) {
+    IORegistry();
     if (!languageFile.empty()) JobTexts().SetFileName(languageFile);
     archiveJob().stagingFolder = platform::excludeTrailingBackslash(platform::tempFolder());
     if (archive::LoadArchiveLibrary()) return true;

@@ -35,10 +35,10 @@ using BackupAdapter = std::function<void(BackupContext&)>;
 // starts empty: each adapter registers itself at program start.
 void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter);
 
-// Once at program start: the jobs' message texts (from `languageFile` when given),
-// the staging folder and the archive library. When the library cannot be loaded
-// the person is told "SQX.DLL not found! Reinstall Quillbox!" and the result is
-// false: the program must end.
+// Once at program start: the registry file exporter, the jobs' message texts (from
+// `languageFile` when given), the staging folder and the archive library. When the library cannot
+// be loaded the person is told "SQX.DLL not found! Reinstall Quillbox!" and the result is false:
+// the program must end.
 bool InitJobModule(std::string_view languageFile = {});
 
 // Runs the adapter of `kind`. True when the job recorded an error; false also for a

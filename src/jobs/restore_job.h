@@ -6,7 +6,8 @@
 // AddExtractEntriesUnder; ExtractJob; EndExtraction. Each extracted file goes to
 // the destination folder of its entry. A stored name that would leave its
 // destination (a ".." level, a drive, a leading "\") is never written: the entry is
-// skipped and the job's error text names it.
+// skipped, the job's error flag is set and its error text names the entry; the
+// other entries of the cycle are extracted.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +41,14 @@ void RegisterRestoreAdapter(ClientKind kind, RestoreAdapter direct, RestoreAdapt
 // The client code named by the backup's manifest; 0 when it names none we know.
 ClientKind ReadBackupClient(std::string_view backupPath);
 
-// Lists what a backup holds for the list kind (1..10; see ListKindOf): appends the
-// identities and the client's fixed items to the two lists, sets present[k] for each
-// item the backup holds, the item count and the mismatch flag. Returns whether items
-// can be chosen one by one.
+// Lists what a backup holds for the list kind (1..10; a version code counts as its
+// family, see ListKindOf): appends the identities and the client's fixed items to the
+// two lists, sets present[k] (k from 0, in the order of the fixed items; `present`
+// is resized to their number) for each item the backup holds, the item count and
+// the mismatch flag. A family accepts the manifest keys of all its versions (7:
+// "PocoMail2", "PocoMail20", "PocoMail3"; 8: "Opera", "Opera7"; 9: "Netscape4",
+// "Netscape"). On a mismatch the identities stay empty and the count 0. Returns
+// whether items can be chosen one by one (false for an unknown list kind).
 bool ListBackupContents(int listKind, std::string_view backupPath, std::vector<bool>& present,
                         uint8_t& itemCount, std::vector<std::string>& identities,
                         std::vector<std::string>& items, bool& mismatch);
@@ -51,7 +56,9 @@ bool ListBackupContents(int listKind, std::string_view backupPath, std::vector<b
 int ListKindOf(ClientKind kind);
 
 // Both return the adapter's result: true when an error was recorded; false for a
-// kind without an adapter (nothing runs).
+// kind without an adapter (nothing runs; the family codes 7, 8 and 9 never have
+// one). They clear the error and aborted flags first; the abort request is the
+// caller's. The target folder gets a trailing "\" when it lacks one.
 bool RunRestore(std::string_view backupPath, ClientKind kind, const Selection& identities,
                 const Selection& items);
 bool RunRestoreToFolder(std::string_view backupPath, std::string_view targetFolder, ClientKind kind,
@@ -63,18 +70,34 @@ bool RunRestoreToFolder(std::string_view backupPath, std::string_view targetFold
 // folder; true: under its whole stored path below the destination folder.
 void BeginExtraction(bool subFolders);
 // One name inside the backup file (backslashes) and the folder it goes to (ending "\").
+// An empty destination means the staging folder. A name that is not a safe relative
+// name (IsSafeRelativeName; a folder entry may end in "\") is not added: the next
+// ExtractJob reports it.
 void AddExtractEntry(std::string_view name, std::string_view destinationFolder);
 // Every listed name that begins with prefix + "\" (ignoring case), in listing order.
+// Folder entries (ending in "\") are taken only with sub-folders: a flat extraction
+// would make stray empty folders of them.
 void AddExtractEntriesUnder(std::string_view prefix, std::string_view destinationFolder);
 // Extracts the entries; the library's result becomes the job's flags and error text.
 void ExtractJob(std::string_view backupPath);
 void EndExtraction();
-// Reads every name of the backup file, in archive order, into the job's listing.
+// Reads every name of the backup file, in archive order, into the job's listing
+// (folder entries end in "\"). A backup that cannot be listed leaves the listing
+// empty and sets the job's flags and error text as an extraction would.
 void ListArchive(std::string_view backupPath);
 const std::vector<std::string>& ArchiveListing();
-// Progress of the restore bar: 100 / n per file (100 for n = 0).
+// Progress of the restore bar: 100 / n per file (100 for n = 0). The adapter calls it
+// after its listing, with files started set to 0; from then on the restore reports
+// files started x scale + the current file's share, within 0..100.
 void SetRestoreScale(size_t n);
-// The folder, created as one new level; else the same path on the first fixed drive.
+// The folder, created as one new level; else the same path on the first fixed drive
+// (A to X); the path unchanged when neither works (the extraction then names it).
 std::string MakeFolderOrUseFixedDrive(std::string_view folder);
+
+// Whether a name from a backup file (a stored name, a manifest value, an identity)
+// may be put below a destination folder: not empty, relative (no leading "\" or
+// "/"), no ":" (so no drive), and no component that is empty or made only of dots
+// and blanks (".", "..", and what Windows would trim to them).
+bool IsSafeRelativeName(std::string_view name);
 
 }  // namespace qb::jobs

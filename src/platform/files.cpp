@@ -469,7 +469,9 @@ std::string windowsPath(const fs::path& host) {
     return out + rest;
 }
 
-std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
+namespace {
+
+std::vector<SearchRec> findEntries(std::string_view pattern, uint32_t attr, bool foldersOnly) {
     std::vector<SearchRec> out;
     const size_t cut = pattern.find_last_of("\\/");
     if (cut == std::string_view::npos) return out;
@@ -499,7 +501,7 @@ std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
             if (::stat(host.c_str(), &st) != 0) return out;
             onDisk = *found;
         }
-        if (!listable(st)) return out;
+        if (!listable(st) || (foldersOnly && !S_ISDIR(st.st_mode))) return out;
         SearchRec rec = makeRecord(onDisk, st);
         if ((rec.attr & excluded) == 0) out.push_back(std::move(rec));
         return out;
@@ -525,9 +527,14 @@ std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
                 if (!wantHidden) continue;
             }
             if (e->d_type == DT_DIR && !wantDirs) continue;
+            // Only links and entries of unknown type can still turn out to be folders.
+            if (foldersOnly && e->d_type != DT_DIR && e->d_type != DT_LNK &&
+                e->d_type != DT_UNKNOWN)
+                continue;
             const std::string_view name(n);
             if (!mask.matches(name)) continue;
             if (::fstatat(fd, n, &st, 0) != 0 || !listable(st)) continue;
+            if (foldersOnly && !S_ISDIR(st.st_mode)) continue;
             SearchRec rec = makeRecord(name, st);
             if ((rec.attr & excluded) == 0) out.push_back(std::move(rec));
         }
@@ -546,6 +553,16 @@ std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
     }
     ::close(fd);
     return out;
+}
+
+}  // namespace
+
+std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr) {
+    return findEntries(pattern, attr, false);
+}
+
+std::vector<SearchRec> findFolders(std::string_view pattern, uint32_t attr) {
+    return findEntries(pattern, attr | faDirectory, true);
 }
 
 bool fileExists(std::string_view path) {

@@ -45,6 +45,9 @@ struct SearchRec {
 // point to, and dangling links are skipped. A missing folder lists nothing.
 std::vector<SearchRec> findFiles(std::string_view pattern, uint32_t attr);
 // The mask rules of findFiles (the Windows long-name rules; 8.3 aliases play no part).
+// The folders among what findFiles would return (with faDirectory), found without
+// looking at the other entries: a directories-only search for walks that descend.
+std::vector<SearchRec> findFolders(std::string_view pattern, uint32_t attr);
 bool matchesMask(std::string_view name, std::string_view mask);
 
 // Names compared as Windows compares file names: without regard to case for ASCII,

@@ -3,6 +3,7 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -208,8 +209,8 @@ class OutputFile {
     }
 
     void complete(time_t mtime, long mtimeNsec) {
-        struct timespec times[2] = {{mtime, mtimeNsec}, {mtime, mtimeNsec}};
-        ::futimens(fd_, times);
+        struct timeval times[2] = {{mtime, mtimeNsec / 1000}, {mtime, mtimeNsec / 1000}};
+        ::futimes(fd_, times);
         int fd = fd_;
         fd_ = -1;
         if (::close(fd) != 0) failErrno(errno, SQX_ERR_WRITE, "write", final_);

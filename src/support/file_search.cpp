@@ -113,10 +113,9 @@ void TFileSearch::searchPattern(const std::string& pattern) {
     walk(folder, host, entry);
 }
 
-// One listing per folder serves both passes: the matches are the entries the mask
-// admits, the subfolders are its directories. Listing the folder twice (once with
-// the mask, once with "*") would give the same entries in the same order at twice
-// the cost.
+// Two listings per folder: the entries the mask admits, then the subfolders. The
+// second is a directories-only search, which needs no look at the plain files; a
+// single "*" listing would have to examine every file of the tree.
 void TFileSearch::walk(const std::string& folder, const std::string& host,
                        const platform::SearchRec& entry) {
     ++depth_;
@@ -139,13 +138,11 @@ void TFileSearch::walk(const std::string& folder, const std::string& host,
         }
 
         if (OnChangeFolder) OnChangeFolder(folder, entry);
-        const std::vector<platform::SearchRec> entries =
-            platform::findFiles(folder + "*", platform::faAnyFile);
         Interaction& ui = interaction();
-
-        for (const platform::SearchRec& rec : entries) {
+        for (const platform::SearchRec& rec :
+             platform::findFiles(folder + mask_, platform::faAnyFile)) {
             if (Stop) break;
-            if (isDotEntry(rec.name) || !platform::matchesMask(rec.name, mask_)) continue;
+            if (isDotEntry(rec.name)) continue;
             if (OnFileFind) {
                 OnFileFind(folder, rec);
                 filesFound_.push_back(folder + rec.name);
@@ -156,13 +153,14 @@ void TFileSearch::walk(const std::string& folder, const std::string& host,
         // Folders deeper than Level are neither scanned nor entered: skip the
         // descent altogether when the next level would be beyond it.
         const bool descend = RecurseSubFolders && (Level == 0 || Level > depth_);
-        for (const platform::SearchRec& rec : entries) {
+        const std::vector<platform::SearchRec> folders =
+            (descend && !Stop) ? platform::findFolders(folder + "*", platform::faAnyFile)
+                               : std::vector<platform::SearchRec>{};
+        for (const platform::SearchRec& rec : folders) {
             if (Stop) break;
             if (isDotEntry(rec.name)) continue;
             ui.processMessages();
-            if (descend && (rec.attr & platform::faDirectory)) {
-                walk(folder + rec.name + "\\", host.empty() ? host : host + "/" + rec.name, rec);
-            }
+            walk(folder + rec.name + "\\", host.empty() ? host : host + "/" + rec.name, rec);
             ui.processMessages();
         }
         if (opened) openFolders_.pop_back();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <chrono>
 
@@ -21,8 +22,8 @@ class SqxExtract : public ::testing::Test {
         writeFile(root + "/Mail/Größe.eml", "umlauts");
         writeFile(root + "/prefs.js", "prefs");
         fs::create_directories(root + "/Empty");
-        struct timespec times[2] = {{1400000000, 0}, {1400000000, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, (root + "/prefs.js").c_str(), times, 0), 0);
+        struct timeval times[2] = {{1400000000, 0}, {1400000000, 0}};
+        ASSERT_EQ(::utimes((root + "/prefs.js").c_str(), times), 0);
         Recorder rec;
         ASSERT_EQ(pack(archive, {root}, rec), SQX_OK) << lastError();
     }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <set>
@@ -50,8 +51,8 @@ TEST(SqxPack, FolderTreeReadsBackThroughIndependentReaders) {
     writeFile(mail + "/Archiv 2023/deep/deeper/x.eml", std::string(300000, 'x'));
     fs::create_directories(mail + "/Empty Folder");
     writeFile(single, "[acct]\n");
-    struct timespec times[2] = {{1500000000, 0}, {1500000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, single.c_str(), times, 0), 0);
+    struct timeval times[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(::utimes(single.c_str(), times), 0);
 
     Recorder rec;
     rec.handler = [](const Event& e, unsigned char* r) {

@@ -33,8 +33,14 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-FakeMachine::FakeMachine(std::string user) : user_(std::move(user)) {
-    prefix_ = dir_.path() / "prefix";
+FakeMachine::FakeMachine(const fs::path& prefix, std::string user)
+    : prefix_(fs::absolute(prefix)), user_(std::move(user)) {
+    platform::Machine::createPrefix(prefix_, user_);
+    activate();
+}
+
+FakeMachine::FakeMachine(std::string user) : dir_(std::in_place), user_(std::move(user)) {
+    prefix_ = dir_->path() / "prefix";
     platform::Machine::createPrefix(prefix_, user_);
     activate();
 }

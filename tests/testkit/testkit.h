@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ class TempDir {
 class FakeMachine {
   public:
     explicit FakeMachine(std::string user = "tester");
+    // A machine at a lasting place: the prefix is created there (or reused) and is
+    // not removed with the object. For the demo machines.
+    FakeMachine(const fs::path& prefix, std::string user);
     ~FakeMachine();
     FakeMachine(const FakeMachine&) = delete;
     FakeMachine& operator=(const FakeMachine&) = delete;
@@ -42,7 +46,7 @@ class FakeMachine {
     void activate() const;
 
   private:
-    TempDir dir_;
+    std::optional<TempDir> dir_;
     fs::path prefix_;
     std::string user_;
 };
