@@ -57,11 +57,6 @@ bool IsUsableFolder(std::string_view folder) {
     return !rest.empty() && rest.find(':') == std::string_view::npos && safeLevels(rest);
 }
 
-bool IsSafeRelativeName(std::string_view name) {
-    return !name.empty() && name.find(':') == std::string_view::npos && !isSeparator(name[0]) &&
-           safeLevels(name);
-}
-
 bool IsSafeFolderName(std::string_view name) {
     return IsSafeRelativeName(name) && name.find_first_of("\\/") == std::string_view::npos;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalog/client_kind.h"
+#include "jobs/restore_job.h"
 
 namespace qb::clients {
 
@@ -19,10 +20,8 @@ namespace qb::clients {
 // ("C:\Mail"), no "." or ".." level. A drive's root, a relative path, a network
 // path and "" are not.
 bool IsUsableFolder(std::string_view folder);
-// A name that stays below the folder it is put in: not empty, no ":" (so no
-// drive), no leading "\" or "/", no empty level and no level made of dots and
-// blanks only ("..", ".", "...").
-bool IsSafeRelativeName(std::string_view name);
+// A name that stays below the folder it is put in (the restore job's rule).
+using jobs::IsSafeRelativeName;
 // One level of a path (an identity used as a folder name): a safe relative name
 // without "\" or "/".
 bool IsSafeFolderName(std::string_view name);
