@@ -1,6 +1,7 @@
 #include "clients/all_clients.h"
 
 #include "clients/favorites.h"
+#include "clients/netscape.h"
 #include "clients/opera.h"
 
 namespace qb::clients {
@@ -8,6 +9,7 @@ namespace qb::clients {
 void RegisterAllClients() {
     RegisterFavorites();
     RegisterOpera();
+    RegisterNetscape();
 }
 
 }  // namespace qb::clients

@@ -137,6 +137,11 @@ inline std::string registryText(platform::RootKey root, std::string_view key,
     return reg.readString(name);
 }
 
+inline bool keyExists(platform::RootKey root, std::string_view key) {
+    platform::Registry reg(root);
+    return reg.keyExists(key);
+}
+
 class QuietProgress : public jobs::JobProgress {
   public:
     void progress(int, int, std::string_view) override {}

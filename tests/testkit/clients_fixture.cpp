@@ -563,6 +563,13 @@ std::vector<Netscape4User> installNetscape4(const FakeMachine& m,
         m.writeFile(folder + "mail\\Inbox.snm", binary("snm"));
         m.writeFile(folder + "mail\\Inbox.sbd\\Old", "From - Mon Jan 05 2003\r\n");
         m.writeFile(folder + "mail\\Inbox.sbd\\Old.sbd\\2002", "From - Mon Jan 05 2002\r\n");
+        // A second address book, a mail folder with a blank in its name and a
+        // hidden summary file, and settings in a subkey of the user's key.
+        m.writeFile(folder + "work contacts.na2", binary("na2 work"));
+        m.writeFile(folder + "mail\\Sent Items", "From - Tue Jan 06 2004\r\n");
+        m.writeFile(folder + "mail\\Inbox.sbd\\Old.sbd\\.2002.snm", binary("snm 2002"));
+        setDword(RootKey::CurrentUser, nav + "\\" + u, "Flags", 3);
+        setString(RootKey::CurrentUser, nav + "\\" + u + "\\Mail", "POP Server", "pop.example.com");
         out.push_back({u, folder});
     }
     return out;
@@ -592,6 +599,14 @@ std::vector<MozillaProfile> installMozilla(const FakeMachine& m,
         m.writeFile(folder + "\\Mail\\pop.example.com\\Inbox", "From - Mon Jan 05 2004\r\n");
         m.writeFile(folder + "\\Mail\\pop.example.com\\Inbox.msf", binary("msf"));
         m.writeFile(folder + "\\Mail\\Local Folders\\Trash", "");
+        // Nested mail folders, a hidden file and a file that is not saved.
+        m.writeFile(folder + "\\Mail\\Local Folders\\Trash.msf", binary("trash msf"));
+        m.writeFile(folder + "\\Mail\\Local Folders\\Projects.sbd\\Old Stuff",
+                    "From - Mon Jan 05 2003\r\n");
+        m.writeFile(folder + "\\Mail\\Local Folders\\Projects.sbd\\.Old Stuff.msf",
+                    binary("old msf"));
+        m.writeFile(folder + "\\Mail\\Local Folders\\Projects", "");
+        m.writeFile(folder + "\\bookmarks.html", "<html></html>");
         out.push_back({name, folder});
     }
     if (!profiles.empty()) reg.setString(tree, "CurrentProfile", profiles.front());

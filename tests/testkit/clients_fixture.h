@@ -164,6 +164,10 @@ struct Netscape4User {
     std::string name;
     std::string userFolder;  // UF with trailing backslash
 };
+// Each user: a folder below C:\Program Files\Netscape\Users with preferences,
+// two address books and a mail folder tree (Inbox.sbd\Old.sbd, a hidden file, a
+// name with a blank); a registry key with a subkey; a mail server whose
+// "popstatePath" lies in the mail folder. nsreg.dat in the Windows folder.
 std::vector<Netscape4User> installNetscape4(const FakeMachine& m,
                                             const std::vector<std::string>& users = {"ann", "bob"});
 struct MozillaProfile {
