@@ -1,7 +1,10 @@
 #include "clients/all_clients.h"
 
 #include "clients/eudora.h"
+#include "clients/favorites.h"
 #include "clients/incredimail.h"
+#include "clients/netscape.h"
+#include "clients/opera.h"
 #include "clients/outlook.h"
 #include "clients/outlook_express.h"
 #include "clients/pegasus.h"
@@ -18,6 +21,9 @@ void RegisterAllClients() {
     RegisterPegasus();
     RegisterTheBat();
     RegisterPocoMail();
+    RegisterOpera();
+    RegisterNetscape();
+    RegisterFavorites();
 }
 
 }  // namespace qb::clients

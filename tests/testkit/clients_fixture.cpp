@@ -646,6 +646,16 @@ OperaInstall installOpera6(const FakeMachine& m, const std::vector<std::string>&
         m.writeFile(folder + "\\Inbox\\folder.ini", "[Folder]\r\n");
         m.writeFile(folder + "\\Inbox\\Inbox.idx", binary("idx"));
         m.writeFile(folder + "\\Inbox\\Inbox.mbs", binary("mbs"));
+        // A mail folder inside another, one with a blank in its name holding two
+        // message files (one hidden), and a file that is no mail beside them.
+        m.writeFile(folder + "\\Inbox\\Old\\folder.ini", "[Folder]\r\nName=Old\r\n");
+        m.writeFile(folder + "\\Inbox\\Old\\Old.idx", binary("old idx " + a));
+        m.writeFile(folder + "\\Inbox\\Old\\Old.mbs", binary("old mbs " + a));
+        m.writeFile(folder + "\\Mailing Lists\\folder.ini", "[Folder]\r\nName=Lists\r\n");
+        m.writeFile(folder + "\\Mailing Lists\\Mailing Lists.idx", binary("lists idx"));
+        m.writeFile(folder + "\\Mailing Lists\\Mailing Lists.mbs", binary("lists mbs " + a));
+        m.writeFile(folder + "\\Mailing Lists\\.Digest.mbs", binary("hidden digest"));
+        m.writeFile(folder + "\\Mailing Lists\\notes.txt", "not mail\r\n");
     }
     ini += "\r\n[Settings]\r\nLastAccount=1\r\n";
     m.writeFile(out.folder + "Mail\\accounts.ini", ini);
@@ -666,6 +676,10 @@ OperaInstall installOpera7(const FakeMachine& m) {
     m.writeFile(out.folder + "\\Mail\\Cache\\hfcache0.hca", binary("hca"));
     m.writeFile(out.folder + "\\Mail\\index\\0.idx", binary("idx"));
     m.writeFile(out.folder + "\\Mail\\storage\\omailbase.dat", binary("omailbase"));
+    m.writeFile(out.folder + "\\Mail\\storage\\2004\\mail 0001.mbs", binary("mail 2004"));
+    m.writeFile(out.folder + "\\Mail\\Cache\\sub cache\\hfcache1.hca", binary("hca 1"));
+    m.writeFile(out.folder + "\\Mail\\.lock", "");
+    m.writeFile(out.folder + "\\Mail\\signature 1.txt", "-- \r\nOpera user\r\n");
     m.writeFile(out.folder + "\\profile\\contacts.adr", "Opera Hotlist version 2.0\r\n");
     return out;
 }
@@ -694,6 +708,13 @@ std::vector<Netscape4User> installNetscape4(const FakeMachine& m,
         m.writeFile(folder + "mail\\Inbox.snm", binary("snm"));
         m.writeFile(folder + "mail\\Inbox.sbd\\Old", "From - Mon Jan 05 2003\r\n");
         m.writeFile(folder + "mail\\Inbox.sbd\\Old.sbd\\2002", "From - Mon Jan 05 2002\r\n");
+        // A second address book, a mail folder with a blank in its name and a
+        // hidden summary file, and settings in a subkey of the user's key.
+        m.writeFile(folder + "work contacts.na2", binary("na2 work"));
+        m.writeFile(folder + "mail\\Sent Items", "From - Tue Jan 06 2004\r\n");
+        m.writeFile(folder + "mail\\Inbox.sbd\\Old.sbd\\.2002.snm", binary("snm 2002"));
+        setDword(RootKey::CurrentUser, nav + "\\" + u, "Flags", 3);
+        setString(RootKey::CurrentUser, nav + "\\" + u + "\\Mail", "POP Server", "pop.example.com");
         out.push_back({u, folder});
     }
     return out;
@@ -723,6 +744,14 @@ std::vector<MozillaProfile> installMozilla(const FakeMachine& m,
         m.writeFile(folder + "\\Mail\\pop.example.com\\Inbox", "From - Mon Jan 05 2004\r\n");
         m.writeFile(folder + "\\Mail\\pop.example.com\\Inbox.msf", binary("msf"));
         m.writeFile(folder + "\\Mail\\Local Folders\\Trash", "");
+        // Nested mail folders, a hidden file and a file that is not saved.
+        m.writeFile(folder + "\\Mail\\Local Folders\\Trash.msf", binary("trash msf"));
+        m.writeFile(folder + "\\Mail\\Local Folders\\Projects.sbd\\Old Stuff",
+                    "From - Mon Jan 05 2003\r\n");
+        m.writeFile(folder + "\\Mail\\Local Folders\\Projects.sbd\\.Old Stuff.msf",
+                    binary("old msf"));
+        m.writeFile(folder + "\\Mail\\Local Folders\\Projects", "");
+        m.writeFile(folder + "\\bookmarks.html", "<html></html>");
         out.push_back({name, folder});
     }
     if (!profiles.empty()) reg.setString(tree, "CurrentProfile", profiles.front());
@@ -736,12 +765,21 @@ std::vector<MozillaProfile> installMozilla(const FakeMachine& m,
 
 std::vector<std::string> installFavorites(const FakeMachine& m) {
     const std::string fav = favoritesFolder(m);
-    std::vector<std::string> files = {fav + "\\Example.url", fav + "\\Links\\News.url",
+    std::vector<std::string> files = {fav + "\\Example.url",
+                                      fav + "\\.Private Bank.url",
+                                      fav + "\\Archive\\2003\\Old Site.url",
+                                      fav + "\\Links\\News.url",
                                       fav + "\\Links\\Weather.url",
-                                      fav + "\\Work\\Projects\\Tracker.url"};
+                                      fav + "\\Work\\Projects\\Tracker.url",
+                                      fav + "\\Work\\Projects\\Q1 Reports\\Budget Sheet.url"};
     for (const std::string& f : files)
-        m.writeFile(f, url("http://www.example.com/"));
+        m.writeFile(f, url("http://www.example.com/" + platform::extractFileName(f)));
+    // Beside the shortcuts: files the browser and the person leave there.
+    m.writeFile(fav + "\\desktop.ini", "[.ShellClassInfo]\r\nLocalizedResourceName=Favorites\r\n");
+    m.writeFile(fav + "\\Links\\desktop.ini", "[.ShellClassInfo]\r\n");
     m.writeFile(fav + "\\Work\\notes.txt", "not a shortcut\r\n");
+    m.writeFile(fav + "\\Work\\Projects\\plan.doc", binary("doc"));
+    m.writeFile(fav + "\\Empty Folder\\readme.txt", "no shortcuts here\r\n");
     return files;
 }
 

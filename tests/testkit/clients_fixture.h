@@ -213,6 +213,10 @@ struct OperaInstall {
     std::string
         folder;  // Opera 6: the program folder with trailing backslash; 7: AppData\Opera\Opera7
 };
+// Opera 6: per account the settings, a signature in the account folder, filters,
+// the standard mailboxes and the mail folders Inbox, Inbox\Old and "Mailing Lists"
+// (with a hidden second mailbox and a file that is no mail). Opera 7: the Mail
+// folder with Cache, index and storage (nested), a hidden file, the address book.
 OperaInstall installOpera6(const FakeMachine& m,
                            const std::vector<std::string>& accounts = {"account1", "account2"});
 OperaInstall installOpera7(const FakeMachine& m);
@@ -222,6 +226,10 @@ struct Netscape4User {
     std::string name;
     std::string userFolder;  // UF with trailing backslash
 };
+// Each user: a folder below C:\Program Files\Netscape\Users with preferences,
+// two address books and a mail folder tree (Inbox.sbd\Old.sbd, a hidden file, a
+// name with a blank); a registry key with a subkey; a mail server whose
+// "popstatePath" lies in the mail folder. nsreg.dat in the Windows folder.
 std::vector<Netscape4User> installNetscape4(const FakeMachine& m,
                                             const std::vector<std::string>& users = {"ann", "bob"});
 struct MozillaProfile {
@@ -235,7 +243,10 @@ std::vector<MozillaProfile> installMozilla(const FakeMachine& m,
                                                                                        "work"});
 
 // ---- Favorites --------------------------------------------------------------
-// Shortcuts in the Favorites folder, its "Links" folder and a nested folder.
+// Shortcuts (returned) in the Favorites folder (one hidden), in its "Links" folder,
+// in nested folders with blanks in their names and below a folder that holds
+// only a sub-folder; beside them other files (desktop.ini, notes, a document) and
+// a folder without shortcuts.
 std::vector<std::string> installFavorites(const FakeMachine& m);
 
 }  // namespace qb::test
