@@ -1,0 +1,134 @@
+#include "clients/favorites.h"
+
+#include "adapter_test_support.h"
+
+namespace qb::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const char* kBackup = "C:\\Backups\\FavoritesBackup.ebk";
+constexpr const char* kShellFolders =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+class FavoritesTest : public AdapterTest {
+  protected:
+    bool backup() {
+        return jobs::RunBackup(kBackup, kind::Favorites, selection({{"Default", true}}),
+                               selection({{"Favorites", true}}));
+    }
+    static Selection ids() { return selection({{"Default", true}}); }
+    static Selection items() { return selection({{"Favorites", true}}); }
+};
+
+// The folders in search order: the Favorites folder's own shortcuts first, then
+// its sub-folders depth first in name order; folders without shortcuts get no number.
+const Strings kStored = {"Dir1/.Private Bank.url", "Dir1/Example.url", "Dir2/Old Site.url",
+                         "Dir3/News.url",          "Dir3/Weather.url", "Dir4/Tracker.url",
+                         "Dir5/Budget Sheet.url",  "directory.ini",    "infobak.ini"};
+const Strings kFolders = {"Dir1=", "Dir2=Archive\\2003", "Dir3=Links", "Dir4=Work\\Projects",
+                          "Dir5=Work\\Projects\\Q1 Reports"};
+const Strings kRestored = {".Private Bank.url",
+                           "Archive\\2003\\Old Site.url",
+                           "Example.url",
+                           "Links\\News.url",
+                           "Links\\Weather.url",
+                           "Work\\Projects\\Q1 Reports\\Budget Sheet.url",
+                           "Work\\Projects\\Tracker.url"};
+
+TEST_F(FavoritesTest, BackupStoresEachShortcutFolderOnceAndRestoresTheTree) {
+    installFavorites(machine);
+    ASSERT_FALSE(backup()) << errorText();
+
+    const StoredFiles stored = readBackup(machine.host(kBackup));
+    EXPECT_EQ(stored.names(), kStored);
+    for (const auto& [name, times] : stored.times)
+        EXPECT_EQ(times, 1) << name;  // three shortcuts in one folder: still one folder
+    EXPECT_EQ(iniSection(machine, stored.data.at("directory.ini"), "Directory"), kFolders);
+    const std::string manifest = stored.data.at("infobak.ini");
+    EXPECT_EQ(iniValue(machine, manifest, "Backup", "EmailClient"), "Favorites");
+    EXPECT_EQ(iniValue(machine, manifest, "Identities", "Item1"), "Default");
+    EXPECT_EQ(iniValue(machine, manifest, "Items", "Item1"), "Favorites");
+    EXPECT_EQ(stored.data.at("Dir5/Budget Sheet.url"),
+              machine.readFile(favoritesFolder(machine) +
+                               "\\Work\\Projects\\Q1 Reports\\Budget Sheet.url"));
+
+    // Into another user's Favorites folder, on another machine.
+    const std::string news = machine.readFile(favoritesFolder(machine) + "\\Links\\News.url");
+    const std::string backupFile = machine.readFile(kBackup);
+    FakeMachine other{"bob"};
+    other.writeFile(kBackup, backupFile);
+    prepare(other);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Favorites, ids(), items())) << errorText();
+    EXPECT_EQ(filesBelow(other, favoritesFolder(other)), kRestored);
+    EXPECT_EQ(other.readFile(favoritesFolder(other) + "\\Links\\News.url"), news);
+
+    // Into a folder: the same tree below it.
+    ASSERT_FALSE(
+        jobs::RunRestoreToFolder(kBackup, "C:\\Saved Favorites\\", kind::Favorites, ids(), items()))
+        << errorText();
+    EXPECT_EQ(filesBelow(other, "C:\\Saved Favorites"), kRestored);
+}
+
+TEST_F(FavoritesTest, NoFavoritesFolderFailsInsteadOfSearchingTheDrive) {
+    installFavorites(machine);
+    machine.writeFile("C:\\stray.url", "[InternetShortcut]\r\n");
+    machine.writeFile(kBackup, "an older backup");
+
+    setString(RootKey::CurrentUser, kShellFolders, "Favorites", "");
+    EXPECT_TRUE(backup());
+    EXPECT_NE(errorText().find("\"Favorites\""), std::string::npos) << errorText();
+    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+
+    for (const char* bad : {"C:\\", "Favorites", "C:\\users\\ann\\..\\..", "\\\\server\\fav"}) {
+        setString(RootKey::CurrentUser, kShellFolders, "Favorites", bad);
+        EXPECT_TRUE(backup()) << bad;
+        EXPECT_NE(errorText().find(bad), std::string::npos) << errorText();
+        EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+    }
+
+    setString(RootKey::CurrentUser, kShellFolders, "Favorites", "C:\\Gone");
+    EXPECT_TRUE(backup());
+    EXPECT_NE(errorText().find("C:\\Gone"), std::string::npos) << errorText();
+
+    // A restore into the client has nowhere to go either.
+    setString(RootKey::CurrentUser, kShellFolders, "Favorites", "");
+    writeBackup(machine.host(kBackup),
+                {{"directory.ini", "[Directory]\r\nDir1=\r\n"}, {"Dir1/a.url", "x"}});
+    EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Favorites, ids(), items()));
+    EXPECT_FALSE(exists(machine, "C:\\a.url"));
+}
+
+TEST_F(FavoritesTest, MoreThanAThousandShortcutFoldersAreAllKept) {
+    const std::string fav = favoritesFolder(machine);
+    for (int i = 1; i <= 1001; ++i)
+        machine.writeFile(fav + "\\F" + std::to_string(i) + "\\site.url", "[InternetShortcut]\r\n");
+    ASSERT_FALSE(backup()) << errorText();
+    const StoredFiles stored = readBackup(machine.host(kBackup));
+    EXPECT_TRUE(stored.has("Dir1001/site.url"));
+    EXPECT_EQ(iniSection(machine, stored.data.at("directory.ini"), "Directory").size(), 1001u);
+}
+
+TEST_F(FavoritesTest, HostileFolderNamesInABackupStayInsideTheTarget) {
+    writeBackup(machine.host(kBackup),
+                {{"infobak.ini", "[Backup]\r\nEmailClient=Favorites\r\n"},
+                 {"directory.ini",
+                  "[Directory]\r\nDir1=..\\..\\Windows\r\nDir2=C:\\Windows\r\nDir3=\\Windows\r\n"
+                  "Dir4=Links\r\nDir5=Links\\. .\\..\r\n"},
+                 {"Dir1/evil1.url", "x"},
+                 {"Dir2/evil2.url", "x"},
+                 {"Dir3/evil3.url", "x"},
+                 {"Dir4/good.url", "good"},
+                 {"Dir4/../../escape.url", "x"},
+                 {"Dir5/evil5.url", "x"}});
+    EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, "C:\\Target\\", kind::Favorites, ids(), items()));
+    EXPECT_EQ(filesBelow(machine, "C:\\Target"), Strings{"Links\\good.url"});
+    for (const char* name : {"..\\..\\Windows", "C:\\Windows", "\\Windows", "Links\\. .\\.."})
+        EXPECT_NE(errorText().find(name), std::string::npos) << name << "\n" << errorText();
+    for (const char* path : {"C:\\Windows\\evil1.url", "C:\\Windows\\evil2.url",
+                             "C:\\Windows\\evil3.url", "C:\\escape.url", "C:\\Target\\escape.url"})
+        EXPECT_FALSE(exists(machine, path)) << path;
+}
+
+}  // namespace
+}  // namespace qb::test

@@ -1,0 +1,307 @@
+#include "clients/netscape.h"
+
+#include "adapter_test_support.h"
+#include "catalog/identities.h"
+#include "catalog/mozilla_profiles.h"
+
+namespace qb::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const char* kBackup = "C:\\Backups\\NetscapeBackup.ebk";
+const char* kNavigator = "\\Software\\Netscape\\Netscape Navigator";
+const Strings kItems = {"Accounts Settings", "Mail Folders", "Filters", "Address Book"};
+
+Selection allItems() {
+    return allOf(kItems);
+}
+Strings sorted(Strings s) {
+    std::sort(s.begin(), s.end());
+    return s;
+}
+
+// The mail tree of a fixture user, below its mail folder.
+const Strings kMailTree = {"Inbox",
+                           "Inbox.sbd\\Old",
+                           "Inbox.sbd\\Old.sbd\\.2002.snm",
+                           "Inbox.sbd\\Old.sbd\\2002",
+                           "Inbox.snm",
+                           "Sent Items",
+                           "popstate.dat"};
+
+Strings netscape4Names(const std::string& u) {
+    Strings names = {u + "/Address/pab.na2", u + "/Address/work contacts.na2",
+                     u + "/directory.ini",   u + "/directorydat.ini",
+                     u + "/identity.reg",    u + "/liprefs.js",
+                     u + "/nsreg.dat",       u + "/prefs.js"};
+    for (std::string f : kMailTree) {
+        std::replace(f.begin(), f.end(), '\\', '/');
+        names.push_back(u + "/Mailbox/" + f);
+        if (f.find('/') != std::string::npos) names.push_back(u + "/Mail/" + f);
+    }
+    return names;
+}
+
+// A user's files as they lie in its folder: the mail tree below `mail`.
+Strings userFiles(const std::string& mail, Strings others) {
+    for (const std::string& f : kMailTree)
+        others.push_back(mail + "\\" + f);
+    return sorted(others);
+}
+
+using NetscapeTest = AdapterTest;
+
+TEST_F(NetscapeTest, Netscape4BackupLayoutAndRestoreOnAnotherMachine) {
+    const auto users = installNetscape4(machine, {"ann", "bob smith"});
+    const Selection ids = selection({{"ann", true}, {"bob smith", true}});
+    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Netscape4, ids, allItems())) << errorText();
+
+    const StoredFiles stored = readBackup(machine.host(kBackup));
+    Strings expected = netscape4Names("ann");
+    for (std::string& n : netscape4Names("bob smith"))
+        expected.push_back(std::move(n));
+    expected.push_back("infobak.ini");
+    EXPECT_EQ(stored.names(), sorted(expected));
+    for (const auto& [name, times] : stored.times)
+        EXPECT_EQ(times, 1) << name;
+    // Each user keeps its own list of mail sub-folders, relative to its folder.
+    EXPECT_EQ(iniSection(machine, stored.data.at("bob smith/directorydat.ini"), "Directory"),
+              (Strings{"Dir1=Mail\\Inbox.sbd", "Dir2=Mail\\Inbox.sbd\\Old.sbd"}));
+    const std::string dirIni = stored.data.at("ann/directory.ini");
+    EXPECT_EQ(iniValue(machine, dirIni, "Directory", "Dir"), users[0].userFolder);
+    EXPECT_EQ(iniValue(machine, dirIni, "Directory", "Dir2"),
+              "C:\\Program Files\\Netscape\\Users\\");
+    EXPECT_EQ(iniValue(machine, stored.data.at("infobak.ini"), "Backup", "EmailClient"),
+              "Netscape4");
+    EXPECT_NE(stored.data.at("ann/identity.reg")
+                  .find("[HKEY_CURRENT_USER\\Software\\Netscape\\"
+                        "Netscape Navigator\\ann\\Mail]"),
+              std::string::npos);
+
+    const std::string backupFile = machine.readFile(kBackup);
+    FakeMachine other{"carol"};
+    other.writeFile(kBackup, backupFile);
+    prepare(other);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Netscape4, ids, allItems())) << errorText();
+    for (const Netscape4User& u : users)
+        EXPECT_EQ(filesBelow(other, u.userFolder),
+                  userFiles("Mail", {"liprefs.js", "pab.na2", "prefs.js", "work contacts.na2"}))
+            << u.name;
+    EXPECT_EQ(
+        registryText(RootKey::CurrentUser, std::string(kNavigator) + "\\bob smith", "DirRoot"),
+        users[1].userFolder);
+    EXPECT_EQ(
+        registryText(RootKey::CurrentUser, std::string(kNavigator) + "\\ann\\Mail", "POP Server"),
+        "pop.example.com");
+    EXPECT_TRUE(exists(other, "C:\\windows\\nsreg.dat"));
+
+    // Into a folder: per user its settings, address books and the whole mail tree.
+    ASSERT_FALSE(
+        jobs::RunRestoreToFolder(kBackup, "C:\\Netscape Copy", kind::Netscape4, ids, allItems()))
+        << errorText();
+    EXPECT_EQ(filesBelow(other, "C:\\Netscape Copy\\ann"),
+              userFiles("Mail", {"Address\\pab.na2", "Address\\work contacts.na2", "directory.ini",
+                                 "identity.reg", "liprefs.js", "prefs.js"}));
+}
+
+TEST_F(NetscapeTest, Netscape4UserWithoutMailServer) {
+    installNetscape4(machine, {"ann"});
+    // carl browses only: a user folder but no mail server; dora has neither.
+    const std::string carl = "C:\\Program Files\\Netscape\\Users\\carl\\";
+    setString(RootKey::CurrentUser, std::string(kNavigator) + "\\carl", "DirRoot", carl);
+    createKey(RootKey::CurrentUser, std::string(kNavigator) + "\\biff\\users\\carl");
+    machine.writeFile(carl + "prefs.js", "user_pref(\"browser.startup.page\", 1);\r\n");
+    machine.writeFile(carl + "carl.na2", "address book");
+    machine.writeFile(carl + "Mail\\Inbox", "From - not to be saved\r\n");
+    createKey(RootKey::CurrentUser, std::string(kNavigator) + "\\biff\\users\\dora\\servers");
+    machine.writeFile("C:\\prefs.js", "a stray file at the drive's root");
+    machine.writeFile("C:\\Mail\\Inbox", "a stray mail folder at the drive's root");
+
+    const Selection ids = selection({{"ann", false}, {"carl", true}, {"dora", true}});
+    EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Netscape4, ids, allItems()));
+    EXPECT_NE(errorText().find("\"carl\" has no mail server"), std::string::npos) << errorText();
+    EXPECT_NE(errorText().find("\"dora\" has no mail server"), std::string::npos) << errorText();
+    EXPECT_EQ(readBackup(machine.host(kBackup)).names(),
+              (Strings{"carl/Address/carl.na2", "carl/directory.ini", "carl/directorydat.ini",
+                       "carl/identity.reg", "carl/nsreg.dat", "carl/prefs.js", "dora/directory.ini",
+                       "dora/directorydat.ini", "dora/nsreg.dat", "infobak.ini"}));
+    // Exporting did not make up a key for dora.
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, std::string(kNavigator) + "\\dora"));
+
+    // dora's backup names no folder: her restore writes nothing but nsreg.dat.
+    platform::deleteFile(carl + "prefs.js");
+    EXPECT_FALSE(jobs::RunRestore(kBackup, kind::Netscape4,
+                                  selection({{"carl", true}, {"dora", true}}), allItems()))
+        << errorText();
+    EXPECT_TRUE(exists(machine, carl + "prefs.js"));
+}
+
+TEST_F(NetscapeTest, Netscape4SettingsOfAnotherKeyAreNotImported) {
+    const std::string reg =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Netscape\\Netscape Navigator\\ann]\r\n"
+        "\"DirRoot\"=\"C:\\Users\\ann\\\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
+        "\"evil\"=\"C:\\evil.exe\"\r\n";
+    writeBackup(machine.host(kBackup),
+                {{"infobak.ini", "[Backup]\r\nEmailClient=Netscape4\r\n"},
+                 {"ann/identity.reg", reg},
+                 {"ann/directory.ini", "[Directory]\r\nDir=C:\\Netscape\\ann\\\r\n"},
+                 {"ann/prefs.js", "prefs"},
+                 {"ann/Mailbox/../../../evil.txt", "x"},
+                 {"ann/Mailbox/Inbox", "mail"}});
+    EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Netscape4, selection({{"ann", true}}), allItems()));
+    EXPECT_NE(
+        errorText().find("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+        std::string::npos)
+        << errorText();
+    EXPECT_EQ(registryText(RootKey::LocalMachine,
+                           "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "evil")
+                  .find("evil.exe"),
+              std::string::npos);
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, std::string(kNavigator) + "\\ann"));
+    EXPECT_EQ(filesBelow(machine, "C:\\Netscape\\ann"), (Strings{"Mail\\Inbox", "prefs.js"}));
+    EXPECT_FALSE(exists(machine, "C:\\evil.txt"));
+}
+
+// ---- Netscape 6/7 and Mozilla ----
+
+const Strings kProfileFiles = {"abook.mab",  "history.mab", "localstore.rdf", "panacea.dat",
+                               "panels.rdf", "prefs.js",    "xul.mfl"};
+const Strings kMozillaMail = {"Local Folders\\Projects",
+                              "Local Folders\\Projects.sbd\\.Old Stuff.msf",
+                              "Local Folders\\Projects.sbd\\Old Stuff",
+                              "Local Folders\\Trash",
+                              "Local Folders\\Trash.msf",
+                              "pop.example.com\\Inbox",
+                              "pop.example.com\\Inbox.msf"};
+
+// What a profile folder holds after a restore.
+Strings profileFiles() {
+    Strings files = kProfileFiles;
+    for (const std::string& f : kMozillaMail)
+        files.push_back("Mail\\" + f);
+    return sorted(files);
+}
+
+TEST_F(NetscapeTest, MozillaBackupLayoutAndRestoreOnAnotherMachine) {
+    const auto profiles = installMozilla(machine, {"default", "work"});
+    const Selection ids = selection({{"default", true}, {"work", true}});
+    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Mozilla, ids, allItems())) << errorText();
+
+    const StoredFiles stored = readBackup(machine.host(kBackup));
+    Strings expected = {"registry.dat", "infobak.ini"};
+    for (const MozillaProfile& p : profiles) {
+        const std::string below = p.name + "/" + platform::extractFileName(p.folder);
+        for (std::string f : kMozillaMail) {
+            std::replace(f.begin(), f.end(), '\\', '/');
+            expected.push_back("Mozilla/Profiles/" + below + "/Mail/" + f);
+        }
+        for (const std::string& f : kProfileFiles)
+            expected.push_back(p.name + "/" + f);
+        expected.push_back(p.name + "/directory.ini");
+    }
+    EXPECT_EQ(stored.names(), sorted(expected));
+    for (const auto& [name, times] : stored.times)
+        EXPECT_EQ(times, 1) << name;
+    // One line per mail folder, however many files the search found in it.
+    const std::string work = "work\\" + platform::extractFileName(profiles[1].folder);
+    EXPECT_EQ(iniSection(machine, stored.data.at("work/directory.ini"), "Directory"),
+              (Strings{"Dir1=" + work + "\\Mail", "Dir2=" + work + "\\Mail\\Local Folders",
+                       "Dir3=" + work + "\\Mail\\Local Folders\\Projects.sbd",
+                       "Dir4=" + work + "\\Mail\\pop.example.com"}));
+    const std::string manifest = stored.data.at("infobak.ini");
+    EXPECT_EQ(iniValue(machine, manifest, "Backup", "EmailClient"), "Netscape");
+    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir2"), profiles[1].folder);
+
+    // Another machine and user: the profiles go back to the folders the restored
+    // profile registry names, and that registry to where this user's browser reads it.
+    const std::string backupFile = machine.readFile(kBackup);
+    FakeMachine other{"bob"};
+    other.writeFile(kBackup, backupFile);
+    prepare(other);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Mozilla, ids, allItems())) << errorText();
+    for (const MozillaProfile& p : profiles)
+        EXPECT_EQ(filesBelow(other, p.folder), profileFiles()) << p.name;
+    EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work"}));
+    EXPECT_EQ(MozillaProfilePaths().path(2), profiles[1].folder);
+
+    // Into a folder: the profiles below "Profiles" as they lay below the old one.
+    ASSERT_FALSE(
+        jobs::RunRestoreToFolder(kBackup, "C:\\Mozilla Copy\\", kind::Mozilla, ids, allItems()))
+        << errorText();
+    EXPECT_EQ(filesBelow(other, "C:\\Mozilla Copy\\Profiles\\" + work), profileFiles());
+    EXPECT_TRUE(exists(other, "C:\\Mozilla Copy\\registry.dat"));
+}
+
+TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
+    auto profiles = installMozilla(machine, {"default", "work"});
+    // A third profile the person keeps outside the application data folder.
+    const std::string travel = "C:\\Mail Profiles\\travel\\zz91.slt";
+    MozillaRegistryWriter reg;
+    const int32_t tree = reg.addKey(reg.common(), "Profiles");
+    for (const auto& [name, folder] : {std::pair{profiles[0].name, profiles[0].folder},
+                                       std::pair{profiles[1].name, profiles[1].folder},
+                                       std::pair{std::string("travel"), travel}})
+        reg.setString(reg.addKey(tree, name), "directory", folder);
+    machine.writeFile(appDataFolder(machine) + "\\Mozilla\\registry.dat",
+                      std::string(reg.bytes().begin(), reg.bytes().end()));
+    machine.writeFile(travel + "\\prefs.js", "travel prefs");
+    machine.writeFile(travel + "\\Mail\\Local Folders\\Inbox", "travel mail");
+
+    // No listing ran before: the backup finds the profiles itself.
+    MozillaProfilePaths().clear();
+    const Selection ids = selection({{"default", false}, {"work", true}, {"travel", true}});
+    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Mozilla, ids, allItems())) << errorText();
+    const StoredFiles stored = readBackup(machine.host(kBackup));
+    const std::string manifest = stored.data.at("infobak.ini");
+    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir1"), profiles[1].folder);
+    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir2"), travel);
+    EXPECT_TRUE(stored.has("Mozilla/Profiles/travel/zz91.slt/Mail/Local Folders/Inbox"));
+    EXPECT_FALSE(stored.has("default/prefs.js"));
+
+    platform::deleteFile(travel + "\\Mail\\Local Folders\\Inbox");
+    const Selection restored = selection({{"work", false}, {"travel", true}});
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Mozilla, restored, allItems())) << errorText();
+    EXPECT_EQ(machine.readFile(travel + "\\Mail\\Local Folders\\Inbox"), "travel mail");
+    ASSERT_FALSE(
+        jobs::RunRestoreToFolder(kBackup, "C:\\Copy\\", kind::Mozilla, restored, allItems()))
+        << errorText();
+    EXPECT_EQ(
+        filesBelow(machine, "C:\\Copy\\Profiles"),
+        (Strings{"travel\\zz91.slt\\Mail\\Local Folders\\Inbox", "travel\\zz91.slt\\prefs.js"}));
+}
+
+TEST_F(NetscapeTest, MozillaHostileManifestStaysInsideItsPlaces) {
+    writeBackup(machine.host(kBackup),
+                {{"infobak.ini",
+                  "[Backup]\r\nEmailClient=Netscape\r\n[Identities]\r\nItem1=default\r\n"
+                  "Item2=..\r\n[Directory]\r\nDir1=C:\\P\\Mozilla\\Profiles\\..\\..\\Windows\r\n"
+                  "Dir2=C:\\P\\Mozilla\\Profiles\\x\\y\r\n"},
+                 {"default/prefs.js", "x"},
+                 {"../prefs.js", "x"},
+                 {"default/directory.ini", "[Directory]\r\nDir1=..\\..\\Windows\r\n"},
+                 {"Mozilla/Profiles/../../Windows/evil.dll", "x"}});
+    const Selection ids = selection({{"default", true}, {"..", true}});
+    EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, "C:\\Out\\", kind::Mozilla, ids, allItems()));
+    EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Mozilla, ids, allItems()));
+    EXPECT_TRUE(filesBelow(machine, "C:\\Out").empty());
+    EXPECT_FALSE(exists(machine, "C:\\Windows\\prefs.js"));
+    EXPECT_FALSE(exists(machine, "C:\\Windows\\evil.dll"));
+    EXPECT_FALSE(exists(machine, "C:\\P"));
+}
+
+TEST(NetscapePaths, UserFolderAndProfileFolderCuts) {
+    EXPECT_EQ(clients::CutTwoLevels("C:\\Netscape\\Users\\ann\\mail\\popstate.dat"),
+              "C:\\Netscape\\Users\\ann\\");
+    EXPECT_EQ(clients::CutTwoLevels("C:\\Netscape\\Users\\ann\\"), "C:\\Netscape\\Users\\");
+    EXPECT_EQ(clients::CutTwoLevels("C:\\x"), "C");
+    EXPECT_EQ(
+        clients::MozillaProfileBelowProfiles("C:\\u\\AppData\\Mozilla\\Profiles\\default\\ab.slt"),
+        "default\\ab.slt");
+    EXPECT_EQ(clients::MozillaProfileBelowProfiles("D:\\Keep\\travel\\zz.slt\\"), "travel\\zz.slt");
+    EXPECT_EQ(clients::MozillaProfileBelowProfiles("C:\\one"), "");
+}
+
+}  // namespace
+}  // namespace qb::test
