@@ -19,6 +19,7 @@ const std::string kMainService = "\\5ac3e4e8a5f1e84ba4e3c58b0e3c1f01";
 const std::string kArchiveService = "\\9207f3e0a3b11019908b08002b2a56c2";
 const std::string kOtherLocalService = "\\b2c3d4e5f60718293a4b5c6d7e8f90a1";
 const std::string kGoneService = "\\d4e5f60718293a4b5c6d7e8f90a1b2c3";
+const std::string kNestedService = "\\e5f60718293a4b5c6d7e8f90a1b2c3d4";
 
 Selection identities(bool defaultUser = true) {
     return selection({{"Default user", defaultUser}});
@@ -77,6 +78,7 @@ TEST_F(OutlookAdapter, BackupStoresTheLayoutOfTheDesign) {
                                                "infobak.ini",
                                                "local/.outlook.lock",
                                                "local/2004 mail.pst",
+                                               "local/Archives/2005 archive.pst",
                                                "local/Offline Address Book/oab.lzx",
                                                "local/Outlook.pst",
                                                "local/extend.dat",
@@ -87,7 +89,7 @@ TEST_F(OutlookAdapter, BackupStoresTheLayoutOfTheDesign) {
     const auto entries = readZipEntries(machine.host(kBackup));
     EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
                             [](const StoredEntry& e) { return e.name.ends_with(".pst"); }),
-              5);
+              6);
     EXPECT_EQ(files.at("Others/Dir2/family.pst"), machine.readFile("C:\\Shared Mail\\family.pst"));
 
     const std::string& manifest = files.at("infobak.ini");
@@ -254,6 +256,8 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
         EXPECT_EQ(storePath(profile + kMainService), bob.localOutlookFolder + "\\Outlook.pst");
         EXPECT_EQ(storePath(profile + kOtherLocalService),
                   bob.localOutlookFolder + "\\2004 mail.pst");
+        EXPECT_EQ(storePath(profile + kNestedService),
+                  bob.localOutlookFolder + "\\Archives\\2005 archive.pst");
         EXPECT_EQ(storePath(profile + kArchiveService), "C:\\Mail Archive\\archive.pst");
         EXPECT_EQ(storePath(profile + kGoneService), "C:\\Gone\\old.pst");
         EXPECT_EQ(
@@ -274,15 +278,17 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
         readValueText(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook\\OST", "NoOST"),
         "0");
 
-    // Files: the Outlook folders flat into Bob's, the outside stores to their
-    // folders, the signatures into the folder Bob's Office names.
+    // Files: the Outlook folders into Bob's (their sub-folders kept), the outside
+    // stores to their folders, the signatures into the folder Bob's Office names.
     const std::string& local = bob.localOutlookFolder;
     EXPECT_EQ(target.readFile(local + "\\Outlook.pst"), "ann's mail");
     for (const std::string& f :
-         {local + "\\extend.dat", local + "\\.outlook.lock", local + "\\oab.lzx",
+         {local + "\\extend.dat", local + "\\.outlook.lock",
+          local + "\\Offline Address Book\\oab.lzx", local + "\\Archives\\2005 archive.pst",
           local + "\\2004 mail.pst", bob.outlookFolder + "\\outcmd.dat",
-          bob.outlookFolder + "\\Send Receive.srs", bob.outlookFolder + "\\frmcache.dat",
-          bob.signaturesFolder + "\\image001.jpg", bob.signaturesFolder + "\\Private Note.rtf",
+          bob.outlookFolder + "\\Send Receive.srs", bob.outlookFolder + "\\Forms\\frmcache.dat",
+          bob.signaturesFolder + "\\Work_files\\image001.jpg",
+          bob.signaturesFolder + "\\Private Note.rtf",
           std::string("C:\\Mail Archive\\Old Projects.pst"),
           std::string("C:\\Shared Mail\\family.pst")})
         EXPECT_TRUE(exists(f)) << f;
@@ -295,11 +301,12 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
 TEST_F(OutlookRestore, RestoreIntoAFolderLeavesTheRegistryAlone) {
     const std::string t = "C:\\Restored\\Outlook Mail\\";
     ASSERT_FALSE(restoreToFolder(t)) << jobs::archiveJob().errorText;
-    for (const char* f :
-         {"setting.reg", "setting2.reg", "accounts1.reg", "accounts2.reg", "local\\Outlook.pst",
-          "local\\oab.lzx", "local\\2004 mail.pst", "app\\outcmd.dat", "app\\frmcache.dat",
-          "Signatures\\Work.htm", "Signatures\\image001.jpg", "Others\\Dir1\\archive.pst",
-          "Others\\Dir1\\Old Projects.pst", "Others\\Dir2\\family.pst"})
+    for (const char* f : {"setting.reg", "setting2.reg", "accounts1.reg", "accounts2.reg",
+                          "local\\Outlook.pst", "local\\Offline Address Book\\oab.lzx",
+                          "local\\Archives\\2005 archive.pst", "local\\2004 mail.pst",
+                          "app\\outcmd.dat", "app\\Forms\\frmcache.dat", "Signatures\\Work.htm",
+                          "Signatures\\Work_files\\image001.jpg", "Others\\Dir1\\archive.pst",
+                          "Others\\Dir1\\Old Projects.pst", "Others\\Dir2\\family.pst"})
         EXPECT_TRUE(exists(t + f)) << f;
     EXPECT_EQ(target.readFile(t + "local\\Outlook.pst"), "ann's mail");
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
