@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "backup_file_support.h"
 #include "client_test_support.h"
 #include "jobs/restore_job.h"
 #include "testkit/clients_fixture.h"
 
 namespace qb::test {
 namespace {
+
+using namespace clientkit;
 
 using platform::RootKey;
 
@@ -47,6 +50,33 @@ std::optional<platform::ValueType> storeType(const std::string& serviceKey) {
     return reg.dataType("001e6700");
 }
 
+// The stored files of a backup of installOutlook with the default user chosen.
+std::vector<std::string> fullLayout() {
+    return {"Others.ini",
+            "Others/Dir1/Old Projects.pst",
+            "Others/Dir1/archive.pst",
+            "Others/Dir2/family.pst",
+            "Signatures/Private Note.rtf",
+            "Signatures/Work.htm",
+            "Signatures/Work.txt",
+            "Signatures/Work_files/image001.jpg",
+            "accounts1.reg",
+            "accounts2.reg",
+            "app/Forms/frmcache.dat",
+            "app/Outlook.NK2",
+            "app/Send Receive.srs",
+            "app/outcmd.dat",
+            "infobak.ini",
+            "local/.outlook.lock",
+            "local/2004 mail.pst",
+            "local/Archives/2005 archive.pst",
+            "local/Offline Address Book/oab.lzx",
+            "local/Outlook.pst",
+            "local/extend.dat",
+            "setting.reg",
+            "setting2.reg"};
+}
+
 class OutlookAdapter : public ClientTest {
   protected:
     bool backup(bool defaultUser = true) {
@@ -61,30 +91,7 @@ TEST_F(OutlookAdapter, BackupStoresTheLayoutOfTheDesign) {
     ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
 
     const auto files = storedFiles(machine.host(kBackup));
-    const std::vector<std::string> expected = {"Others.ini",
-                                               "Others/Dir1/Old Projects.pst",
-                                               "Others/Dir1/archive.pst",
-                                               "Others/Dir2/family.pst",
-                                               "Signatures/Private Note.rtf",
-                                               "Signatures/Work.htm",
-                                               "Signatures/Work.txt",
-                                               "Signatures/Work_files/image001.jpg",
-                                               "accounts1.reg",
-                                               "accounts2.reg",
-                                               "app/Forms/frmcache.dat",
-                                               "app/Outlook.NK2",
-                                               "app/Send Receive.srs",
-                                               "app/outcmd.dat",
-                                               "infobak.ini",
-                                               "local/.outlook.lock",
-                                               "local/2004 mail.pst",
-                                               "local/Archives/2005 archive.pst",
-                                               "local/Offline Address Book/oab.lzx",
-                                               "local/Outlook.pst",
-                                               "local/extend.dat",
-                                               "setting.reg",
-                                               "setting2.reg"};
-    EXPECT_EQ(namesOf(files), expected);
+    EXPECT_EQ(namesOf(files), fullLayout());
     // Every store once: the main store is not packed a second time under Others.
     const auto entries = readZipEntries(machine.host(kBackup));
     EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
@@ -449,6 +456,36 @@ TEST_F(OutlookHostileBackup, ProfileFileWithoutProfile) {
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
     EXPECT_EQ(readValueText(RootKey::CurrentUser, kNtProfiles, "DefaultProfile"), "Outlook");
     EXPECT_EQ(machine.readFile(bob.outlookFolder + "\\ok.dat"), "ok");
+}
+
+// The whole way through the quillbox program: a backup on Ann's machine, the file
+// carried to Bob's, a restore there into Outlook.
+TEST_F(OutlookAdapter, ThroughTheCommandLine) {
+    if (!fs::exists(ebk::kQuillbox)) GTEST_SKIP() << "no " << ebk::kQuillbox;
+    const OutlookInstall ann = installOutlook(machine);
+    machine.writeFile(ann.pstFiles.front(), "ann's mail");
+    const ebk::ProgramRun b =
+        ebk::runQuillbox(machine, {"/b", "/c:msoutlook", "/p:C:\\Backups\\Command Line", "-"});
+    EXPECT_EQ(b.status, 0) << b.out << b.err;
+    machine.activate();
+    const auto files = ebk::backupFilesIn("C:\\Backups\\Command Line");
+    ASSERT_EQ(files.size(), 1u) << b.out << b.err;
+    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("OutlookBackup ")) << files[0];
+    EXPECT_EQ(namesOf(storedFiles(machine.host(files[0]))), fullLayout());
+
+    FakeMachine target("bob");
+    copyFile(machine, target, files[0]);
+    const OutlookInstall bob = installOutlook(target, {.profile = "Bob's mail", .minimal = true});
+    const ebk::ProgramRun r = ebk::runQuillbox(target, {"/r", "/f:" + files[0], "/p:C:\\Restore"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    target.activate();
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
+    EXPECT_EQ(storePath(kOldProfiles + "\\Outlook" + kMainService),
+              bob.localOutlookFolder + "\\Outlook.pst");
+    EXPECT_EQ(target.readFile(bob.localOutlookFolder + "\\Outlook.pst"), "ann's mail");
+    EXPECT_TRUE(exists("C:\\Shared Mail\\family.pst"));
+    EXPECT_TRUE(exists(bob.signaturesFolder + "\\Work_files\\image001.jpg"));
+    machine.activate();
 }
 
 }  // namespace
