@@ -134,24 +134,42 @@ TEST_F(OutlookAdapter, WithoutDefaultUserOnlyManifestAndSignatures) {
     EXPECT_EQ(iniValue(machine, manifest, "Items", "Item1"), "Accounts Settings");
 }
 
-// Store paths kept as binary data (ANSI or UTF-16 text) are read as the paths they
-// hold; a profile kept below the Windows 9x key is found there.
-TEST_F(OutlookAdapter, BinaryStorePathsAndOldProfileKey) {
+// Store paths kept as binary data (ANSI or UTF-16 text) in a profile below the
+// Windows 9x key: the backup reads the paths they hold; the restore puts the profile
+// under both keys, its stores pointing to the new user's folder in the same form.
+TEST_F(OutlookAdapter, BinaryStorePathsInAWindows9xProfile) {
     for (StorePathForm form : {StorePathForm::AnsiBinary, StorePathForm::Utf16Binary}) {
-        FakeMachine m("ann");
-        prepare(m);
-        const OutlookInstall outlook = installOutlook(m, {.windowsNt = false, .storePaths = form});
-        ASSERT_EQ(storeType(outlook.profileKey + kMainService), platform::ValueType::Binary);
-        ASSERT_EQ(storePath(outlook.profileKey + kMainService), outlook.pstFiles.front());
-        ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Outlook, identities(), items()))
-            << jobs::archiveJob().errorText;
-        const auto files = storedFiles(m.host(kBackup));
+        FakeMachine source("ann");
+        prepare(source);
+        const OutlookInstall ann = installOutlook(source, {.windowsNt = false, .storePaths = form});
+        ASSERT_EQ(storeType(ann.profileKey + kMainService), platform::ValueType::Binary);
+        ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
+        const auto files = storedFiles(source.host(kBackup));
         for (const char* name :
              {"Others/Dir1/archive.pst", "Others/Dir2/family.pst", "local/2004 mail.pst"})
             EXPECT_TRUE(files.contains(name)) << name;
-        EXPECT_EQ(iniValue(m, files.at("Others.ini"), "Directory", "Dir1"), "C:\\Mail Archive\\");
+        EXPECT_EQ(iniValue(source, files.at("Others.ini"), "Directory", "Dir1"),
+                  "C:\\Mail Archive\\");
         EXPECT_NE(files.at("setting.reg").find("[HKEY_CURRENT_USER" + kOldProfiles + "\\Outlook]"),
                   std::string::npos);
+
+        FakeMachine to("bob");
+        prepare(to);
+        copyFile(source, to, kBackup);
+        ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Outlook, identities(), items()))
+            << jobs::archiveJob().errorText;
+        for (const std::string& root : {kNtProfiles, kOldProfiles}) {
+            const std::string service = root + "\\Outlook" + kMainService;
+            EXPECT_EQ(storePath(service),
+                      localAppDataFolder(to) + "\\Microsoft\\Outlook\\Outlook.pst");
+            platform::Registry reg(RootKey::CurrentUser);
+            ASSERT_TRUE(reg.openKeyReadOnly(service));
+            ASSERT_EQ(reg.dataType("001e6700"), platform::ValueType::Binary);
+            const auto bytes = reg.readBinary("001e6700");
+            ASSERT_GE(bytes.size(), 2u);
+            EXPECT_EQ(bytes[1] == 0, form == StorePathForm::Utf16Binary);
+            EXPECT_EQ(bytes.back(), 0);
+        }
     }
     machine.activate();
 }
@@ -352,31 +370,6 @@ TEST_F(OutlookRestore, BackupWithoutProfileKeepsTheCurrentProfiles) {
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Stale"));
     EXPECT_TRUE(exists(bob.outlookFolder + "\\outcmd.dat"));
-}
-
-// Store paths kept as binary data come back as binary data of the same encoding,
-// pointing to the new user's folder.
-TEST_F(OutlookRestore, BinaryStorePathsKeepTheirForm) {
-    for (StorePathForm form : {StorePathForm::AnsiBinary, StorePathForm::Utf16Binary}) {
-        FakeMachine source("ann");
-        prepare(source);
-        installOutlook(source, {.storePaths = form});
-        ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
-        FakeMachine to("bob");
-        prepare(to);
-        copyFile(source, to, kBackup);
-        ASSERT_FALSE(restore()) << jobs::archiveJob().errorText;
-        const std::string service = kNtProfiles + "\\Outlook" + kMainService;
-        EXPECT_EQ(storePath(service), localAppDataFolder(to) + "\\Microsoft\\Outlook\\Outlook.pst");
-        platform::Registry reg(RootKey::CurrentUser);
-        ASSERT_TRUE(reg.openKeyReadOnly(service));
-        ASSERT_EQ(reg.dataType("001e6700"), platform::ValueType::Binary);
-        const auto bytes = reg.readBinary("001e6700");
-        ASSERT_GE(bytes.size(), 2u);
-        EXPECT_EQ(bytes[1] == 0, form == StorePathForm::Utf16Binary);
-        EXPECT_EQ(bytes.back(), 0);
-    }
-    machine.activate();
 }
 
 // A hand-made backup file: foreign registry keys, list entries that are no store
