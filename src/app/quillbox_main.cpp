@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
         std::cout << "quillbox " QB_VERSION "\n";
         return 0;
     }
+    // Result lines and progress keep their order when both go to one file.
+    std::cout << std::unitbuf;
     try {
         const bool archiveLoaded = qb::app::StartUp();
         int status = 0;

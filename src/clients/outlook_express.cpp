@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <set>
 
 #include "catalog/client_paths.h"
 #include "catalog/reads.h"
@@ -190,7 +191,7 @@ class Backup {
     }
     void exportFiles(const std::string& folder, const std::vector<std::string_view>& names,
                      std::string_view g);
-    void backupIdentity(const std::string& n, const std::string& g, std::string& storeRoot);
+    void backupIdentity(const std::string& n, const std::string& g);
     void backupAddressBook();
     std::string backupStationery();
     void writeIniFiles(const std::vector<std::string>& keys,
@@ -201,6 +202,7 @@ class Backup {
     oe::Folders folders_;
     TIORegistry io_;
     bool refused_ = false;  // a failure that must not leave a backup behind
+    std::set<std::string> addedFiles_;
 };
 
 void Backup::exportFiles(const std::string& folder, const std::vector<std::string_view>& names,
@@ -208,18 +210,27 @@ void Backup::exportFiles(const std::string& folder, const std::vector<std::strin
     for (std::string_view name : names) {
         const IdentityFile f = identityFile(name, g);
         const std::string path = folder + "\\" + f.name;
+        // Identities of one display name share their files (the later one's
+        // settings win); the backup holds each file once.
+        const bool alreadyAdded = !addedFiles_.insert(path).second;
         // A file left by an earlier backup must not stand in for one not written now.
         if (platform::fileExists(path)) platform::deleteFile(path);
         if (!io_.ExportKey(kCurrentUser, f.key, f.withSubKeys, path))
             recordError("Registry file " + path + " of the backup: " + io_.LastError());
-        jobs::AddFileToJob(path, "", base_);
+        if (!alreadyAdded) jobs::AddFileToJob(path, "", base_);
     }
 }
 
-void Backup::backupIdentity(const std::string& n, const std::string& g, std::string& storeRoot) {
+// "Store Root" of an identity as stored, less one trailing backslash.
+std::string storeRootOf(std::string_view g) {
+    std::string root = catalog::readText(RootKey::CurrentUser, settingsKey(g), "Store Root");
+    if (!root.empty() && root.back() == '\\') root.pop_back();
+    return root;
+}
+
+void Backup::backupIdentity(const std::string& n, const std::string& g) {
     const std::string raw = catalog::readText(RootKey::CurrentUser, settingsKey(g), "Store Root");
-    storeRoot = raw;
-    if (!storeRoot.empty() && storeRoot.back() == '\\') storeRoot.pop_back();
+    const std::string storeRoot = storeRootOf(g);
     const std::string storeFolder = platform::excludeTrailingBackslash(
         holdsVariable(raw) ? oe::ExpandVariables(storeRoot, folders_) : raw);
 
@@ -339,6 +350,7 @@ void Backup::run() {
     std::vector<std::string> keys(count), storeRoots(count);
     const std::vector<std::string> subKeys =
         catalog::subKeyNames(RootKey::CurrentUser, kIdentities);
+    std::set<std::string> done;  // a key listed twice (under one name) is packed once
     for (size_t i = 0; i < count; ++i) {
         if (!ctx_.identities.isChecked(static_cast<int>(i))) continue;
         const std::string& n = ctx_.identities[static_cast<int>(i)].name;
@@ -351,7 +363,8 @@ void Backup::run() {
                 continue;
             }
             keys[i] = g;
-            backupIdentity(n, g, storeRoots[i]);
+            storeRoots[i] = storeRootOf(g);
+            if (done.insert(g).second) backupIdentity(n, g);
         }
     }
     if (item(AddressBook)) backupAddressBook();

@@ -71,8 +71,10 @@ std::map<std::string, std::string> readZip(const fs::path& file) {
         la_ssize_t n;
         while ((n = archive_read_data(a, buf, sizeof buf)) > 0)
             data.append(buf, static_cast<size_t>(n));
-        const char* name = archive_entry_pathname_utf8(e);
-        out[name ? name : "?"] = std::move(data);
+        const char* stored = archive_entry_pathname_utf8(e);
+        const std::string name = stored ? stored : "?";
+        if (out.count(name)) ADD_FAILURE() << "stored twice: " << name;
+        out[name] = std::move(data);
     }
     archive_read_free(a);
     return out;
