@@ -90,7 +90,7 @@ TEST(EudoraCommandLine, NamesTheDataFolder) {
         EXPECT_EQ(clients::EudoraFolderFromCommandLine(commandLine), folder) << commandLine;
 }
 
-TEST_F(EudoraAdapter, BackupStoresTheLayoutOfTheDesign) {
+TEST_F(EudoraAdapter, BackupStoresTheBackupFileLayout) {
     installEudora(machine, kFolder);
     ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Eudora, identities(), items()))
         << jobs::archiveJob().errorText;

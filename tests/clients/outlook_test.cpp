@@ -86,7 +86,7 @@ class OutlookAdapter : public ClientTest {
 
 // ---- backup ----
 
-TEST_F(OutlookAdapter, BackupStoresTheLayoutOfTheDesign) {
+TEST_F(OutlookAdapter, BackupStoresTheBackupFileLayout) {
     const OutlookInstall outlook = installOutlook(machine);
     ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
 
