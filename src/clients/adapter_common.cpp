@@ -11,13 +11,6 @@
 
 namespace qb::clients {
 
-void AddJobError(std::string_view text) {
-    jobs::ArchiveJob& job = jobs::archiveJob();
-    job.errorFlag = true;
-    if (!job.errorText.empty()) job.errorText += " ";
-    job.errorText += text;
-}
-
 bool IsFullPath(std::string_view path) {
     while (!path.empty() && path.back() == '\\')
         path.remove_suffix(1);
@@ -37,35 +30,6 @@ bool WriteTextFile(std::string_view winPath, std::string_view text) {
 void DeleteStagingFile(std::string_view name) {
     const std::string path = jobs::StagingPath(name);
     if (platform::fileExists(path)) platform::deleteFile(path);
-}
-
-void ExtractEntry(std::string_view backupPath, std::string_view name, std::string_view folder) {
-    jobs::BeginExtraction(false);
-    jobs::AddExtractEntry(name, folder);
-    jobs::ExtractJob(backupPath);
-    jobs::EndExtraction();
-}
-
-void ExtractEntriesUnder(std::string_view backupPath, std::string_view prefix,
-                         std::string_view folder, bool subFolders) {
-    jobs::BeginExtraction(subFolders);
-    jobs::AddExtractEntriesUnder(prefix, folder);
-    jobs::ExtractJob(backupPath);
-    jobs::EndExtraction();
-}
-
-void BeginRestore(std::string_view backupPath, std::initializer_list<std::string_view> files) {
-    const std::string staging = jobs::archiveJob().stagingFolder + "\\";
-    for (std::string_view f : files)
-        DeleteStagingFile(f);
-    jobs::BeginExtraction(false);
-    for (std::string_view f : files)
-        jobs::AddExtractEntry(f, staging);
-    jobs::ExtractJob(backupPath);
-    jobs::ListArchive(backupPath);
-    jobs::EndExtraction();
-    jobs::archiveJob().filesStarted = 0;
-    jobs::SetRestoreScale(jobs::ArchiveListing().size());
 }
 
 std::string ItemName(const Selection& items, int index, ClientKind kind) {

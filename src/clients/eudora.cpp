@@ -6,6 +6,7 @@
 
 #include "catalog/reads.h"
 #include "clients/adapter_common.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -91,7 +92,7 @@ void backupMailFolders(const std::string& folder) {
                                              sub.substr(base.size()));
     }
     if (!written)
-        AddJobError("Cannot write the list of mail folders " + list + ": " +
+        RecordError("Cannot write the list of mail folders " + list + ": " +
                     platform::lastFileError());
     jobs::AddStagingFileToJob(kDirectoryFile);
     jobs::AddFolderToJob(folder + "\\Stationery", "", base, "*");
@@ -112,38 +113,40 @@ struct Places {
 
 bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     const std::string& backup = ctx.backupPath;
-    BeginRestore(backup, {jobs::kManifestName});
+    BeginAdapterRestore(backup);
     if (ctx.items.isChecked(kAccounts)) {
-        ExtractEntriesUnder(backup, "Spool", to.spool);
-        ExtractEntry(backup, "eudora.ini", to.settings);
+        RestoreTree(backup, "Spool", to.spool);
+        ExtractFileTo(backup, "eudora.ini", to.settings);
     }
     if (ctx.items.isChecked(kMail)) {
-        ExtractEntriesUnder(backup, "Stationery", to.stationery);
-        ExtractEntriesUnder(backup, "Mail", to.mailboxes);
-        DeleteStagingFile(kDirectoryFile);
-        ExtractEntry(backup, kDirectoryFile, jobs::archiveJob().stagingFolder + "\\");
-        const platform::IniFile list(jobs::StagingPath(kDirectoryFile));
+        RestoreTree(backup, "Stationery", to.stationery);
+        RestoreTree(backup, "Mail", to.mailboxes);
+        const std::string listPath = ExtractToStaging(backup, kDirectoryFile);
+        const platform::IniFile list(listPath);
         // The deepest-numbered first: a nested folder before the folder holding it.
-        for (size_t k = list.readSection("Directory").size(); k >= 1; --k) {
+        const size_t n = listPath.empty() ? 0 : list.readSection("Directory").size();
+        for (size_t k = n; k >= 1; --k) {
             const std::string key = "Dir" + std::to_string(k);
-            const std::string sub = list.readString("Directory", key, "");
-            if (!jobs::IsSafeRelativeName(sub)) {
-                AddJobError("The backup's list of mail folders names \"" + sub + "\" (" + key +
-                            "), which is no folder below the data folder; it is skipped.");
+            const std::string sub =
+                platform::excludeTrailingBackslash(list.readString("Directory", key, ""));
+            if (const std::string why = RelativePathProblem(sub); !why.empty()) {
+                RecordError("The backup's list of mail folders names \"" + sub + "\" (" + key +
+                            "), which is no folder below the data folder: its name holds " + why +
+                            "; it is skipped.");
                 continue;
             }
-            ExtractEntriesUnder(backup, sub, to.mailTree, true);
+            RestoreTree(backup, sub, to.mailTree + sub + "\\");
         }
     }
     if (ctx.items.isChecked(kFilters)) {
-        ExtractEntriesUnder(backup, "Filters", to.filters);
-        ExtractEntry(backup, "filters.pce", to.filterFile);
+        RestoreTree(backup, "Filters", to.filters);
+        ExtractFileTo(backup, "filters.pce", to.filterFile);
     }
     if (ctx.items.isChecked(kAddressBook)) {
-        ExtractEntry(backup, "nndbase.toc", to.addressBook);
-        ExtractEntry(backup, "nndbase.txt", to.addressBook);
+        ExtractFileTo(backup, "nndbase.toc", to.addressBook);
+        ExtractFileTo(backup, "nndbase.txt", to.addressBook);
     }
-    if (ctx.items.isChecked(kSignatures)) ExtractEntriesUnder(backup, "Sigs", to.signatures);
+    if (ctx.items.isChecked(kSignatures)) RestoreTree(backup, "Sigs", to.signatures);
     return jobs::archiveJob().errorFlag;
 }
 
@@ -191,12 +194,13 @@ std::string EudoraFolderFromCommandLine(std::string_view commandLine) {
 }
 
 void BackupEudora(jobs::BackupContext& ctx) {
+    AdapterRun run;
     const std::string commandLine =
         catalog::readText(RootKey::ClassesRoot, kInstalledCommandLine, "");
     ctx.work = commandLine;
     const std::string folder = EudoraFolderFromCommandLine(commandLine);
     if (!IsFullPath(folder)) {
-        AddJobError(
+        RecordError(
             "Eudora is not backed up: its command line (default value of "
             "HKEY_CLASSES_ROOT" +
             std::string(kInstalledCommandLine) + ") " + describe(commandLine) +
@@ -236,11 +240,12 @@ void BackupEudora(jobs::BackupContext& ctx) {
 }
 
 bool RestoreEudora(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     const std::string commandLine =
         catalog::readText(RootKey::CurrentUser, kUserCommandLine, "Current");
     const std::string folder = EudoraFolderFromCommandLine(commandLine);
     if (!IsFullPath(folder)) {
-        AddJobError(
+        RecordError(
             "Eudora is not restored: its command line (value \"Current\" of "
             "HKEY_CURRENT_USER" +
             std::string(kUserCommandLine) + ") " + describe(commandLine) +
@@ -253,6 +258,7 @@ bool RestoreEudora(jobs::RestoreContext& ctx) {
 }
 
 bool RestoreEudoraToFolder(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     const std::string t = platform::includeTrailingBackslash(ctx.targetFolder);
     return restore(ctx, {t + "Spool\\", t, t + "Stationery\\", t + "Mail\\", t, t + "Filters\\", t,
                          t, t + "Sigs\\"});

@@ -9,6 +9,7 @@
 #include "catalog/client_paths.h"
 #include "catalog/reads.h"
 #include "clients/adapter_common.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -196,9 +197,9 @@ std::vector<std::string> signatureFolders(const std::string& appData) {
 
 void exportKey(std::string_view file, std::string_view key) {
     DeleteStagingFile(file);
-    TIORegistry io;
+    TIORegistry& io = jobs::IORegistry();
     if (!io.ExportKey("HKEY_CURRENT_USER", key, true, jobs::StagingPath(file)))
-        AddJobError("The registry key HKEY_CURRENT_USER" + std::string(key) +
+        RecordError("The registry key HKEY_CURRENT_USER" + std::string(key) +
                     " could not be saved in " + std::string(file) + ": " + io.LastError());
 }
 
@@ -219,7 +220,7 @@ void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profil
     const std::string othersPath = jobs::StagingPath(kOthersFile);
     DeleteStagingFile(kOthersFile);
     if (!WriteTextFile(othersPath, "[Directory]\r\n"))
-        AddJobError("Cannot write the list of personal store folders " + othersPath + ": " +
+        RecordError("Cannot write the list of personal store folders " + othersPath + ": " +
                     platform::lastFileError());
     if (!profile) return;
     platform::IniFile others(othersPath);
@@ -250,7 +251,7 @@ void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profil
                     it = folders.end() - 1;
                     const std::string key = "Dir" + std::to_string(folders.size());
                     if (!others.writeString("Directory", key, folder))
-                        AddJobError("Cannot write the list of personal store folders " +
+                        RecordError("Cannot write the list of personal store folders " +
                                     othersPath + ": " + platform::lastFileError());
                 }
                 const std::string n = std::to_string(it - folders.begin() + 1);
@@ -271,70 +272,38 @@ std::string trimmed(std::string_view s) {
     return std::string(s);
 }
 
-std::vector<std::string> keyLevels(std::string_view path) {
-    std::vector<std::string> levels;
-    size_t start = 0;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '\\') continue;
-        if (i > start) levels.emplace_back(path.substr(start, i - start));
-        start = i + 1;
-    }
-    return levels;
+// The keys a restore imports from each registry file of the backup.
+std::vector<AllowedKey> allowedKeys(std::string_view key) {
+    return {{RootKey::CurrentUser, std::string(key.substr(1))}};
+}
+const std::vector<AllowedKey>& profileKeys() {
+    static const std::vector<AllowedKey> keys = {
+        {RootKey::CurrentUser, std::string(kNtProfiles.substr(1))},
+        {RootKey::CurrentUser, std::string(kOldProfiles.substr(1))}};
+    return keys;
 }
 
-// The first key line of a registry file that names a key outside the current
-// user's `allowed` keys (each with its subkeys); none when every key is one of them.
-// `keys` counts the key lines.
-std::optional<std::string> foreignKey(std::string_view text,
-                                      const std::vector<std::string_view>& allowed,
-                                      size_t* keys = nullptr) {
-    const TIORegistry io;
-    if (keys) *keys = 0;
-    const std::string prefix = "HKEY_CURRENT_USER\\";
+// The keys a registry file's key lines name ("ROOT\path"), in file order.
+std::vector<std::string> keyLines(std::string_view text) {
+    const TIORegistry& io = jobs::IORegistry();
+    std::vector<std::string> keys;
     for (const std::string& line : catalog::splitLines(text)) {
         if (io.ClassifyLine(line) != lkKey) continue;
-        if (keys) ++*keys;
         std::string body = trimmed(line).substr(1);
         if (!body.empty() && body.back() == io.RootEnd) body.pop_back();
-        bool inside = false;
-        if (body.starts_with(prefix)) {
-            const auto levels = keyLevels(std::string_view(body).substr(prefix.size()));
-            for (std::string_view key : allowed) {
-                const auto want = keyLevels(key);
-                inside = inside || (levels.size() >= want.size() &&
-                                    std::equal(want.begin(), want.end(), levels.begin(),
-                                               [](const std::string& a, const std::string& b) {
-                                                   return platform::equalsNoCase(a, b);
-                                               }));
-            }
-        }
-        if (!inside) return body;
+        keys.push_back(std::move(body));
     }
-    return std::nullopt;
+    return keys;
 }
 
-// Imports a registry file that the restore extracted into the staging folder, when
-// it is there and names only the keys the backup writes into it.
-bool importRegFile(std::string_view file, const std::vector<std::string_view>& allowed) {
-    const std::string path = jobs::StagingPath(file);
-    if (!platform::fileExists(path)) return false;
-    const auto text = catalog::readFileBytes(path);
-    if (!text) {
-        AddJobError("Cannot read the registry file " + path + ": " + platform::lastFileError());
-        return false;
-    }
-    if (const auto key = foreignKey(*text, allowed)) {
-        AddJobError("The backup's registry file " + std::string(file) + " names the key \"" + *key +
-                    "\", which is no Outlook key; the file is not imported.");
-        return false;
-    }
-    TIORegistry io;
-    try {
-        if (io.ImportFile(path)) return true;
-        AddJobError(io.LastError());
-    } catch (const RegFileError& e) {
-        AddJobError(e.what());
-    }
+// Whether a key of a registry file is one of the current user's profiles keys or
+// below them.
+bool isProfileKey(std::string_view key) {
+    constexpr std::string_view root = "HKEY_CURRENT_USER";
+    if (!key.starts_with(root)) return false;
+    const std::string_view path = key.substr(root.size());
+    for (std::string_view k : {kNtProfiles, kOldProfiles})
+        if (isBelow(path, k) || platform::equalsNoCase(path, k)) return true;
     return false;
 }
 
@@ -371,9 +340,18 @@ std::string forOtherFamily(std::string_view text) {
 }
 
 struct OldFolders {
-    std::string appData;       // Dir1 of the manifest, when it is a usable folder
+    std::string appData;       // Dir1 of the manifest, when it is a full path
     std::string localAppData;  // Dir2
 };
+
+// Where a store that lay in one of the backed-up user's folders is now: at the same
+// place below the new Outlook folder when it lay in the old one, else (it came back
+// with the Outlook folder's files) directly in the new Outlook folder.
+std::string relocated(const std::string& path, const std::string& oldOutlook,
+                      const std::string& newOutlook) {
+    if (isBelow(path, oldOutlook)) return newOutlook + path.substr(oldOutlook.size());
+    return newOutlook + "\\" + platform::extractFileName(path);
+}
 
 // Points a service's store into the current user's Outlook folders when it lay in
 // the backed-up user's application data folders (its file came back there).
@@ -384,50 +362,53 @@ void moveStorePath(const std::string& serviceKey, const OldFolders& old, const U
     if (!value) return;
     const std::string path = StorePathFromValue(*value);
     if (path.empty()) return;
-    const std::string name = platform::extractFileName(path);
     std::string moved = path;
-    if (isBelow(path, old.appData)) moved = user.outlook + "\\" + name;
-    if (isBelow(path, old.localAppData)) moved = user.localOutlook + "\\" + name;
+    if (isBelow(path, old.appData))
+        moved = relocated(path, old.appData + "\\Microsoft\\Outlook", user.outlook);
+    if (isBelow(path, old.localAppData))
+        moved = relocated(path, old.localAppData + "\\Microsoft\\Outlook", user.localOutlook);
     if (moved != path) reg.writeValue(kStoreValue, storeValueLike(*value, moved));
 }
 
 // Replaces the current user's mail profiles by the backed-up one, under both
-// profiles keys, and points its stores to this user's folders. Without a
-// "setting.reg" in the backup the current profiles stay as they are.
+// profiles keys, and points its stores to this user's folders. Without a profile
+// in the backup the current profiles stay as they are.
 void restoreProfile(std::string_view backupPath, const OldFolders& old, const UserFolders& user) {
-    DeleteStagingFile(kSettingFile);
-    ExtractEntry(backupPath, kSettingFile, jobs::archiveJob().stagingFolder + "\\");
-    const std::string path = jobs::StagingPath(kSettingFile);
-    if (!platform::fileExists(path)) return;
-    const std::vector<std::string_view> profiles = {kNtProfiles, kOldProfiles};
+    const std::string path = ExtractToStaging(backupPath, kSettingFile);
+    if (path.empty()) return;
     const auto text = catalog::readFileBytes(path);
     if (!text) {
-        AddJobError("Cannot read the registry file " + path + ": " + platform::lastFileError());
+        RecordError("Cannot read the registry file " + path + ": " + platform::lastFileError());
         return;
     }
-    size_t keys = 0;
-    if (const auto key = foreignKey(*text, profiles, &keys)) {
-        AddJobError("The backup's registry file " + std::string(kSettingFile) +
-                    " names the key \"" + *key +
-                    "\", which is no mail profile; the profiles are left as they are.");
+    const std::vector<std::string> keys = keyLines(*text);
+    if (keys.empty()) return;
+    if (std::none_of(keys.begin(), keys.end(), isProfileKey)) {
+        std::string names;
+        for (const std::string& k : keys)
+            names += (names.empty() ? "\"" : ", \"") + k + "\"";
+        RecordError("The backup's registry file " + std::string(kSettingFile) +
+                    " holds no mail profile, only " + names +
+                    "; it is not imported and the profiles are left as they are.");
         return;
     }
-    if (keys == 0) return;  // no profile to put in place of the current ones
     {
         Registry reg(RootKey::CurrentUser);
         reg.deleteKey(kNtProfiles);
         reg.deleteKey(kOldProfiles);
     }
-    if (!importRegFile(kSettingFile, profiles)) return;
-    if (!WriteTextFile(path, forOtherFamily(*text))) {
-        AddJobError("Cannot write the registry file " + path + ": " + platform::lastFileError());
+    // Keys outside the profiles are left out of the file (and named) on import.
+    ImportBackupRegistryFile(path, kSettingFile, profileKeys(), false);
+    const auto imported = catalog::readFileBytes(path);
+    if (!imported || !WriteTextFile(path, forOtherFamily(*imported))) {
+        RecordError("Cannot write the registry file " + path + ": " + platform::lastFileError());
         return;
     }
-    if (!importRegFile(kSettingFile, profiles)) return;
+    ImportBackupRegistryFile(path, kSettingFile, profileKeys(), false);
 
     const auto profile = firstProfile();
     if (!profile) return;  // the file held no profile: no store to point anywhere
-    for (std::string_view root : profiles) {
+    for (std::string_view root : {kNtProfiles, kOldProfiles}) {
         const std::string key = profilesKey(root) + profile->name + "\\";
         for (const std::string& service : catalog::subKeyNames(RootKey::CurrentUser, key))
             moveStorePath(key + service + "\\", old, user);
@@ -448,17 +429,16 @@ void restoreOthers(std::string_view backupPath, const std::string& target) {
         const std::string key = line.substr(0, eq);
         const std::string folder = eq == std::string::npos ? "" : trimmed(line.substr(eq + 1));
         if (!isOthersKey(key)) {
-            AddJobError("The backup's list of personal store folders holds the entry \"" + line +
+            RecordError("The backup's list of personal store folders holds the entry \"" + line +
                         "\", which is not one of its own; it is skipped.");
             continue;
         }
         if (!target.empty()) {
-            ExtractEntriesUnder(backupPath, "Others\\" + key, target + "Others\\" + key + "\\");
+            RestoreTree(backupPath, "Others\\" + key, target + "Others\\" + key + "\\");
         } else if (IsFullPath(folder)) {
-            ExtractEntriesUnder(backupPath, "Others\\" + key,
-                                platform::includeTrailingBackslash(folder));
+            RestoreTree(backupPath, "Others\\" + key, platform::includeTrailingBackslash(folder));
         } else {
-            AddJobError("The backup's personal store folder " + key + " = \"" + folder +
+            RecordError("The backup's personal store folder " + key + " = \"" + folder +
                         "\" is no full folder path; its files are not restored.");
         }
     }
@@ -482,10 +462,11 @@ std::string StorePathFromValue(const RegValue& value) {
 }
 
 void BackupOutlook(jobs::BackupContext& ctx) {
+    AdapterRun run;
     UserFolders user;
     user.appData = shellFolder("AppData");
     if (!IsFullPath(user.appData)) {
-        AddJobError(
+        RecordError(
             "Outlook is not backed up: the user's application data folder (\"AppData\" "
             "of HKEY_CURRENT_USER" +
             std::string(kShellFolders) + ") is " +
@@ -539,11 +520,12 @@ void BackupOutlook(jobs::BackupContext& ctx) {
 }
 
 bool RestoreOutlook(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     UserFolders user;
     user.appData = shellFolder("AppData");
     user.localAppData = shellFolder("Local AppData");
     if (!IsFullPath(user.appData) || !IsFullPath(user.localAppData)) {
-        AddJobError(
+        RecordError(
             "Outlook is not restored: the user's application data folders (\"AppData\" "
             "and \"Local AppData\" of HKEY_CURRENT_USER" +
             std::string(kShellFolders) + ") are not both set.");
@@ -554,7 +536,7 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
     std::vector<std::string> signatures = signatureFolders(user.appData);
     if (signatures.empty()) signatures.push_back(user.appData + "\\Microsoft\\Signatures");
 
-    BeginRestore(ctx.backupPath, {jobs::kManifestName, kOthersFile});
+    BeginAdapterRestore(ctx.backupPath);
     const platform::IniFile manifest(jobs::StagingPath(jobs::kManifestName));
     OldFolders old;
     old.appData = platform::excludeTrailingBackslash(manifest.readString("Directory", "Dir1", ""));
@@ -564,18 +546,17 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
     if (!IsFullPath(old.localAppData)) old.localAppData.clear();
 
     if (ctx.identities.isChecked(0)) {
-        const std::string staging = jobs::archiveJob().stagingFolder + "\\";
+        ExtractToStaging(ctx.backupPath, kOthersFile);
         for (const RegFile& f : {kAccounts1, kAccounts2, kSetting2}) {
-            DeleteStagingFile(f.file);
-            ExtractEntry(ctx.backupPath, f.file, staging);
-            importRegFile(f.file, {f.key});
+            const std::string path = ExtractToStaging(ctx.backupPath, f.file);
+            if (!path.empty()) ImportBackupRegistryFile(path, f.file, allowedKeys(f.key), false);
         }
         restoreProfile(ctx.backupPath, old, user);
-        ExtractEntriesUnder(ctx.backupPath, "local", user.localOutlook + "\\");
-        ExtractEntriesUnder(ctx.backupPath, "app", user.outlook + "\\");
+        RestoreTree(ctx.backupPath, "local", user.localOutlook + "\\");
+        RestoreTree(ctx.backupPath, "app", user.outlook + "\\");
         restoreOthers(ctx.backupPath, "");
         for (const std::string& folder : signatures)
-            ExtractEntriesUnder(ctx.backupPath, "Signatures", folder + "\\");
+            RestoreTree(ctx.backupPath, "Signatures", folder + "\\");
     }
     // Outlook rebuilds its favourites from the restored profile.
     const std::string favorites = user.outlook + "\\outlook.FAV";
@@ -584,15 +565,17 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
 }
 
 bool RestoreOutlookToFolder(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     const std::string target = platform::includeTrailingBackslash(ctx.targetFolder);
-    BeginRestore(ctx.backupPath, {jobs::kManifestName, kOthersFile});
+    BeginAdapterRestore(ctx.backupPath);
     if (ctx.identities.isChecked(0)) {
+        ExtractToStaging(ctx.backupPath, kOthersFile);
         for (std::string_view file :
              {kSettingFile, kAccounts1.file, kAccounts2.file, kSetting2.file})
-            ExtractEntry(ctx.backupPath, file, target);
-        ExtractEntriesUnder(ctx.backupPath, "local", target + "local\\");
-        ExtractEntriesUnder(ctx.backupPath, "app", target + "app\\");
-        ExtractEntriesUnder(ctx.backupPath, "Signatures", target + "Signatures\\");
+            ExtractFileTo(ctx.backupPath, file, target);
+        RestoreTree(ctx.backupPath, "local", target + "local\\");
+        RestoreTree(ctx.backupPath, "app", target + "app\\");
+        RestoreTree(ctx.backupPath, "Signatures", target + "Signatures\\");
         restoreOthers(ctx.backupPath, target);
     }
     return jobs::archiveJob().errorFlag;

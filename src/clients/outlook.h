@@ -5,8 +5,10 @@
 // Names inside the backup file:
 //   infobak.ini          manifest; Directory Dir1/Dir2 = the backed-up user's
 //                        application data and local application data folders
-//   app\...              AppData\Microsoft\Outlook (every entry)
-//   local\...            Local AppData\Microsoft\Outlook (every entry)
+//   app\...              AppData\Microsoft\Outlook (every entry), and the profile's
+//                        store files kept elsewhere below AppData
+//   local\...            Local AppData\Microsoft\Outlook (every entry), and the
+//                        profile's store files kept elsewhere below Local AppData
 //   setting.reg          the mail profile
 //   setting2.reg, accounts1.reg, accounts2.reg   the Office and Outlook keys
 //   Others\Dir<n>\...    personal store files kept outside the user's folders

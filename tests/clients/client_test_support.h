@@ -27,7 +27,9 @@
 #include "support/msg_texts.h"
 #include "testkit/testkit.h"
 
-namespace qb::test {
+// Own namespace: other adapter tests in the same binary have helpers of the same
+// names.
+namespace qb::test::clientkit {
 
 struct StoredEntry {
     std::string name;  // as stored, "/" separators
@@ -181,4 +183,4 @@ class ClientTest : public ::testing::Test {
     jobs::ScopedJobProgress progressScope{quiet};
 };
 
-}  // namespace qb::test
+}  // namespace qb::test::clientkit

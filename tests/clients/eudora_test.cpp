@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "backup_file_support.h"
 #include "client_test_support.h"
 #include "jobs/restore_job.h"
 #include "testkit/clients_fixture.h"
 
 namespace qb::test {
 namespace {
+
+using namespace clientkit;
 
 using platform::RootKey;
 
@@ -25,6 +28,41 @@ Selection items(bool accounts = true, bool mail = true, bool filters = true, boo
                       {"Filters", filters},
                       {"Signatures", sigs},
                       {"Address Book", addressBook}});
+}
+
+// The stored files of a backup of installEudora with every item chosen. Attachments
+// are not Eudora's data to keep; a folder with two ".pce" files is packed once.
+std::vector<std::string> fullLayout() {
+    return {"Filters/Work.flt",
+            "Mail/In.mbx",
+            "Mail/In.toc",
+            "Mail/Out.mbx",
+            "Mail/Out.toc",
+            "Mail/Trash.mbx",
+            "Mail/Trash.toc",
+            "Mail/descmap.pce",
+            "Personal.fol/.Family.toc",
+            "Personal.fol/Family.mbx",
+            "Personal.fol/descmap.pce",
+            "Personal.fol/sortmap.pce",
+            "Sigs/Alternate Sig.txt",
+            "Sigs/Standard.txt",
+            "Spool/.queue.lck",
+            "Spool/spool.tmp",
+            "Stationery/Thanks.sta",
+            "Work.fol/Client Projects.mbx",
+            "Work.fol/Client Projects.toc",
+            "Work.fol/Old.fol/2003.mbx",
+            "Work.fol/Old.fol/descmap.pce",
+            "Work.fol/Projects.mbx",
+            "Work.fol/Projects.toc",
+            "Work.fol/descmap.pce",
+            "directory.ini",
+            "eudora.ini",
+            "filters.pce",
+            "infobak.ini",
+            "nndbase.toc",
+            "nndbase.txt"};
 }
 
 class EudoraAdapter : public ClientTest {};
@@ -52,7 +90,7 @@ TEST(EudoraCommandLine, NamesTheDataFolder) {
         EXPECT_EQ(clients::EudoraFolderFromCommandLine(commandLine), folder) << commandLine;
 }
 
-TEST_F(EudoraAdapter, BackupStoresTheLayoutOfTheDesign) {
+TEST_F(EudoraAdapter, BackupStoresTheBackupFileLayout) {
     installEudora(machine, kFolder);
     ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Eudora, identities(), items()))
         << jobs::archiveJob().errorText;
@@ -62,39 +100,7 @@ TEST_F(EudoraAdapter, BackupStoresTheLayoutOfTheDesign) {
     for (const StoredEntry& e : entries)
         if (!e.folder) names.push_back(e.name);
     std::sort(names.begin(), names.end());
-    // Attachments are not Eudora's data to keep; a folder with two ".pce" files is
-    // packed once.
-    const std::vector<std::string> expected = {"Filters/Work.flt",
-                                               "Mail/In.mbx",
-                                               "Mail/In.toc",
-                                               "Mail/Out.mbx",
-                                               "Mail/Out.toc",
-                                               "Mail/Trash.mbx",
-                                               "Mail/Trash.toc",
-                                               "Mail/descmap.pce",
-                                               "Personal.fol/.Family.toc",
-                                               "Personal.fol/Family.mbx",
-                                               "Personal.fol/descmap.pce",
-                                               "Personal.fol/sortmap.pce",
-                                               "Sigs/Alternate Sig.txt",
-                                               "Sigs/Standard.txt",
-                                               "Spool/.queue.lck",
-                                               "Spool/spool.tmp",
-                                               "Stationery/Thanks.sta",
-                                               "Work.fol/Client Projects.mbx",
-                                               "Work.fol/Client Projects.toc",
-                                               "Work.fol/Old.fol/2003.mbx",
-                                               "Work.fol/Old.fol/descmap.pce",
-                                               "Work.fol/Projects.mbx",
-                                               "Work.fol/Projects.toc",
-                                               "Work.fol/descmap.pce",
-                                               "directory.ini",
-                                               "eudora.ini",
-                                               "filters.pce",
-                                               "infobak.ini",
-                                               "nndbase.toc",
-                                               "nndbase.txt"};
-    EXPECT_EQ(names, expected);
+    EXPECT_EQ(names, fullLayout());
 
     const auto files = storedFiles(machine.host(kBackup));
     EXPECT_EQ(files.at("Work.fol/Client Projects.mbx"),
@@ -248,6 +254,35 @@ TEST_F(EudoraAdapter, HostileFolderListStaysInside) {
     EXPECT_EQ(machine.readFile(t + "Work.fol\\x.mbx"), "x");
     EXPECT_FALSE(exists(t + "Windows"));
     EXPECT_FALSE(exists("C:\\Outside"));
+}
+
+// The whole way through the quillbox program: a backup on Ann's machine, the file
+// carried to Bob's, a restore there into the folder Bob's command line names.
+TEST_F(EudoraAdapter, ThroughTheCommandLine) {
+    if (!fs::exists(ebk::kQuillbox)) GTEST_SKIP() << "no " << ebk::kQuillbox;
+    installEudora(machine, kFolder);
+    machine.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
+    const ebk::ProgramRun b =
+        ebk::runQuillbox(machine, {"/b", "/c:eudora", "/p:C:\\Backups\\Command Line", "-"});
+    EXPECT_EQ(b.status, 0) << b.out << b.err;
+    machine.activate();
+    const auto files = ebk::backupFilesIn("C:\\Backups\\Command Line");
+    ASSERT_EQ(files.size(), 1u) << b.out << b.err;
+    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("EudoraBackup ")) << files[0];
+    EXPECT_EQ(namesOf(storedFiles(machine.host(files[0]))), fullLayout());
+
+    FakeMachine target("bob");
+    copyFile(machine, target, files[0]);
+    const EudoraInstall bob =
+        installEudora(target, profileFolder(target) + "\\Documents\\Eudora Mail", true);
+    const ebk::ProgramRun r = ebk::runQuillbox(target, {"/r", "/f:" + files[0], "/p:C:\\Restore"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    target.activate();
+    EXPECT_EQ(target.readFile(bob.folder + "\\Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
+    EXPECT_TRUE(exists(bob.folder + "\\Personal.fol\\.Family.toc"));
+    EXPECT_TRUE(exists(bob.folder + "\\Sigs\\Alternate Sig.txt"));
+    EXPECT_FALSE(exists(bob.folder + "\\Mail"));
+    machine.activate();
 }
 
 }  // namespace

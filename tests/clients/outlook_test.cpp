@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "backup_file_support.h"
 #include "client_test_support.h"
 #include "jobs/restore_job.h"
 #include "testkit/clients_fixture.h"
 
 namespace qb::test {
 namespace {
+
+using namespace clientkit;
 
 using platform::RootKey;
 
@@ -19,6 +22,7 @@ const std::string kMainService = "\\5ac3e4e8a5f1e84ba4e3c58b0e3c1f01";
 const std::string kArchiveService = "\\9207f3e0a3b11019908b08002b2a56c2";
 const std::string kOtherLocalService = "\\b2c3d4e5f60718293a4b5c6d7e8f90a1";
 const std::string kGoneService = "\\d4e5f60718293a4b5c6d7e8f90a1b2c3";
+const std::string kNestedService = "\\e5f60718293a4b5c6d7e8f90a1b2c3d4";
 
 Selection identities(bool defaultUser = true) {
     return selection({{"Default user", defaultUser}});
@@ -46,6 +50,33 @@ std::optional<platform::ValueType> storeType(const std::string& serviceKey) {
     return reg.dataType("001e6700");
 }
 
+// The stored files of a backup of installOutlook with the default user chosen.
+std::vector<std::string> fullLayout() {
+    return {"Others.ini",
+            "Others/Dir1/Old Projects.pst",
+            "Others/Dir1/archive.pst",
+            "Others/Dir2/family.pst",
+            "Signatures/Private Note.rtf",
+            "Signatures/Work.htm",
+            "Signatures/Work.txt",
+            "Signatures/Work_files/image001.jpg",
+            "accounts1.reg",
+            "accounts2.reg",
+            "app/Forms/frmcache.dat",
+            "app/Outlook.NK2",
+            "app/Send Receive.srs",
+            "app/outcmd.dat",
+            "infobak.ini",
+            "local/.outlook.lock",
+            "local/2004 mail.pst",
+            "local/Archives/2005 archive.pst",
+            "local/Offline Address Book/oab.lzx",
+            "local/Outlook.pst",
+            "local/extend.dat",
+            "setting.reg",
+            "setting2.reg"};
+}
+
 class OutlookAdapter : public ClientTest {
   protected:
     bool backup(bool defaultUser = true) {
@@ -55,39 +86,17 @@ class OutlookAdapter : public ClientTest {
 
 // ---- backup ----
 
-TEST_F(OutlookAdapter, BackupStoresTheLayoutOfTheDesign) {
+TEST_F(OutlookAdapter, BackupStoresTheBackupFileLayout) {
     const OutlookInstall outlook = installOutlook(machine);
     ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
 
     const auto files = storedFiles(machine.host(kBackup));
-    const std::vector<std::string> expected = {"Others.ini",
-                                               "Others/Dir1/Old Projects.pst",
-                                               "Others/Dir1/archive.pst",
-                                               "Others/Dir2/family.pst",
-                                               "Signatures/Private Note.rtf",
-                                               "Signatures/Work.htm",
-                                               "Signatures/Work.txt",
-                                               "Signatures/Work_files/image001.jpg",
-                                               "accounts1.reg",
-                                               "accounts2.reg",
-                                               "app/Forms/frmcache.dat",
-                                               "app/Outlook.NK2",
-                                               "app/Send Receive.srs",
-                                               "app/outcmd.dat",
-                                               "infobak.ini",
-                                               "local/.outlook.lock",
-                                               "local/2004 mail.pst",
-                                               "local/Offline Address Book/oab.lzx",
-                                               "local/Outlook.pst",
-                                               "local/extend.dat",
-                                               "setting.reg",
-                                               "setting2.reg"};
-    EXPECT_EQ(namesOf(files), expected);
+    EXPECT_EQ(namesOf(files), fullLayout());
     // Every store once: the main store is not packed a second time under Others.
     const auto entries = readZipEntries(machine.host(kBackup));
     EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
                             [](const StoredEntry& e) { return e.name.ends_with(".pst"); }),
-              5);
+              6);
     EXPECT_EQ(files.at("Others/Dir2/family.pst"), machine.readFile("C:\\Shared Mail\\family.pst"));
 
     const std::string& manifest = files.at("infobak.ini");
@@ -125,24 +134,42 @@ TEST_F(OutlookAdapter, WithoutDefaultUserOnlyManifestAndSignatures) {
     EXPECT_EQ(iniValue(machine, manifest, "Items", "Item1"), "Accounts Settings");
 }
 
-// Store paths kept as binary data (ANSI or UTF-16 text) are read as the paths they
-// hold; a profile kept below the Windows 9x key is found there.
-TEST_F(OutlookAdapter, BinaryStorePathsAndOldProfileKey) {
+// Store paths kept as binary data (ANSI or UTF-16 text) in a profile below the
+// Windows 9x key: the backup reads the paths they hold; the restore puts the profile
+// under both keys, its stores pointing to the new user's folder in the same form.
+TEST_F(OutlookAdapter, BinaryStorePathsInAWindows9xProfile) {
     for (StorePathForm form : {StorePathForm::AnsiBinary, StorePathForm::Utf16Binary}) {
-        FakeMachine m("ann");
-        prepare(m);
-        const OutlookInstall outlook = installOutlook(m, {.windowsNt = false, .storePaths = form});
-        ASSERT_EQ(storeType(outlook.profileKey + kMainService), platform::ValueType::Binary);
-        ASSERT_EQ(storePath(outlook.profileKey + kMainService), outlook.pstFiles.front());
-        ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Outlook, identities(), items()))
-            << jobs::archiveJob().errorText;
-        const auto files = storedFiles(m.host(kBackup));
+        FakeMachine source("ann");
+        prepare(source);
+        const OutlookInstall ann = installOutlook(source, {.windowsNt = false, .storePaths = form});
+        ASSERT_EQ(storeType(ann.profileKey + kMainService), platform::ValueType::Binary);
+        ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
+        const auto files = storedFiles(source.host(kBackup));
         for (const char* name :
              {"Others/Dir1/archive.pst", "Others/Dir2/family.pst", "local/2004 mail.pst"})
             EXPECT_TRUE(files.contains(name)) << name;
-        EXPECT_EQ(iniValue(m, files.at("Others.ini"), "Directory", "Dir1"), "C:\\Mail Archive\\");
+        EXPECT_EQ(iniValue(source, files.at("Others.ini"), "Directory", "Dir1"),
+                  "C:\\Mail Archive\\");
         EXPECT_NE(files.at("setting.reg").find("[HKEY_CURRENT_USER" + kOldProfiles + "\\Outlook]"),
                   std::string::npos);
+
+        FakeMachine to("bob");
+        prepare(to);
+        copyFile(source, to, kBackup);
+        ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Outlook, identities(), items()))
+            << jobs::archiveJob().errorText;
+        for (const std::string& root : {kNtProfiles, kOldProfiles}) {
+            const std::string service = root + "\\Outlook" + kMainService;
+            EXPECT_EQ(storePath(service),
+                      localAppDataFolder(to) + "\\Microsoft\\Outlook\\Outlook.pst");
+            platform::Registry reg(RootKey::CurrentUser);
+            ASSERT_TRUE(reg.openKeyReadOnly(service));
+            ASSERT_EQ(reg.dataType("001e6700"), platform::ValueType::Binary);
+            const auto bytes = reg.readBinary("001e6700");
+            ASSERT_GE(bytes.size(), 2u);
+            EXPECT_EQ(bytes[1] == 0, form == StorePathForm::Utf16Binary);
+            EXPECT_EQ(bytes.back(), 0);
+        }
     }
     machine.activate();
 }
@@ -254,6 +281,8 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
         EXPECT_EQ(storePath(profile + kMainService), bob.localOutlookFolder + "\\Outlook.pst");
         EXPECT_EQ(storePath(profile + kOtherLocalService),
                   bob.localOutlookFolder + "\\2004 mail.pst");
+        EXPECT_EQ(storePath(profile + kNestedService),
+                  bob.localOutlookFolder + "\\Archives\\2005 archive.pst");
         EXPECT_EQ(storePath(profile + kArchiveService), "C:\\Mail Archive\\archive.pst");
         EXPECT_EQ(storePath(profile + kGoneService), "C:\\Gone\\old.pst");
         EXPECT_EQ(
@@ -274,15 +303,17 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
         readValueText(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook\\OST", "NoOST"),
         "0");
 
-    // Files: the Outlook folders flat into Bob's, the outside stores to their
-    // folders, the signatures into the folder Bob's Office names.
+    // Files: the Outlook folders into Bob's (their sub-folders kept), the outside
+    // stores to their folders, the signatures into the folder Bob's Office names.
     const std::string& local = bob.localOutlookFolder;
     EXPECT_EQ(target.readFile(local + "\\Outlook.pst"), "ann's mail");
     for (const std::string& f :
-         {local + "\\extend.dat", local + "\\.outlook.lock", local + "\\oab.lzx",
+         {local + "\\extend.dat", local + "\\.outlook.lock",
+          local + "\\Offline Address Book\\oab.lzx", local + "\\Archives\\2005 archive.pst",
           local + "\\2004 mail.pst", bob.outlookFolder + "\\outcmd.dat",
-          bob.outlookFolder + "\\Send Receive.srs", bob.outlookFolder + "\\frmcache.dat",
-          bob.signaturesFolder + "\\image001.jpg", bob.signaturesFolder + "\\Private Note.rtf",
+          bob.outlookFolder + "\\Send Receive.srs", bob.outlookFolder + "\\Forms\\frmcache.dat",
+          bob.signaturesFolder + "\\Work_files\\image001.jpg",
+          bob.signaturesFolder + "\\Private Note.rtf",
           std::string("C:\\Mail Archive\\Old Projects.pst"),
           std::string("C:\\Shared Mail\\family.pst")})
         EXPECT_TRUE(exists(f)) << f;
@@ -295,11 +326,12 @@ TEST_F(OutlookRestore, DirectRestorePutsEverythingInBobsPlaces) {
 TEST_F(OutlookRestore, RestoreIntoAFolderLeavesTheRegistryAlone) {
     const std::string t = "C:\\Restored\\Outlook Mail\\";
     ASSERT_FALSE(restoreToFolder(t)) << jobs::archiveJob().errorText;
-    for (const char* f :
-         {"setting.reg", "setting2.reg", "accounts1.reg", "accounts2.reg", "local\\Outlook.pst",
-          "local\\oab.lzx", "local\\2004 mail.pst", "app\\outcmd.dat", "app\\frmcache.dat",
-          "Signatures\\Work.htm", "Signatures\\image001.jpg", "Others\\Dir1\\archive.pst",
-          "Others\\Dir1\\Old Projects.pst", "Others\\Dir2\\family.pst"})
+    for (const char* f : {"setting.reg", "setting2.reg", "accounts1.reg", "accounts2.reg",
+                          "local\\Outlook.pst", "local\\Offline Address Book\\oab.lzx",
+                          "local\\Archives\\2005 archive.pst", "local\\2004 mail.pst",
+                          "app\\outcmd.dat", "app\\Forms\\frmcache.dat", "Signatures\\Work.htm",
+                          "Signatures\\Work_files\\image001.jpg", "Others\\Dir1\\archive.pst",
+                          "Others\\Dir1\\Old Projects.pst", "Others\\Dir2\\family.pst"})
         EXPECT_TRUE(exists(t + f)) << f;
     EXPECT_EQ(target.readFile(t + "local\\Outlook.pst"), "ann's mail");
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
@@ -338,31 +370,6 @@ TEST_F(OutlookRestore, BackupWithoutProfileKeepsTheCurrentProfiles) {
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Stale"));
     EXPECT_TRUE(exists(bob.outlookFolder + "\\outcmd.dat"));
-}
-
-// Store paths kept as binary data come back as binary data of the same encoding,
-// pointing to the new user's folder.
-TEST_F(OutlookRestore, BinaryStorePathsKeepTheirForm) {
-    for (StorePathForm form : {StorePathForm::AnsiBinary, StorePathForm::Utf16Binary}) {
-        FakeMachine source("ann");
-        prepare(source);
-        installOutlook(source, {.storePaths = form});
-        ASSERT_FALSE(backup()) << jobs::archiveJob().errorText;
-        FakeMachine to("bob");
-        prepare(to);
-        copyFile(source, to, kBackup);
-        ASSERT_FALSE(restore()) << jobs::archiveJob().errorText;
-        const std::string service = kNtProfiles + "\\Outlook" + kMainService;
-        EXPECT_EQ(storePath(service), localAppDataFolder(to) + "\\Microsoft\\Outlook\\Outlook.pst");
-        platform::Registry reg(RootKey::CurrentUser);
-        ASSERT_TRUE(reg.openKeyReadOnly(service));
-        ASSERT_EQ(reg.dataType("001e6700"), platform::ValueType::Binary);
-        const auto bytes = reg.readBinary("001e6700");
-        ASSERT_GE(bytes.size(), 2u);
-        EXPECT_EQ(bytes[1] == 0, form == StorePathForm::Utf16Binary);
-        EXPECT_EQ(bytes.back(), 0);
-    }
-    machine.activate();
 }
 
 // A hand-made backup file: foreign registry keys, list entries that are no store
@@ -442,6 +449,36 @@ TEST_F(OutlookHostileBackup, ProfileFileWithoutProfile) {
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
     EXPECT_EQ(readValueText(RootKey::CurrentUser, kNtProfiles, "DefaultProfile"), "Outlook");
     EXPECT_EQ(machine.readFile(bob.outlookFolder + "\\ok.dat"), "ok");
+}
+
+// The whole way through the quillbox program: a backup on Ann's machine, the file
+// carried to Bob's, a restore there into Outlook.
+TEST_F(OutlookAdapter, ThroughTheCommandLine) {
+    if (!fs::exists(ebk::kQuillbox)) GTEST_SKIP() << "no " << ebk::kQuillbox;
+    const OutlookInstall ann = installOutlook(machine);
+    machine.writeFile(ann.pstFiles.front(), "ann's mail");
+    const ebk::ProgramRun b =
+        ebk::runQuillbox(machine, {"/b", "/c:msoutlook", "/p:C:\\Backups\\Command Line", "-"});
+    EXPECT_EQ(b.status, 0) << b.out << b.err;
+    machine.activate();
+    const auto files = ebk::backupFilesIn("C:\\Backups\\Command Line");
+    ASSERT_EQ(files.size(), 1u) << b.out << b.err;
+    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("OutlookBackup ")) << files[0];
+    EXPECT_EQ(namesOf(storedFiles(machine.host(files[0]))), fullLayout());
+
+    FakeMachine target("bob");
+    copyFile(machine, target, files[0]);
+    const OutlookInstall bob = installOutlook(target, {.profile = "Bob's mail", .minimal = true});
+    const ebk::ProgramRun r = ebk::runQuillbox(target, {"/r", "/f:" + files[0], "/p:C:\\Restore"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    target.activate();
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
+    EXPECT_EQ(storePath(kOldProfiles + "\\Outlook" + kMainService),
+              bob.localOutlookFolder + "\\Outlook.pst");
+    EXPECT_EQ(target.readFile(bob.localOutlookFolder + "\\Outlook.pst"), "ann's mail");
+    EXPECT_TRUE(exists("C:\\Shared Mail\\family.pst"));
+    EXPECT_TRUE(exists(bob.signaturesFolder + "\\Work_files\\image001.jpg"));
+    machine.activate();
 }
 
 }  // namespace

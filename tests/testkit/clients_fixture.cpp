@@ -316,13 +316,17 @@ OutlookInstall installOutlook(const FakeMachine& m, const OutlookOptions& option
         setStorePath(base + "\\b2c3d4e5f60718293a4b5c6d7e8f90a1", out.otherLocalStore,
                      options.storePaths);
         setStorePath(base + "\\c3d4e5f60718293a4b5c6d7e8f90a1b2", family, options.storePaths);
+        const std::string nested = out.localOutlookFolder + "\\Archives\\2005 archive.pst";
+        setStorePath(base + "\\e5f60718293a4b5c6d7e8f90a1b2c3d4", nested, options.storePaths);
+        m.writeFile(nested, binary("2005"));
         // A store that was deleted long ago: the profile still names it.
         setStorePath(base + "\\d4e5f60718293a4b5c6d7e8f90a1b2c3", "C:\\Gone\\old.pst",
                      options.storePaths);
         for (const std::string& f : {archive, projects, out.otherLocalStore, family})
             m.writeFile(f, binary(f));
         out.outsideStores = {archive, projects, family};
-        out.pstFiles.insert(out.pstFiles.end(), {projects, out.otherLocalStore, family, archive});
+        out.pstFiles.insert(out.pstFiles.end(),
+                            {nested, projects, out.otherLocalStore, family, archive});
         m.writeFile(out.outlookFolder + "\\outcmd.dat", binary("outcmd"));
         m.writeFile(out.outlookFolder + "\\Outlook.NK2", binary("nk2"));
         m.writeFile(out.outlookFolder + "\\Send Receive.srs", binary("srs"));

@@ -120,9 +120,10 @@ struct OutlookInstall {
     std::string otherLocalStore;
 };
 // The profile's services (in registry order): one without a store, the main store
-// in the local Outlook folder, stores in two folders outside the user's folders
-// (two in the first), one elsewhere in the local application data folder, and one
-// whose file is gone. The Outlook folders hold nested, hidden and blank-named files.
+// in the local Outlook folder and one in a sub-folder of it, stores in two folders
+// outside the user's folders (two in the first), one elsewhere in the local
+// application data folder, and one whose file is gone. The Outlook folders hold nested, hidden and
+// blank-named files.
 OutlookInstall installOutlook(const FakeMachine& m, const OutlookOptions& options = {});
 
 // ---- Eudora -----------------------------------------------------------------
