@@ -493,7 +493,7 @@ TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
 }
 
 TEST_F(IncrediMailRestore, ThroughTheCommandLine) {
-    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    ASSERT_TRUE(std::filesystem::exists(kQuillbox)) << kQuillbox;
     source_ = installSource();
     const ProgramRun b = runQuillbox(source, {"/b", "/c:incredimail", "/p:C:\\Backups", "-"});
     EXPECT_EQ(b.status, 0) << b.err;

@@ -274,7 +274,7 @@ TEST_F(PegasusRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
 }
 
 TEST_F(PegasusRestore, ThroughTheCommandLine) {
-    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    ASSERT_TRUE(std::filesystem::exists(kQuillbox)) << kQuillbox;
     use(source);
     source_ = installPegasus(source, {"ADMIN", "ANN SMITH"});
     const ProgramRun b = runQuillbox(source, {"/b", "/c:pegasus", "/p:C:\\Backups\\", "-"});
