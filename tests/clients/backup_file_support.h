@@ -28,6 +28,7 @@
 #include "jobs/archive_job.h"
 #include "jobs/backup_job.h"
 #include "jobs/job_progress.h"
+#include "jobs/restore_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
@@ -290,6 +291,22 @@ class AdapterTest : public ::testing::Test {
     }
 
     static std::string errorText() { return jobs::archiveJob().errorText; }
+
+    // The identities a restore offers for a backup of `kind` on the current
+    // machine, every one chosen.
+    static Selection offeredIdentities(const std::string& backup, ClientKind kind) {
+        EXPECT_EQ(jobs::ReadBackupClient(backup), kind);
+        std::vector<bool> present;
+        uint8_t count = 0;
+        std::vector<std::string> identities, items;
+        bool mismatch = true;
+        jobs::ListBackupContents(kind, backup, present, count, identities, items, mismatch);
+        EXPECT_FALSE(mismatch);
+        Selection s;
+        for (const std::string& id : identities)
+            s.add(id, true);
+        return s;
+    }
 
     ScriptedInteraction boxes;
     ScopedInteraction interactionScope{boxes};

@@ -245,21 +245,9 @@ class IncrediMailRestore : public IncrediMail {
         carry(source, kBackup, target, kBackup);
     }
 
-    // What the restore offers for the backup on the target machine.
     Selection offeredIdentities() {
         use(target);
-        EXPECT_EQ(jobs::ReadBackupClient(kBackup), kind::IncrediMail);
-        std::vector<bool> present;
-        uint8_t count = 0;
-        std::vector<std::string> identities, items;
-        bool mismatch = true;
-        jobs::ListBackupContents(kind::IncrediMail, kBackup, present, count, identities, items,
-                                 mismatch);
-        EXPECT_FALSE(mismatch);
-        Selection s;
-        for (const std::string& id : identities)
-            s.add(id, true);
-        return s;
+        return AdapterTest::offeredIdentities(kBackup, kind::IncrediMail);
     }
 
     std::string sourceFile(const std::string& path) {
@@ -493,7 +481,7 @@ TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
 }
 
 TEST_F(IncrediMailRestore, ThroughTheCommandLine) {
-    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    ASSERT_TRUE(std::filesystem::exists(kQuillbox)) << kQuillbox;
     source_ = installSource();
     const ProgramRun b = runQuillbox(source, {"/b", "/c:incredimail", "/p:C:\\Backups", "-"});
     EXPECT_EQ(b.status, 0) << b.err;

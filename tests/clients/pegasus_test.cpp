@@ -145,18 +145,7 @@ class PegasusRestore : public Pegasus {
 
     Selection offeredIdentities() {
         use(target);
-        EXPECT_EQ(jobs::ReadBackupClient(kBackup), kind::PegasusMail);
-        std::vector<bool> present;
-        uint8_t count = 0;
-        std::vector<std::string> identities, items;
-        bool mismatch = true;
-        jobs::ListBackupContents(kind::PegasusMail, kBackup, present, count, identities, items,
-                                 mismatch);
-        EXPECT_FALSE(mismatch);
-        Selection s;
-        for (const std::string& id : identities)
-            s.add(id, true);
-        return s;
+        return AdapterTest::offeredIdentities(kBackup, kind::PegasusMail);
     }
 
     // Every file of the user's mail folder on the source is in `to` on the target.
@@ -274,7 +263,7 @@ TEST_F(PegasusRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
 }
 
 TEST_F(PegasusRestore, ThroughTheCommandLine) {
-    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    ASSERT_TRUE(std::filesystem::exists(kQuillbox)) << kQuillbox;
     use(source);
     source_ = installPegasus(source, {"ADMIN", "ANN SMITH"});
     const ProgramRun b = runQuillbox(source, {"/b", "/c:pegasus", "/p:C:\\Backups\\", "-"});
