@@ -3,6 +3,7 @@
 // damaged settings and hostile backup files.
 #include "clients/pocomail.h"
 
+#include "backup_file_support.h"
 #include "catalog/client_paths.h"
 #include "jobs/restore_job.h"
 #include "mail_user_test_kit.h"
@@ -234,6 +235,40 @@ TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
     EXPECT_EQ(target.readFile(t.folder + "\\users\\Ann\\accounts.ini"), "ann's accounts");
     EXPECT_FALSE(anyNameContains(target.prefix(), "evil"));
     // The users folder the backup named is not on this machine: this one's is used.
+    EXPECT_EQ(platform::IniFile(t.folder + "\\poco.ini").readString("Program", "UsersPath", ""),
+              t.folder + "\\users\\");
+}
+
+TEST_F(PocoMailTest, CommandLineBacksUpEveryInstalledVersion) {
+    installPocoMail(source, kind::PocoMail2, {"Ann"});
+    const PocoInstall p3 = installPocoMail(source, kind::PocoMail3, {"Bob"});
+    const ebk::ProgramRun backup =
+        ebk::runQuillbox(source, {"/b", "/c:pocomail", "/p:C:\\CLI", "-"});
+    ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+    // One backup file per version, each with that version's users only.
+    std::map<std::string, std::string> byKey;  // manifest key -> backup file
+    for (const std::string& file : ebk::backupFilesIn("C:\\CLI")) {
+        const Stored s = readBackup(source.host(file));
+        const std::string key = iniValue(s.at("infobak.ini"), "Backup", "EmailClient");
+        std::set<std::string> expected = mainNames();
+        expected.merge(userNames(key == "PocoMail3" ? "users/Bob/" : "users/Ann/"));
+        expected.insert("infobak.ini");
+        EXPECT_EQ(s.fileNames(), expected) << key;
+        byKey[key] = file;
+    }
+    ASSERT_EQ(byKey.size(), 2u) << backup.out;
+    ASSERT_TRUE(byKey.count("PocoMail2") && byKey.count("PocoMail3"));
+    const std::string data = source.readFile(byKey["PocoMail3"]);
+    const std::string bobInbox = source.readFile(p3.folder + "\\users\\Bob\\Mail\\Inbox.mbx");
+
+    FakeMachine target("zoe");
+    const PocoInstall t = installPocoMail(target, kind::PocoMail3, {}, "C:\\Apps\\Poco");
+    target.writeFile("C:\\In\\poco.ebk", data);
+    const ebk::ProgramRun restore =
+        ebk::runQuillbox(target, {"/r", "/f:C:\\In\\poco.ebk", "/p:C:\\Fallback"});
+    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+    EXPECT_EQ(target.readFile(t.folder + "\\users\\Bob\\Mail\\Inbox.mbx"), bobInbox);
+    EXPECT_TRUE(fs::exists(target.host(t.folder + "\\Mail\\Work\\2005\\Old.mbx")));
     EXPECT_EQ(platform::IniFile(t.folder + "\\poco.ini").readString("Program", "UsersPath", ""),
               t.folder + "\\users\\");
 }

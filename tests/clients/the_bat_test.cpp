@@ -3,6 +3,7 @@
 // hostile backup files.
 #include "clients/the_bat.h"
 
+#include "backup_file_support.h"
 #include "jobs/restore_job.h"
 #include "mail_user_test_kit.h"
 
@@ -40,6 +41,16 @@ std::set<std::string> userNames(const std::string& user) {
     return names;
 }
 
+// Everything a backup of kUsers with every item stores.
+std::set<std::string> allNames() {
+    std::set<std::string> names = {"infobak.ini", "Address Book/MainAB.abd",
+                                   "Address Book/.Private Contacts.abd", "Address Book/Groups.cfg",
+                                   "Address Book/Addrbook.ini"};
+    for (const BatUser& u : kUsers)
+        names.merge(userNames(u.name));
+    return names;
+}
+
 class TheBatTest : public AdapterTest {
   protected:
     BatInstall install(const std::vector<BatUser>& users = kUsers) {
@@ -59,12 +70,7 @@ TEST_F(TheBatTest, BackupStoresEveryUserUnderItsNameAndTheAddressBookBesideThem)
     EXPECT_EQ(errorText(), "");
     const Stored s = stored();
 
-    std::set<std::string> expected = {"infobak.ini", "Address Book/MainAB.abd",
-                                      "Address Book/.Private Contacts.abd",
-                                      "Address Book/Groups.cfg", "Address Book/Addrbook.ini"};
-    for (const BatUser& u : kUsers)
-        expected.merge(userNames(u.name));
-    EXPECT_EQ(s.fileNames(), expected);
+    EXPECT_EQ(s.fileNames(), allNames());
 
     // Each user's files are that user's, wherever the user keeps them.
     EXPECT_EQ(s.at("Bob/Inbox/Lists/Messages.tbi"),
@@ -268,6 +274,31 @@ TEST_F(TheBatTest, HostileBackupIsRestoredWithinItsFolders) {
     EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 1);
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #1"), "Ann");
     (void)t;
+}
+
+TEST_F(TheBatTest, CommandLineBacksUpAndRestoresIntoAnotherMachine) {
+    install();
+    const ebk::ProgramRun backup = ebk::runQuillbox(source, {"/b", "/c:thebat", "/p:C:\\CLI", "-"});
+    ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+    const std::vector<std::string> files = ebk::backupFilesIn("C:\\CLI");
+    ASSERT_EQ(files.size(), 1u) << backup.out;
+    EXPECT_EQ(readBackup(source.host(files[0])).fileNames(), allNames());
+    const std::string data = source.readFile(files[0]);
+    const std::string inbox =
+        source.readFile("C:\\Program Files\\The Bat!\\Ann\\Inbox\\Messages.tbi");
+
+    FakeMachine target("zoe");
+    const BatInstall t = installTheBat(target, {{"Zed", ""}}, "C:\\Apps\\The Bat");
+    target.writeFile("C:\\In\\bat.ebk", data);
+    const ebk::ProgramRun restore =
+        ebk::runQuillbox(target, {"/r", "/f:C:\\In\\bat.ebk", "/p:C:\\Fallback"});
+    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+    EXPECT_EQ(target.readFile(t.workingFolder + "\\Ann\\Inbox\\Messages.tbi"), inbox);
+    EXPECT_TRUE(
+        fs::exists(target.host("C:\\BatMail\\Bob\\Inbox\\Lists\\Old Threads\\Messages.tbb")));
+    EXPECT_EQ(target.readFile(t.workingFolder + "\\MainAB.abd"), "source address book");
+    EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 4);
+    EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #4"), "Carol Smith");
 }
 
 }  // namespace
