@@ -170,6 +170,21 @@ inline bool quillboxBuilt() {
     return ::access(QB_BIN_DIR "/quillbox", X_OK) == 0;
 }
 
+// The backup files in a folder of the machine, by the client key their manifest
+// names ("Opera7", "Favorites", ...).
+inline std::map<std::string, fs::path> backupsByClient(const FakeMachine& m,
+                                                       const std::string& folder) {
+    std::map<std::string, fs::path> out;
+    for (const auto& e : fs::directory_iterator(m.host(folder))) {
+        if (e.path().extension() != ".ebk") continue;
+        const StoredFiles stored = readBackup(e.path());
+        const auto manifest = stored.data.find("infobak.ini");
+        if (manifest == stored.data.end()) continue;
+        out[iniValue(m, manifest->second, "Backup", "EmailClient")] = e.path();
+    }
+    return out;
+}
+
 // A machine whose job module is ready: language file, staging folder, archive
 // library, every adapter registered. Message boxes are recorded, not shown.
 class AdapterTest : public ::testing::Test {
