@@ -73,7 +73,8 @@ TEST_F(FavoritesTest, BackupStoresEachShortcutFolderOnceAndRestoresTheTree) {
 TEST_F(FavoritesTest, CommandLineBackup) {
     if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
     installFavorites(machine);
-    ASSERT_EQ(runQuillbox(machine, {"/b", "/c:favorites", "/p:C:\\Backups\\cli", "-"}), 0);
+    const ProgramRun run = runQuillbox(machine, {"/b", "/c:favorites", "/p:C:\\Backups\\cli", "-"});
+    ASSERT_EQ(run.status, 0) << run.output;
     const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(readBackup(backups.at("Favorites")).names(), kStored);

@@ -109,7 +109,8 @@ TEST_F(NetscapeTest, CommandLineBacksUpBothVersions) {
     if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
     installNetscape4(machine, {"ann"});
     const auto profiles = installMozilla(machine, {"default", "work"});
-    ASSERT_EQ(runQuillbox(machine, {"/b", "/c:netscape", "/p:C:\\Backups\\cli", "-"}), 0);
+    const ProgramRun run = runQuillbox(machine, {"/b", "/c:netscape", "/p:C:\\Backups\\cli", "-"});
+    ASSERT_EQ(run.status, 0) << run.output;
     const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
     ASSERT_EQ(backups.size(), 2u);
     Strings netscape4 = netscape4Names("ann");

@@ -138,7 +138,8 @@ TEST_F(OperaTest, CommandLineBacksUpBothVersions) {
     if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
     installOpera6(machine, {"account1"});
     installOpera7(machine);
-    ASSERT_EQ(runQuillbox(machine, {"/b", "/c:opera", "/p:C:\\Backups\\cli", "-"}), 0);
+    const ProgramRun run = runQuillbox(machine, {"/b", "/c:opera", "/p:C:\\Backups\\cli", "-"});
+    ASSERT_EQ(run.status, 0) << run.output;
     const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
     ASSERT_EQ(backups.size(), 2u);
     Strings opera6 = opera6AccountNames("account1");
