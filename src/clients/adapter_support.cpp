@@ -1,204 +1,372 @@
 #include "clients/adapter_support.h"
 
-#include <algorithm>
 #include <fstream>
+#include <iterator>
 
-#include "catalog/identities.h"
 #include "jobs/archive_job.h"
 #include "jobs/backup_job.h"
 #include "jobs/restore_job.h"
 #include "platform/files.h"
-#include "platform/ini.h"
 #include "platform/paths.h"
+#include "regfile/io_registry.h"
 
 namespace qb::clients {
 
+using platform::RootKey;
+
 namespace {
 
-bool isSeparator(char c) {
-    return c == '\\' || c == '/';
+// The failures recorded by the adapter run in progress.
+std::vector<std::string>& recorded() {
+    static std::vector<std::string> list;
+    return list;
 }
 
-// Splits at "\" and "/", keeping empty levels.
-std::vector<std::string_view> levels(std::string_view path) {
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || isSeparator(path[i])) {
-            out.push_back(path.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    return out;
-}
-
-// "..", ".", "...", ". ." and the like: Windows drops trailing dots and blanks,
-// so such a level names the folder itself or its parent.
-bool onlyDotsAndBlanks(std::string_view level) {
-    return std::all_of(level.begin(), level.end(), [](char c) { return c == '.' || c == ' '; });
-}
-
-bool safeLevels(std::string_view path) {
-    for (std::string_view level : levels(path))
-        if (level.empty() || onlyDotsAndBlanks(level)) return false;
-    return true;
+void appendLine(std::string& text, std::string_view line) {
+    if (!text.empty()) text += "\n";
+    text += line;
 }
 
 }  // namespace
 
-bool IsUsableFolder(std::string_view folder) {
-    if (folder.size() < 4) return false;
-    const char d = folder[0];
-    if (!((d >= 'A' && d <= 'Z') || (d >= 'a' && d <= 'z')) || folder[1] != ':' ||
-        folder[2] != '\\')
-        return false;
-    std::string_view rest = folder.substr(3);
-    if (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
-    return !rest.empty() && rest.find(':') == std::string_view::npos && safeLevels(rest);
-}
-
-bool IsSafeFolderName(std::string_view name) {
-    return IsSafeRelativeName(name) && name.find_first_of("\\/") == std::string_view::npos;
-}
-
-std::string ItemName(ClientKind kind, int index) {
-    const std::vector<std::string> items = BackupItems(kind);
-    if (index < 0 || static_cast<size_t>(index) >= items.size()) return {};
-    return items[static_cast<size_t>(index)];
-}
-
-bool JobNotes::report() {
+void RecordError(std::string_view text) {
     jobs::ArchiveJob& job = jobs::archiveJob();
-    for (std::string& line : lines_) {
-        if (!job.errorText.empty()) job.errorText += "\n";
-        job.errorText += line;
+    job.errorFlag = true;
+    appendLine(job.errorText, text);
+    recorded().emplace_back(text);
+}
+
+AdapterRun::AdapterRun() {
+    recorded().clear();
+}
+
+AdapterRun::~AdapterRun() {
+    jobs::ArchiveJob& job = jobs::archiveJob();
+    for (const std::string& text : recorded()) {
+        if (job.errorText.find(text) != std::string::npos) continue;
         job.errorFlag = true;
+        appendLine(job.errorText, text);
     }
-    lines_.clear();
-    return job.errorFlag;
+    recorded().clear();
 }
 
-bool WriteStagingIni(std::string_view relativeName, const IniSections& sections, JobNotes& notes) {
-    const std::string path = jobs::StagingPath(relativeName);
-    if (platform::fileExists(path)) platform::deleteFile(path);
-    platform::forceDirectories(platform::extractFilePath(path));
-    // Written in one go: a section of a thousand keys must not cost a thousand
-    // rewrites of the file.
+std::string FolderNameProblem(std::string_view name) {
+    if (name.empty()) return "an empty name";
+    // Windows drops trailing dots and blanks, so ". ." would name the folder itself
+    // and ".. " its parent.
+    if (name.find_first_not_of(". ") == std::string_view::npos)
+        return "nothing but dots and blanks";
+    if (name.size() >= 2 && name[1] == ':') return "a drive";
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20) return "a control character";
+        switch (c) {
+            case '\\':
+            case '/':
+                return "a folder separator";
+            case ':':
+            case '*':
+            case '?':
+            case '"':
+            case '<':
+            case '>':
+            case '|':
+                return std::string("the character ") + c + " that Windows refuses in names";
+            default:
+                break;
+        }
+    }
+    return {};
+}
+
+std::string RelativePathProblem(std::string_view path) {
+    if (path.empty()) return "an empty name";
+    if (path.front() == '\\') return "a leading backslash";
+    if (path.back() == '\\') path.remove_suffix(1);
+    size_t start = 0;
+    for (;;) {
+        const size_t cut = path.find('\\', start);
+        const std::string_view level = path.substr(
+            start, cut == std::string_view::npos ? std::string_view::npos : cut - start);
+        if (std::string why = FolderNameProblem(level); !why.empty()) return why;
+        if (cut == std::string_view::npos) return {};
+        start = cut + 1;
+    }
+}
+
+bool IsDrivePath(std::string_view path) {
+    if (path.size() < 2 || path[1] != ':') return false;
+    const char d = path[0];
+    if (!((d >= 'A' && d <= 'Z') || (d >= 'a' && d <= 'z'))) return false;
+    return path.size() == 2 || path[2] == '\\';
+}
+
+// ---- registry files ----------------------------------------------------------
+
+namespace {
+
+struct RawLine {
     std::string text;
-    for (const auto& [section, keys] : sections) {
-        text += "[" + section + "]\r\n";
-        for (const auto& [key, value] : keys)
-            text += key + "=" + value + "\r\n";
+    std::string end;  // the line break that ended it; "" for the last line
+};
+
+std::vector<RawLine> splitRawLines(std::string_view text) {
+    std::vector<RawLine> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        const size_t len = (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        lines.push_back(
+            {std::string(text.substr(start, i - start)), std::string(text.substr(i, len))});
+        i += len - 1;
+        start = i + 1;
     }
-    const auto host = platform::hostPath(path);
-    std::ofstream out;
-    if (host) out.open(*host, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (host && out.good()) return true;
-    notes.add("Cannot write " + path + ".");
-    return false;
+    if (start < text.size()) lines.push_back({std::string(text.substr(start)), ""});
+    return lines;
 }
 
-std::vector<std::string> ReadNumberedKeys(std::string_view iniPath, std::string_view section,
-                                          std::string_view prefix) {
-    const platform::IniFile ini{std::string(iniPath)};
-    const size_t n = ini.readSectionValues(section).size();
-    std::vector<std::string> values;
-    values.reserve(n);
-    for (size_t k = 1; k <= n; ++k)
-        values.push_back(ini.readString(section, std::string(prefix) + std::to_string(k), ""));
-    return values;
+std::string_view trimLeft(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+        s.remove_prefix(1);
+    return s;
 }
 
-void BeginRestore(std::string_view backupPath, std::initializer_list<std::string_view> names) {
-    const std::string staging = jobs::archiveJob().stagingFolder + "\\";
-    for (std::string_view name : names) {
-        const std::string path = staging + std::string(name);
-        if (platform::fileExists(path)) platform::deleteFile(path);
+std::string_view trimRight(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+// The index of the last line of the value that starts at lines[i]. The importer
+// reads quoted data without a closing quote on its line as a string that goes on
+// up to the next line ending with a quote; those lines belong to the value, even
+// when one of them looks like a key line.
+size_t valueEnd(const std::vector<RawLine>& lines, size_t i) {
+    const std::string_view line = trimLeft(lines[i].text);
+    const size_t close = line.find("\"=", 1);
+    if (close == std::string_view::npos) return i;
+    const std::string_view rest = line.substr(close + 2);
+    if (rest.empty() || rest.front() != '"' || rest.find_last_of('"') > 0) return i;
+    for (size_t j = i + 1; j < lines.size(); ++j)
+        if (!lines[j].text.empty() && lines[j].text.back() == '"') return j;
+    return i;
+}
+
+// Is `path` (below a root, no leading backslash) the key `allowed` or below it?
+// Levels that name no key of their own ("", ".", "..") are never allowed.
+bool insideKey(std::string_view path, std::string_view allowed) {
+    size_t start = 0;
+    for (;;) {
+        const size_t cut = path.find('\\', start);
+        const std::string_view level = path.substr(
+            start, cut == std::string_view::npos ? std::string_view::npos : cut - start);
+        if (level.empty() || level == "." || level == "..") return false;
+        if (cut == std::string_view::npos) break;
+        start = cut + 1;
     }
-    // Listed first, so that only names the backup holds are asked for.
+    if (!platform::startsWithNoCase(path, allowed)) return false;
+    return path.size() == allowed.size() || path[allowed.size()] == '\\';
+}
+
+bool readWholeFile(std::string_view winPath, std::string& text) {
+    const auto host = platform::hostPath(winPath);
+    if (!host) return false;
+    std::ifstream in(*host, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool writeWholeFile(std::string_view winPath, std::string_view text) {
+    const auto host = platform::hostPath(winPath);
+    if (!host) return false;
+    std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace
+
+bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBackup,
+                              const std::vector<AllowedKey>& allowed,
+                              bool localMachineToCurrentUser) {
+    const std::string what = "Registry file \"" + std::string(nameInBackup) + "\" of the backup";
+    std::string text;
+    if (!readWholeFile(file, text)) {
+        RecordError(what + ": cannot read " + std::string(file));
+        return false;
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+
+    std::string out;
+    std::vector<std::string> leftOut;
+    bool keep = false;  // no key line yet: values have nowhere to go
+    const std::vector<RawLine> lines = splitRawLines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = trimLeft(lines[i].text);
+        if (!line.empty() && line.front() == '[') {
+            std::string_view body = trimRight(line).substr(1);
+            if (!body.empty() && body.back() == ']') body.remove_suffix(1);
+            const size_t split = body.find('\\');
+            std::string rootName(split == std::string_view::npos ? std::string_view()
+                                                                 : body.substr(0, split));
+            const std::string_view path =
+                split == std::string_view::npos ? std::string_view() : body.substr(split + 1);
+            if (localMachineToCurrentUser && platform::equalsNoCase(rootName, "HKEY_LOCAL_MACHINE"))
+                rootName = "HKEY_CURRENT_USER";
+            keep = false;
+            if (split != std::string_view::npos) {
+                for (const AllowedKey& a : allowed) {
+                    if (rootName == TIORegistry::RootKeyName(a.root) && insideKey(path, a.path)) {
+                        keep = true;
+                        break;
+                    }
+                }
+            }
+            if (keep)
+                out += "[" + rootName + "\\" + std::string(path) + "]" + lines[i].end;
+            else
+                leftOut.emplace_back(body);
+            continue;
+        }
+        size_t last = i;
+        if (!line.empty() && line.front() == '"') last = valueEnd(lines, i);
+        const bool isValue = !line.empty() && line.front() == '"';
+        for (size_t k = i; k <= last; ++k)
+            if (keep || !isValue) out += lines[k].text + lines[k].end;
+        i = last;
+    }
+
+    bool ok = true;
+    if (!leftOut.empty()) {
+        ok = false;
+        std::string keys;
+        for (const std::string& k : leftOut)
+            keys += (keys.empty() ? "\"" : ", \"") + k + "\"";
+        RecordError(what + ": keys outside the client's settings were not imported: " + keys);
+    }
+    if (!writeWholeFile(file, out)) {
+        RecordError(what + ": cannot write " + std::string(file));
+        return false;
+    }
+    TIORegistry& io = jobs::IORegistry();
+    try {
+        if (!io.ImportFile(file)) {
+            RecordError(what + ": " + io.LastError());
+            return false;
+        }
+    } catch (const RegFileError& e) {
+        RecordError(what + ": " + e.what());
+        return false;
+    }
+    return ok;
+}
+
+// ---- restores ----------------------------------------------------------------
+
+namespace {
+
+std::string stagingFolderSlash() {
+    return jobs::archiveJob().stagingFolder + "\\";
+}
+
+}  // namespace
+
+void BeginAdapterRestore(std::string_view backupPath) {
+    const std::string manifest = jobs::StagingPath(jobs::kManifestName);
+    if (platform::fileExists(manifest)) platform::deleteFile(manifest);
+    jobs::BeginExtraction(false);
+    jobs::AddExtractEntry(jobs::kManifestName, stagingFolderSlash());
+    jobs::ExtractJob(backupPath);
     jobs::ListArchive(backupPath);
-    ExtractionPlan plan;
-    for (std::string_view name : names)
-        plan.addFile(name, staging);
-    plan.run(backupPath);
+    jobs::EndExtraction();
     jobs::archiveJob().filesStarted = 0;
     jobs::SetRestoreScale(jobs::ArchiveListing().size());
 }
 
-std::string ExtractToStaging(std::string_view backupPath, std::string_view name,
-                             std::string_view subfolder) {
-    std::string folder = jobs::archiveJob().stagingFolder + "\\";
-    if (!subfolder.empty()) folder += std::string(subfolder) + "\\";
-    const std::string path = folder + platform::extractFileName(name);
-    if (platform::fileExists(path)) platform::deleteFile(path);
-    const std::string stored = ListedName(name);
-    if (stored.empty()) return {};
-    platform::forceDirectories(folder);
-    jobs::BeginExtraction(false);
-    jobs::AddExtractEntry(stored, folder);
-    jobs::ExtractJob(backupPath);
-    jobs::EndExtraction();
+std::string ExtractToStaging(std::string_view backupPath, std::string_view nameInBackup) {
+    const std::string path = jobs::StagingPath(platform::extractFileName(nameInBackup));
+    if (platform::fileExists(path) && !platform::deleteFile(path)) {
+        RecordError("Cannot replace " + path + ": " + platform::lastFileError());
+        return {};
+    }
+    ExtractFileTo(backupPath, nameInBackup, stagingFolderSlash());
     return platform::fileExists(path) ? path : std::string();
 }
 
-std::string ListedName(std::string_view name) {
-    for (const std::string& listed : jobs::ArchiveListing())
-        if (platform::equalsNoCase(listed, name)) return listed;
-    return {};
-}
-
-std::vector<std::string> ListedFilesUnder(std::string_view prefix) {
-    const std::string start = std::string(prefix) + "\\";
-    std::vector<std::string> files;
-    for (const std::string& listed : jobs::ArchiveListing()) {
-        if (listed.size() <= start.size() || isSeparator(listed.back())) continue;
-        if (platform::startsWithNoCase(listed, start)) files.push_back(listed);
-    }
-    return files;
-}
-
-void ExtractionPlan::addFile(std::string_view name, std::string_view folder) {
-    const std::string stored = ListedName(name);
-    if (!stored.empty()) addListed(stored, folder);
-}
-
-void ExtractionPlan::addListed(const std::string& stored, std::string_view folder) {
-    std::string destination = platform::includeTrailingBackslash(folder);
-    // A file that an earlier entry already writes to the same place is not
-    // written again (backups hold some files under two names).
-    if (!destinations_.insert(platform::lowerAscii(destination + platform::extractFileName(stored)))
-             .second)
-        return;
-    entries_.emplace_back(stored, std::move(destination));
-}
-
-void ExtractionPlan::addTree(std::string_view prefix, std::string_view folder, JobNotes& notes,
-                             bool directOnly) {
-    const std::string base = platform::includeTrailingBackslash(folder);
-    for (const std::string& stored : ListedFilesUnder(prefix)) {
-        const std::string below = stored.substr(prefix.size() + 1);
-        if (!IsSafeRelativeName(below)) {
-            notes.add("Not restored: the stored name \"" + stored +
-                      "\" would leave its destination folder " + base);
-            continue;
-        }
-        const std::string sub = platform::extractFilePath(below);
-        if (directOnly && !sub.empty()) continue;
-        addListed(stored, base + sub);
-    }
-}
-
-void ExtractionPlan::run(std::string_view backupPath) {
-    if (entries_.empty()) return;
+void ExtractFileTo(std::string_view backupPath, std::string_view nameInBackup,
+                   std::string_view destinationFolder) {
     jobs::BeginExtraction(false);
-    for (const auto& [name, folder] : entries_)
-        jobs::AddExtractEntry(name, folder);
+    jobs::AddExtractEntry(nameInBackup, destinationFolder);
     jobs::ExtractJob(backupPath);
     jobs::EndExtraction();
-    entries_.clear();
-    destinations_.clear();
+}
+
+std::vector<std::string> ListedNamesUnder(std::string_view prefix) {
+    const std::string head = std::string(prefix) + "\\";
+    std::vector<std::string> names;
+    for (const std::string& name : jobs::ArchiveListing())
+        if (name.size() > head.size() && platform::startsWithNoCase(name, head))
+            names.push_back(name);
+    return names;
+}
+
+size_t RestoreTree(std::string_view backupPath, std::string_view prefix,
+                   std::string_view destinationFolder) {
+    const std::vector<std::string> names = ListedNamesUnder(prefix);
+    if (names.empty()) return 0;
+    const std::string dest = platform::includeTrailingBackslash(destinationFolder);
+    const std::string tail = std::string(prefix) + "\\";
+
+    // Where the destination ends with the prefix, the stored paths fit below the
+    // folder in front of it: the library writes them there directly.
+    if (dest.size() > tail.size() && dest[dest.size() - tail.size() - 1] == '\\' &&
+        platform::equalsNoCase(std::string_view(dest).substr(dest.size() - tail.size()), tail)) {
+        jobs::BeginExtraction(true);
+        jobs::AddExtractEntriesUnder(prefix, dest.substr(0, dest.size() - tail.size()));
+        jobs::ExtractJob(backupPath);
+        jobs::EndExtraction();
+        return names.size();
+    }
+
+    // Otherwise the tree is unpacked into the staging folder and each file moved
+    // to its place below the destination. Copies left in the staging folder by an
+    // earlier job must not stand in for files this extraction did not produce.
+    std::vector<std::string> rests;
+    for (const std::string& name : names) {
+        const std::string rest = name.substr(tail.size());
+        if (std::string why = RelativePathProblem(rest); !why.empty()) {
+            RecordError("\"" + name + "\" in the backup was not restored: its name holds " + why);
+            rests.emplace_back();
+            continue;
+        }
+        const std::string staged = jobs::StagingPath(name);
+        if (platform::fileExists(staged)) platform::deleteFile(staged);
+        rests.push_back(rest);
+    }
+    jobs::BeginExtraction(true);
+    jobs::AddExtractEntriesUnder(prefix, stagingFolderSlash());
+    jobs::ExtractJob(backupPath);
+    jobs::EndExtraction();
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (rests[i].empty()) continue;
+        const std::string staged = jobs::StagingPath(platform::excludeTrailingBackslash(names[i]));
+        const std::string target = dest + platform::excludeTrailingBackslash(rests[i]);
+        if (platform::directoryExists(staged)) {
+            if (!platform::forceDirectories(target))
+                RecordError("Cannot create the folder " + target + ": " +
+                            platform::lastFileError());
+            continue;
+        }
+        if (!platform::fileExists(staged)) continue;  // not extracted: the job says why
+        if (!platform::forceDirectories(platform::extractFilePath(target)) ||
+            !platform::copyFile(staged, target, false)) {
+            RecordError("Cannot restore " + target + ": " + platform::lastFileError());
+            continue;
+        }
+        platform::deleteFile(staged);
+    }
+    return names.size();
 }
 
 }  // namespace qb::clients

@@ -1,107 +1,83 @@
-// Steps that the Opera, Netscape/Mozilla and Favorites adapters share: telling
-// usable folders and safe stored names from hostile ones, collecting the notes
-// of a job for its error text, staging files, and extraction cycles built from
-// the backup's listing.
+// Pieces the client adapters share: recording failures in the job, judging names
+// that come from a client's registry or from a backup file before they become
+// folder names, importing a registry file of a backup under a fence of allowed
+// keys, and restoring stored folder trees.
 #pragma once
 
-#include <initializer_list>
-#include <set>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-#include "catalog/client_kind.h"
-#include "jobs/restore_job.h"
+#include "platform/registry.h"
 
 namespace qb::clients {
 
-// A folder a client's data may live in: a drive, ":\" and at least one level
-// ("C:\Mail"), no "." or ".." level. A drive's root, a relative path, a network
-// path and "" are not.
-bool IsUsableFolder(std::string_view folder);
-// A name that stays below the folder it is put in (the restore job's rule).
-using jobs::IsSafeRelativeName;
-// One level of a path (an identity used as a folder name): a safe relative name
-// without "\" or "/".
-bool IsSafeFolderName(std::string_view name);
+// Sets the job's error flag and adds `text` as a line of the job's error text.
+void RecordError(std::string_view text);
 
-// The display name of item `index` of the client: the catalog's list.
-std::string ItemName(ClientKind kind, int index);
-
-// The problems one job run met, one line each. They are added to the job's error
-// text (and set its error flag) when the run reports them at its end, after the
-// archive library's own outcome, so that a later library result cannot wipe them.
-class JobNotes {
+// One run of an adapter's backup or restore. The job replaces its error text with
+// the account of each failed archive operation; the failures the adapter recorded
+// during the run are put back after it when the run ends, so none is lost.
+class AdapterRun {
   public:
-    void add(std::string text) { lines_.push_back(std::move(text)); }
-    bool empty() const { return lines_.empty(); }
-    // Appends the lines to the job's error text and sets the error flag; returns
-    // the job's error flag.
-    bool report();
-
-  private:
-    std::vector<std::string> lines_;
+    AdapterRun();
+    ~AdapterRun();
+    AdapterRun(const AdapterRun&) = delete;
+    AdapterRun& operator=(const AdapterRun&) = delete;
 };
 
-// The sections of a generated INI file, each with its keys, in file order.
-using IniKeys = std::vector<std::pair<std::string, std::string>>;
-using IniSections = std::vector<std::pair<std::string, IniKeys>>;
+// Why `name` cannot be one folder name below a folder the adapter chose; "" when it
+// can. Refused: the empty name, names of nothing but dots and blanks ("..", ". ."),
+// a drive ("C:"), a backslash or a slash anywhere, and the characters Windows
+// refuses in file names.
+std::string FolderNameProblem(std::string_view name);
+// Why `path` cannot be a relative path below a folder the adapter chose; "" when
+// it can. Levels are separated by "\" (a trailing one is allowed: a folder entry);
+// each level must pass FolderNameProblem.
+std::string RelativePathProblem(std::string_view path);
+// A full path on a drive: a letter, ":" and, when more follows, "\".
+bool IsDrivePath(std::string_view path);
 
-// Writes an INI file of the staging folder anew (the old file is deleted first;
-// `relativeName` may name a subfolder, which is created). False, with a note
-// naming the file, when it cannot be written.
-bool WriteStagingIni(std::string_view relativeName, const IniSections& sections, JobNotes& notes);
+// ---- registry files of a backup ----
 
-// The values of a section's keys `prefix` + 1 .. `prefix` + n of an INI file, n
-// being the number of lines of the section (as the backups write them); a key
-// that is missing gives "".
-std::vector<std::string> ReadNumberedKeys(std::string_view iniPath, std::string_view section,
-                                          std::string_view prefix);
+// A key (path below its root, without a leading backslash) and its subtree.
+struct AllowedKey {
+    platform::RootKey root;
+    std::string path;
+};
+
+// Imports a registry file extracted from a backup (`file`, a Windows path;
+// `nameInBackup` names it in messages). Only keys inside `allowed` are written:
+// every other key line, with its values, is left out and named in the job's error
+// text. With `localMachineToCurrentUser`, key lines that name HKEY_LOCAL_MACHINE
+// are read as HKEY_CURRENT_USER first (the file is saved so changed before the
+// import). Values are never touched, also when their text names a root key.
+// Returns false when anything was left out or the import failed.
+bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBackup,
+                              const std::vector<AllowedKey>& allowed,
+                              bool localMachineToCurrentUser);
 
 // ---- restores ----
 
-// The opening of every restore: each named stored file is extracted into the
-// staging folder (after an older copy there is deleted, so that a file the
-// backup lacks is never read from an earlier job), the backup is listed and the
-// restore bar is scaled to the listing.
-void BeginRestore(std::string_view backupPath, std::initializer_list<std::string_view> names);
-// Extracts one stored file into the given subfolder of the staging folder (""
-// for the staging folder itself), deleting an older copy first. Returns the
-// staging path of the file when the backup held it, else "".
-std::string ExtractToStaging(std::string_view backupPath, std::string_view name,
-                             std::string_view subfolder);
-
-// The stored spelling of a listed file name (compared ignoring case); "" when
-// the backup does not hold it.
-std::string ListedName(std::string_view name);
-// The listed files below `prefix` + "\" (ignoring case), in listing order;
-// folder entries are left out.
-std::vector<std::string> ListedFilesUnder(std::string_view prefix);
-
-// A set of (stored name, destination folder) pairs extracted in one flat cycle:
-// each file is written under its bare name into its own folder.
-class ExtractionPlan {
-  public:
-    // Adds the file when the backup holds it. A file whose destination (folder
-    // and bare name) is already planned is not added again: the first one wins.
-    void addFile(std::string_view name, std::string_view folder);
-    // Adds every listed file below `prefix`, each into `folder` followed by its
-    // path below the prefix, so that the stored tree is rebuilt below `folder`.
-    // A file whose path below the prefix is not a safe relative name is left out
-    // with a note naming it. `directOnly` takes only the files directly below
-    // the prefix.
-    void addTree(std::string_view prefix, std::string_view folder, JobNotes& notes,
-                 bool directOnly = false);
-    bool empty() const { return entries_.empty(); }
-    // One extraction cycle of the planned files (none when nothing is planned);
-    // the plan is emptied.
-    void run(std::string_view backupPath);
-
-  private:
-    void addListed(const std::string& stored, std::string_view folder);
-    std::vector<std::pair<std::string, std::string>> entries_;
-    std::set<std::string> destinations_;  // lower-cased paths already planned
-};
+// The common start of a restore: extracts the manifest into the staging folder
+// (an older copy there is deleted first, so it can never be taken for this
+// backup's), lists the backup and resets the restore bar.
+void BeginAdapterRestore(std::string_view backupPath);
+// Extracts one stored file into the staging folder under its bare name and
+// returns that path, or "" when the extraction did not produce it. A file of the
+// same name left there by an earlier job is deleted first.
+std::string ExtractToStaging(std::string_view backupPath, std::string_view nameInBackup);
+// Extracts one stored file into `destinationFolder` (ending with "\").
+void ExtractFileTo(std::string_view backupPath, std::string_view nameInBackup,
+                   std::string_view destinationFolder);
+// Restores every stored name below `prefix` + "\" into `destinationFolder`
+// (ending with "\"), keeping the levels below the prefix: "Mail\a\b.txt" under
+// the prefix "Mail" goes to destinationFolder + "a\b.txt". Names whose levels
+// below the prefix would leave the destination are skipped and named in the
+// job's error text. Returns the number of names restored or tried.
+size_t RestoreTree(std::string_view backupPath, std::string_view prefix,
+                   std::string_view destinationFolder);
+// The stored names below `prefix` + "\" (any letter case), in listing order.
+std::vector<std::string> ListedNamesUnder(std::string_view prefix);
 
 }  // namespace qb::clients

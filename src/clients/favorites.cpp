@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "catalog/reads.h"
-#include "clients/adapter_support.h"
+#include "clients/adapter_helpers.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "support/file_search.h"
 
 namespace qb::clients {
+
+using namespace helpers;
 
 namespace {
 

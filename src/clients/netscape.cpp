@@ -8,7 +8,7 @@
 #include "catalog/identities.h"
 #include "catalog/mozilla_profiles.h"
 #include "catalog/reads.h"
-#include "clients/adapter_support.h"
+#include "clients/adapter_helpers.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -17,6 +17,8 @@
 #include "support/file_search.h"
 
 namespace qb::clients {
+
+using namespace helpers;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "catalog/client_paths.h"
-#include "clients/adapter_support.h"
+#include "clients/adapter_helpers.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -13,6 +13,8 @@
 #include "support/file_search.h"
 
 namespace qb::clients {
+
+using namespace helpers;
 
 namespace {
 

@@ -204,7 +204,9 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
         const std::string oe = key + "\\Software\\Microsoft\\Outlook Express\\5.0";
         const std::string storeTail = "\\Local Settings\\Application Data\\Identities\\" + id.guid +
                                       "\\Microsoft\\Outlook Express";
-        setExpandString(RootKey::CurrentUser, oe, "Store Root", "%UserProfile%" + storeTail);
+        const std::string storeRoot =
+            id.storeRoot.empty() ? "%UserProfile%" + storeTail : id.storeRoot;
+        setExpandString(RootKey::CurrentUser, oe, "Store Root", storeRoot);
         setDword(RootKey::CurrentUser, oe, "First Run Done", 1);
         setDword(RootKey::CurrentUser, oe + "\\Mail", "Show Unread", 1);
         setString(RootKey::CurrentUser, oe + "\\Columns", "Mail", "0000000400000003");
@@ -224,10 +226,15 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
         setString(RootKey::CurrentUser, acct, "SMTP Email Address",
                   id.name.substr(0, id.name.find(' ')) + "@example.com");
 
-        const std::string store = profileFolder(m) + storeTail;
+        std::string store = storeRoot;
+        if (store.starts_with("%UserProfile%"))
+            store = profileFolder(m) + store.substr(std::string_view("%UserProfile%").size());
+        if (store.ends_with('\\')) store.pop_back();
         for (const char* f : {"Folders.dbx", "Inbox.dbx", "Outbox.dbx", "Sent Items.dbx",
-                              "Deleted Items.dbx", "Drafts.dbx", "Offline.dbx"})
-            m.writeFile(store + "\\" + f, binary(f));
+                              "Deleted Items.dbx", "Drafts.dbx", "Offline.dbx", "Pop3uidl.dbx"})
+            m.writeFile(store + "\\" + f, binary(id.name + " " + f));
+        m.writeFile(store + "\\.cleanup.log", "compacted " + id.name + "\r\n");
+        m.writeFile(store + "\\Old Folders\\Inbox.dbx", binary(id.name + " old Inbox.dbx"));
         out.storeFolders.push_back(store);
     }
     setString(RootKey::CurrentUser,
@@ -238,55 +245,118 @@ OEInstall installOutlookExpress(const FakeMachine& m, const std::vector<OEIdenti
               out.wabFile);
     setDword(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4", "FirstRun", 1);
     m.writeFile(out.wabFile, binary("wab"));
+    m.writeFile(platform::changeFileExt(out.wabFile, ".wa~"), binary("wab backup"));
     out.stationeryFolder = "C:\\Program Files\\Common Files\\Microsoft Shared\\Stationery";
     setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
               "Stationery Folder", out.stationeryFolder + "\\");
     m.writeFile(out.stationeryFolder + "\\Ivy.htm",
                 "<html><body background=\"Ivy.gif\"></body></html>");
     m.writeFile(out.stationeryFolder + "\\Ivy.gif", binary("gif"));
+    m.writeFile(out.stationeryFolder + "\\Sample Pack\\Blue Note.htm",
+                "<html><body>Blue Note</body></html>");
     return out;
 }
 
 // ---- Outlook -------------------------------------------------------------------
 
-OutlookInstall installOutlook(const FakeMachine& m) {
+namespace {
+
+void setStorePath(const std::string& key, const std::string& path, StorePathForm form) {
+    switch (form) {
+        case StorePathForm::Text:
+            setString(RootKey::CurrentUser, key, "001e6700", path);
+            break;
+        case StorePathForm::AnsiBinary: {
+            std::vector<uint8_t> bytes(path.begin(), path.end());
+            bytes.push_back(0);
+            setBinary(RootKey::CurrentUser, key, "001e6700", bytes);
+            break;
+        }
+        case StorePathForm::Utf16Binary:
+            setBinary(RootKey::CurrentUser, key, "001e6700", platform::utf8ToUtf16Bytes(path));
+            break;
+    }
+}
+
+}  // namespace
+
+OutlookInstall installOutlook(const FakeMachine& m, const OutlookOptions& options) {
     OutlookInstall out;
-    out.profile = "Outlook";
+    out.profile = options.profile;
     registerMailClient("Microsoft Outlook");
     const std::string profiles =
-        "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+        options.windowsNt ? "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging "
+                            "Subsystem\\Profiles"
+                          : "\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles";
     setString(RootKey::CurrentUser, profiles, "DefaultProfile", out.profile);
-    const std::string pst = localAppDataFolder(m) + "\\Microsoft\\Outlook\\Outlook.pst";
-    const std::string archive = "C:\\Mail Archive\\archive.pst";
-    out.pstFiles = {pst, archive};
-    const std::string base = profiles + "\\" + out.profile;
+    out.outlookFolder = appDataFolder(m) + "\\Microsoft\\Outlook";
+    out.localOutlookFolder = localAppDataFolder(m) + "\\Microsoft\\Outlook";
+    const std::string pst = out.localOutlookFolder + "\\Outlook.pst";
+    out.profileKey = profiles + "\\" + out.profile;
+    const std::string& base = out.profileKey;
+    // Service names are fixed MAPI identifiers; registry order is their order here.
     setString(RootKey::CurrentUser, base + "\\0a0d020000000000c000000000000046", "001f0324",
               "Outlook");
-    setString(RootKey::CurrentUser, base + "\\5ac3e4e8a5f1e84ba4e3c58b0e3c1f01", "001e6700", pst);
-    setString(RootKey::CurrentUser, base + "\\9207f3e0a3b11019908b08002b2a56c2", "001e6700",
-              archive);
+    setBinary(RootKey::CurrentUser, base + "\\0a0d020000000000c000000000000046", "01023d01",
+              {0x5a, 0xc3, 0xe4, 0xe8, 0x00, 0xff});
+    setStorePath(base + "\\5ac3e4e8a5f1e84ba4e3c58b0e3c1f01", pst, options.storePaths);
+    setString(RootKey::CurrentUser, base + "\\9375CFF0413111d3B88A00104B2A6676\\00000001",
+              "Account Name", "mail.example.com");
+    setDword(RootKey::CurrentUser, base + "\\9375CFF0413111d3B88A00104B2A6676\\00000001",
+             "POP3 Port", 110);
     m.writeFile(pst, binary("pst"));
-    m.writeFile(archive, binary("archive pst"));
-    m.writeFile(appDataFolder(m) + "\\Microsoft\\Outlook\\outcmd.dat", binary("outcmd"));
-    m.writeFile(appDataFolder(m) + "\\Microsoft\\Outlook\\Outlook.NK2", binary("nk2"));
-    m.writeFile(localAppDataFolder(m) + "\\Microsoft\\Outlook\\extend.dat", binary("extend"));
+    out.pstFiles = {pst};
+    if (!options.minimal) {
+        const std::string archive = "C:\\Mail Archive\\archive.pst";
+        const std::string projects = "C:\\Mail Archive\\Old Projects.pst";
+        const std::string family = "C:\\Shared Mail\\family.pst";
+        out.otherLocalStore = localAppDataFolder(m) + "\\Mail Backup\\2004 mail.pst";
+        setStorePath(base + "\\9207f3e0a3b11019908b08002b2a56c2", archive, options.storePaths);
+        setStorePath(base + "\\a1b2c3d4e5f60718293a4b5c6d7e8f90", projects, options.storePaths);
+        setStorePath(base + "\\b2c3d4e5f60718293a4b5c6d7e8f90a1", out.otherLocalStore,
+                     options.storePaths);
+        setStorePath(base + "\\c3d4e5f60718293a4b5c6d7e8f90a1b2", family, options.storePaths);
+        // A store that was deleted long ago: the profile still names it.
+        setStorePath(base + "\\d4e5f60718293a4b5c6d7e8f90a1b2c3", "C:\\Gone\\old.pst",
+                     options.storePaths);
+        for (const std::string& f : {archive, projects, out.otherLocalStore, family})
+            m.writeFile(f, binary(f));
+        out.outsideStores = {archive, projects, family};
+        out.pstFiles.insert(out.pstFiles.end(), {projects, out.otherLocalStore, family, archive});
+        m.writeFile(out.outlookFolder + "\\outcmd.dat", binary("outcmd"));
+        m.writeFile(out.outlookFolder + "\\Outlook.NK2", binary("nk2"));
+        m.writeFile(out.outlookFolder + "\\Send Receive.srs", binary("srs"));
+        m.writeFile(out.outlookFolder + "\\Forms\\frmcache.dat", binary("forms"));
+        m.writeFile(out.localOutlookFolder + "\\extend.dat", binary("extend"));
+        m.writeFile(out.localOutlookFolder + "\\.outlook.lock", "hidden");
+        m.writeFile(out.localOutlookFolder + "\\Offline Address Book\\oab.lzx", binary("oab"));
+    }
     setDword(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Outlook", "MailSettings",
              1);
+    setString(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Outlook\\Preferences",
+              "ShowReminders", "1");
     setString(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook\\OST", "NoOST", "0");
-    setString(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Common\\General",
-              "Signatures", "Signatures");
-    out.signaturesFolder = appDataFolder(m) + "\\Microsoft\\Signatures";
+    setString(RootKey::CurrentUser,
+              "\\Software\\Microsoft\\Office\\" + options.officeVersion + "\\Common\\General",
+              "Signatures", options.signatures);
+    out.signaturesFolder = appDataFolder(m) + "\\Microsoft\\" + options.signatures;
     m.writeFile(out.signaturesFolder + "\\Work.htm", "<html><body>Regards</body></html>");
     m.writeFile(out.signaturesFolder + "\\Work.txt", "Regards\r\n");
+    if (!options.minimal) {
+        m.writeFile(out.signaturesFolder + "\\Work_files\\image001.jpg", binary("jpg"));
+        m.writeFile(out.signaturesFolder + "\\Private Note.rtf", "{\\rtf1 Cheers}");
+    }
     return out;
 }
 
 // ---- Eudora --------------------------------------------------------------------
 
-EudoraInstall installEudora(const FakeMachine& m, std::string folder) {
+EudoraInstall installEudora(const FakeMachine& m, std::string folder, bool quoted) {
     registerMailClient("Eudora");
     const std::string commandLine =
-        folder + "\\Eudora.exe " + folder + " " + folder + "\\eudora.ini";
+        quoted ? "\"C:\\Program Files\\Qualcomm\\Eudora\\Eudora.exe\" \"" + folder + "\" \"" +
+                     folder + "\\eudora.ini\""
+               : folder + "\\Eudora.exe " + folder + " " + folder + "\\eudora.ini";
     setString(RootKey::ClassesRoot, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine\\Current", "",
               commandLine);
     setString(RootKey::CurrentUser, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", "Current",
@@ -297,49 +367,83 @@ EudoraInstall installEudora(const FakeMachine& m, std::string folder) {
         m.writeFile(folder + "\\" + box + ".mbx", std::string("From ???@??? Mon Jan 05 2004\r\n"));
         m.writeFile(folder + "\\" + box + ".toc", binary(box));
     }
-    m.writeFile(folder + "\\descmap.pce", "In,In.mbx,S,N\r\nWork,Work.fol,F,N\r\n");
-    m.writeFile(folder + "\\Work.fol\\descmap.pce", "Projects,Projects.mbx,M,N\r\n");
+    m.writeFile(folder + "\\descmap.pce",
+                "In,In.mbx,S,N\r\nWork,Work.fol,F,N\r\nPersonal,Personal.fol,F,N\r\n");
+    m.writeFile(folder + "\\Work.fol\\descmap.pce",
+                "Projects,Projects.mbx,M,N\r\nClient Projects,Client Projects.mbx,M,N\r\n");
     m.writeFile(folder + "\\Work.fol\\Projects.mbx", "From ???@???\r\n");
     m.writeFile(folder + "\\Work.fol\\Projects.toc", binary("toc"));
+    m.writeFile(folder + "\\Work.fol\\Client Projects.mbx", "From client@example.com\r\n");
+    m.writeFile(folder + "\\Work.fol\\Client Projects.toc", binary("client toc"));
     m.writeFile(folder + "\\Work.fol\\Old.fol\\descmap.pce", "2003,2003.mbx,M,N\r\n");
     m.writeFile(folder + "\\Work.fol\\Old.fol\\2003.mbx", "From ???@???\r\n");
+    // Two ".pce" files in one folder, and an index Eudora hid.
+    m.writeFile(folder + "\\Personal.fol\\descmap.pce", "Family,Family.mbx,M,N\r\n");
+    m.writeFile(folder + "\\Personal.fol\\sortmap.pce", "Family,date\r\n");
+    m.writeFile(folder + "\\Personal.fol\\Family.mbx", "From mum@example.com\r\n");
+    m.writeFile(folder + "\\Personal.fol\\.Family.toc", binary("hidden toc"));
     m.writeFile(folder + "\\Spool\\spool.tmp", binary("spool"));
+    m.writeFile(folder + "\\Spool\\.queue.lck", "hidden");
     m.writeFile(folder + "\\Filters\\Work.flt", "rule Work\r\n");
     m.writeFile(folder + "\\filters.pce", "rule Newsletters\r\n");
     m.writeFile(folder + "\\Sigs\\Standard.txt", "-- \r\nAnn\r\n");
+    m.writeFile(folder + "\\Sigs\\Alternate Sig.txt", "-- \r\nA.\r\n");
     m.writeFile(folder + "\\Stationery\\Thanks.sta", "Thank you!\r\n");
+    m.writeFile(folder + "\\Attach\\report.doc", binary("doc"));
     m.writeFile(folder + "\\nndbase.txt", "alias bob bob@example.com\r\n");
     m.writeFile(folder + "\\nndbase.toc", binary("nndbase"));
-    return {folder};
+    return {folder, commandLine};
 }
 
 // ---- IncrediMail ---------------------------------------------------------------
 
 IMInstall installIncrediMail(const FakeMachine& m, bool perUser,
-                             const std::vector<IMIdentity>& identities) {
+                             const std::vector<IMIdentity>& identities,
+                             const std::string& contentFolder) {
     IMInstall out;
     registerMailClient("IncrediMail");
     out.applicationFolder = localAppDataFolder(m) + "\\IM";
-    out.contentFolder = "C:\\Program Files\\IncrediMail\\Data";
     const RootKey root = perUser ? RootKey::CurrentUser : RootKey::LocalMachine;
-    setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "CommonDataPath",
-              out.contentFolder);
-    setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
-              perUser ? "C:\\Program Files\\IncrediMail" : out.applicationFolder);
-    if (perUser)
+    if (perUser) {
+        // Current versions: identities per user, the content shared by all users.
+        out.contentFolder =
+            contentFolder.empty() ? "C:\\Program Files\\IncrediMail\\Data" : contentFolder;
+        setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "CommonDataPath",
+                  out.contentFolder);
+        setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
+                  "C:\\Program Files\\IncrediMail");
         setString(RootKey::CurrentUser, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
                   out.applicationFolder);
+    } else {
+        // Older versions keep everything in the one application folder.
+        out.contentFolder = out.applicationFolder;
+        setString(RootKey::LocalMachine, "\\SOFTWARE\\IncrediMail", "ApplicationPath",
+                  out.applicationFolder);
+    }
     for (const IMIdentity& id : identities) {
         const std::string key = "\\SOFTWARE\\IncrediMail\\Identities\\" + id.key;
         setString(root, key, "Identity", id.name);
         if (id.isValid) setDword(root, key, "IsValid", *id.isValid);
+        setDword(root, key, "LastUsed", 1);
+        setBinary(root, key, "WindowPos", {0x10, 0x00, 0x20, 0x00, 0x80, 0x02, 0xE0, 0x01});
         setString(root, key + "\\Accounts\\Account1", "Email", "user@example.com");
+        setString(root, key + "\\Accounts\\Account1", "Name", id.name + " at home");
+        setString(root, key + "\\Accounts\\Account1\\POP3", "Server", "pop.example.com");
+        setDword(root, key + "\\Accounts\\Account1\\POP3", "Port", 110);
         setString(root, key + "\\Rules\\Rule1", "Name", "Move newsletters");
+        setString(root, key + "\\Rules\\Rule1\\Condition1", "Contains", "newsletter");
         const std::string folder = out.applicationFolder + "\\Identities\\" + id.key;
-        m.writeFile(folder + "\\Message Store\\Inbox.imm", binary("imm"));
-        m.writeFile(folder + "\\Message Store\\Inbox.imh", binary("imh"));
-        m.writeFile(folder + "\\Message Store\\Attachments\\photo.jpg", binary("jpg"));
+        const std::string store = folder + "\\Message Store";
+        m.writeFile(store + "\\Inbox.imm", binary("imm of " + id.key));
+        m.writeFile(store + "\\Inbox.imh", binary("imh"));
+        m.writeFile(store + "\\Sent Items.imm", binary("sent"));
+        m.writeFile(store + "\\.Folders.dat", binary("hidden folder list"));
+        m.writeFile(store + "\\Work\\Project Plans.imm", binary("work"));
+        m.writeFile(store + "\\Work\\Old\\2004 Archive.imm", binary("old"));
+        m.writeFile(store + "\\Attachments\\photo.jpg", binary("jpg"));
+        m.writeFile(store + "\\Attachments\\holiday notes.txt", "notes\r\n");
         m.writeFile(folder + "\\AddressBook\\AddressBook.db", binary("ab"));
+        m.writeFile(folder + "\\AddressBook\\Groups\\Family list.dat", binary("family"));
         m.writeFile(folder + "\\RuleOrder.dat", binary("rules"));
     }
     for (const char* content :
@@ -348,33 +452,48 @@ IMInstall installIncrediMail(const FakeMachine& m, bool perUser,
                   out.contentFolder + "\\" + content);
         m.writeFile(out.contentFolder + "\\" + content + "\\item1.imc", binary(content));
     }
+    m.writeFile(out.contentFolder + "\\Letter\\Sunny Day\\letter.htm", "<html></html>");
+    m.writeFile(out.contentFolder + "\\Letter\\Sunny Day\\background.jpg", binary("bg"));
     return out;
 }
 
 // ---- Pegasus Mail --------------------------------------------------------------
 
-PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users) {
-    PegasusInstall out{"C:\\PMAIL", "C:\\PMAIL\\MAIL"};
+namespace {
+
+void writePegasusMailFolder(const FakeMachine& m, const std::string& folder) {
+    m.writeFile(folder + "\\HIERARCH.PM", "FOLDER1.PMM\r\nFOLDER2.PMM\r\n");
+    m.writeFile(folder + "\\FOLDER1.PMM", binary("pmm"));
+    m.writeFile(folder + "\\FOLDER1.PMI", binary("pmi"));
+    m.writeFile(folder + "\\PMAIL.INI", "[Settings]\r\n");
+    m.writeFile(folder + "\\ADDRBOOK.PMR", binary("pmr"));
+    m.writeFile(folder + "\\Sent mail copy.CNM", "From: user@example.com\r\n");
+    m.writeFile(folder + "\\.lock", "");
+    m.writeFile(folder + "\\Old Mail\\1999\\FOLDER2.PMM", binary("old pmm"));
+}
+
+}  // namespace
+
+PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users,
+                              const std::string& baseFolder) {
+    PegasusInstall out{baseFolder, baseFolder + "\\MAIL"};
     registerMailClient("Pegasus Mail");
     const std::string key = "\\SOFTWARE\\Classes\\software\\pegasus mail";
     setString(RootKey::LocalMachine, key + "\\MailBox", "", out.mailboxPath);
     setString(RootKey::LocalMachine, key + "\\Username", "",
               users.empty() ? "single-user mode" : "multi-user mode");
     setString(RootKey::LocalMachine, key + "\\shell\\open\\command", "",
-              "C:\\PMAIL\\PROGRAMS\\WINPM-32.EXE");
+              out.baseFolder + "\\PROGRAMS\\WINPM-32.EXE");
     m.writeFile(out.baseFolder + "\\PROGRAMS\\WINPM-32.EXE", binary("exe"));
     if (users.empty()) {
-        m.writeFile(out.mailboxPath + "\\HIERARCH.PM", "FOLDER1.PMM\r\n");
-        m.writeFile(out.mailboxPath + "\\FOLDER1.PMM", binary("pmm"));
-        m.writeFile(out.mailboxPath + "\\FOLDER1.PMI", binary("pmi"));
-        m.writeFile(out.mailboxPath + "\\PMAIL.INI", "[Settings]\r\n");
+        writePegasusMailFolder(m, out.mailboxPath);
         return out;
     }
     std::string list;
     for (const std::string& user : users) {
         list += "Y " + user + ";" + user + " (Pegasus user)\r\n";
-        m.writeFile(out.baseFolder + "\\" + user + "\\HIERARCH.PM", "FOLDER1.PMM\r\n");
-        m.writeFile(out.baseFolder + "\\" + user + "\\FOLDER1.PMM", binary("pmm"));
+        writePegasusMailFolder(m, out.baseFolder + "\\" + user);
+        m.writeFile(out.baseFolder + "\\" + user + "\\" + user + ".PML", "-- \r\n" + user);
     }
     m.writeFile(out.baseFolder + "\\PMAIL.USR", list);
     return out;
@@ -382,10 +501,16 @@ PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::strin
 
 // ---- The Bat! ------------------------------------------------------------------
 
-BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users) {
+std::vector<std::string> batMailFolders() {
+    return {".Archive", "Inbox",     "Inbox\\Lists", "Inbox\\Lists\\Old Threads",
+            "Outbox",   "Sent Mail", "Trash"};
+}
+
+BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users,
+                         const std::string& workingFolder) {
     BatInstall out;
     registerMailClient("The Bat!");
-    out.workingFolder = "C:\\Program Files\\The Bat!";
+    out.workingFolder = workingFolder;
     setString(RootKey::CurrentUser, "\\Software\\RIT\\The Bat!", "Working Directory",
               out.workingFolder + "\\");
     const std::string depot = "\\Software\\RIT\\The Bat!\\Users Depot";
@@ -399,72 +524,92 @@ BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users
         for (const char* f :
              {"account.cfg", "account.vcf", "account.flx", "account.m_d", "account.m_r",
               "account.pfx", "account.qtn", "account.sce", "account.srx"})
-            m.writeFile(folder + "\\" + f, binary(f));
-        for (const char* box : {"Inbox", "Outbox", "Sent Mail", "Trash", "Inbox\\Lists"}) {
-            m.writeFile(folder + "\\" + box + "\\Messages.tbb", binary("tbb"));
-            m.writeFile(folder + "\\" + box + "\\Messages.tbi", binary("tbi"));
+            m.writeFile(folder + "\\" + f, binary(u.name + " " + f));
+        for (const std::string& box : batMailFolders()) {
+            m.writeFile(folder + "\\" + box + "\\Messages.tbb",
+                        binary(u.name + " " + box + " tbb"));
+            m.writeFile(folder + "\\" + box + "\\Messages.tbi",
+                        binary(u.name + " " + box + " tbi"));
         }
+        m.writeFile(folder + "\\Inbox\\.lock", "");
         out.userFolders.push_back(folder);
     }
     m.writeFile(out.workingFolder + "\\MainAB.abd", binary("abd"));
+    m.writeFile(out.workingFolder + "\\.Private Contacts.abd", binary("private abd"));
     m.writeFile(out.workingFolder + "\\Groups.cfg", binary("groups"));
     m.writeFile(out.workingFolder + "\\Addrbook.ini", "[Address Books]\r\nMainAB=1\r\n");
+    m.writeFile(out.workingFolder + "\\TheBat.exe", binary("program"));
     return out;
 }
 
 // ---- PocoMail ------------------------------------------------------------------
 
-namespace {
-
-std::string pocoIni(const std::string& usersFolder) {
+std::string pocoIniText(const std::string& usersFolder) {
     return "[Program]\r\nMailPath=Mail\\\r\nAddressPath=Address\\\r\nScriptPath=Scripts\\\r\n"
            "SigPath=Signatures\\\r\nTemplatePath=Templates\\\r\nUsersPath=" +
            usersFolder + "\\\r\n[Mail]\r\nAttachPath=Attach\\\r\n";
 }
 
+namespace {
+
 void writePocoUser(const FakeMachine& m, const std::string& folder, const std::string& users) {
-    m.writeFile(folder + "\\poco.ini", pocoIni(users));
+    m.writeFile(folder + "\\poco.ini", pocoIniText(users));
     m.writeFile(folder + "\\accounts.ini", "[Account1]\r\nEmail=user@example.com\r\n");
     m.writeFile(folder + "\\Filters.ini", "[Filter1]\r\nName=Lists\r\n");
-    m.writeFile(folder + "\\Mail\\Inbox.mbx", "From user@example.com\r\n");
+    m.writeFile(folder + "\\Mail\\Inbox.mbx", "From user@example.com\r\n" + folder + "\r\n");
     m.writeFile(folder + "\\Mail\\Inbox.itx", binary("itx"));
+    m.writeFile(folder + "\\Mail\\.sort.tmp", "hidden");
     m.writeFile(folder + "\\Address\\Address.dat", binary("address"));
+    m.writeFile(folder + "\\Address\\Old Lists\\Friends.dat", binary("friends"));
     m.writeFile(folder + "\\Scripts\\Hello.pms", "Message \"Hello\"\r\n");
     m.writeFile(folder + "\\Signatures\\Default.sig", "-- \r\nUser\r\n");
     m.writeFile(folder + "\\Templates\\Reply.tpl", "Dear %name%\r\n");
-    m.writeFile(folder + "\\Attach\\readme.txt", "attachment\r\n");
+    m.writeFile(folder + "\\Attach\\read me.txt", "attachment\r\n");
 }
 
 }  // namespace
 
 PocoInstall installPocoMail(const FakeMachine& m, int32_t version,
-                            const std::vector<std::string>& users) {
+                            const std::vector<std::string>& users, const std::string& folder) {
     PocoInstall out;
     registerMailClient("PocoMail");
     switch (version) {
         case kind::PocoMail2:
             out.folder = "C:\\Program Files\\PocoMail";
-            setString(RootKey::CurrentUser, "\\Software\\Poco\\Mail", "Path", out.folder);
             break;
         case kind::PocoMail3:
             out.folder = "C:\\Program Files\\Poco Systems Inc\\PocoMail3";
-            setString(RootKey::CurrentUser, "\\Software\\Poco Systems Inc\\PocoMail 3", "Path",
-                      out.folder);
             break;
         case kind::PocoMail2PE:
             out.folder = "C:\\PocoMailPE";
+            break;
+        default:
+            throw std::runtime_error("fixture: not a PocoMail version");
+    }
+    if (!folder.empty()) out.folder = folder;
+    switch (version) {
+        case kind::PocoMail2:
+            setString(RootKey::CurrentUser, "\\Software\\Poco\\Mail", "Path", out.folder);
+            break;
+        case kind::PocoMail3:
+            setString(RootKey::CurrentUser, "\\Software\\Poco Systems Inc\\PocoMail 3", "Path",
+                      out.folder);
+            break;
+        default:
             setString(RootKey::LocalMachine,
                       "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                       "pocomail2moe_is1",
                       "Inno Setup: App Path", out.folder);
             break;
-        default:
-            throw std::runtime_error("fixture: not a PocoMail version");
     }
     const std::string usersFolder = out.folder + "\\users";
     writePocoUser(m, out.folder, usersFolder);
     m.writeFile(out.folder + "\\Mail\\Work\\Project.mbx", "From boss@example.com\r\n");
+    m.writeFile(out.folder + "\\Mail\\Work\\Project.itx", binary("project itx"));
+    m.writeFile(out.folder + "\\Mail\\Work\\Clients.mbx", "From client@example.com\r\n");
+    m.writeFile(out.folder + "\\Mail\\Work\\notes.txt", "not a mailbox");
     m.writeFile(out.folder + "\\Mail\\Work\\2005\\Old.mbx", "From boss@example.com\r\n");
+    m.writeFile(out.folder + "\\Mail\\Work\\2005\\Old.dat", binary("old dat"));
     for (const std::string& u : users)
         writePocoUser(m, usersFolder + "\\" + u, usersFolder);
     if (!users.empty()) m.writeFile(usersFolder + "\\users.lst", "\r\n");

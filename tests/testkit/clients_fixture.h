@@ -72,11 +72,17 @@ class MozillaRegistryWriter {
 struct OEIdentity {
     std::string name;  // "Username", what the person sees
     std::string guid;  // the identity key, "{...}"
+    // "Store Root" as stored; "" for the client's own default below %UserProfile%.
+    std::string storeRoot = {};
 };
+// Per identity the registry settings, one account, a signature, a rule, a blocked
+// sender and a mail store (the .dbx files, a hidden file and a sub-folder); the
+// address book folder (the .wab file and its backup copy) and the stationery
+// folder (pages, an image, a nested pack).
 struct OEInstall {
-    std::vector<std::string> storeFolders;  // per identity, expanded
+    std::vector<std::string> storeFolders;  // per identity, expanded, no trailing backslash
     std::string wabFile;
-    std::string stationeryFolder;
+    std::string stationeryFolder;  // no trailing backslash (the value has one)
 };
 OEInstall installOutlookExpress(const FakeMachine& m,
                                 const std::vector<OEIdentity>& identities = {
@@ -84,20 +90,53 @@ OEInstall installOutlookExpress(const FakeMachine& m,
                                     {"Ann", "{B7A4C0D2-1E3F-4A5B-8C6D-7E8F9A0B1C2D}"}});
 
 // ---- Outlook ----------------------------------------------------------------
+// How a profile service keeps its store path ("001e6700"): as text, or as binary
+// data holding ANSI or UTF-16LE text with its NUL, as Outlook does on many machines.
+enum class StorePathForm { Text, AnsiBinary, Utf16Binary };
+struct OutlookOptions {
+    std::string profile = "Outlook";
+    // Profiles below the Windows NT key, else below the Windows 9x one.
+    bool windowsNt = true;
+    StorePathForm storePaths = StorePathForm::Text;
+    // Signatures folder name (below AppData\Microsoft) and the Office version key
+    // ("10.0", "11.0", ...) that names it.
+    std::string signatures = "Signatures";
+    std::string officeVersion = "11.0";
+    // Only the profile with the store in the local Outlook folder: no stores
+    // elsewhere, no further Outlook files.
+    bool minimal = false;
+};
 struct OutlookInstall {
     std::string profile;  // mail profile name
+    // Every store file the profile names; the last one lies outside the user's folders.
     std::vector<std::string> pstFiles;
     std::string signaturesFolder;
+    std::string outlookFolder;       // AppData\Microsoft\Outlook
+    std::string localOutlookFolder;  // Local AppData\Microsoft\Outlook
+    std::string profileKey;          // the profile's key below HKEY_CURRENT_USER
+    // Store files kept outside the user's folders, in the order of the services.
+    std::vector<std::string> outsideStores;
+    // A store in the local application data folder, outside its Outlook folder.
+    std::string otherLocalStore;
 };
-OutlookInstall installOutlook(const FakeMachine& m);
+// The profile's services (in registry order): one without a store, the main store
+// in the local Outlook folder, stores in two folders outside the user's folders
+// (two in the first), one elsewhere in the local application data folder, and one
+// whose file is gone. The Outlook folders hold nested, hidden and blank-named files.
+OutlookInstall installOutlook(const FakeMachine& m, const OutlookOptions& options = {});
 
 // ---- Eudora -----------------------------------------------------------------
 struct EudoraInstall {
-    std::string folder;  // the data folder
+    std::string folder;       // the data folder
+    std::string commandLine;  // as registered
 };
 // The data folder holds the settings, mailboxes, a mail folder tree Work.fol
-// with a nested Old.fol, Spool, Filters, Sigs, Stationery and the address book.
-EudoraInstall installEudora(const FakeMachine& m, std::string folder = "C:\\Eudora");
+// with a nested Old.fol, Personal.fol (two ".pce" files, a hidden mailbox index),
+// Spool, Filters, Sigs, Stationery, attachments and the address book.
+// `quoted`: the command line quotes program, folder and settings file, and the
+// program lies in a folder with blanks.
+EudoraInstall installEudora(const FakeMachine& m, std::string folder = "C:\\Eudora",
+                            bool quoted = false);
 
 // ---- IncrediMail ------------------------------------------------------------
 struct IMIdentity {
@@ -109,21 +148,28 @@ struct IMInstall {
     std::string applicationFolder;  // A; identities below A\Identities
     std::string contentFolder;      // CF
 };
-// perUser: identities under the current user (as current versions keep them),
-// else under the machine only.
+// perUser: identities under the current user and the content in a common data
+// folder (`contentFolder`, default C:\Program Files\IncrediMail\Data), as current
+// versions keep them; else identities under the machine only and the content in
+// the application folder. Each identity has accounts and rules in the registry,
+// a message store with nested folders, a hidden file and attachments, an address
+// book with a sub-folder and a rule order file.
 IMInstall installIncrediMail(const FakeMachine& m, bool perUser,
-                             const std::vector<IMIdentity>& identities = {
-                                 {"{1A2B3C4D-0000-4000-8000-000000000001}", "Ann", std::nullopt},
-                                 {"{1A2B3C4D-0000-4000-8000-000000000002}", "Bob", 1}});
+                             const std::vector<IMIdentity>& identities =
+                                 {{"{1A2B3C4D-0000-4000-8000-000000000001}", "Ann", std::nullopt},
+                                  {"{1A2B3C4D-0000-4000-8000-000000000002}", "Bob", 1}},
+                             const std::string& contentFolder = {});
 
 // ---- Pegasus Mail -----------------------------------------------------------
 struct PegasusInstall {
-    std::string baseFolder;   // C:\PMAIL
-    std::string mailboxPath;  // the "MailBox" value
+    std::string baseFolder;   // C:\PMAIL unless given
+    std::string mailboxPath;  // the "MailBox" value: base\MAIL
 };
 // Without users: single-user mode, the mail in base\MAIL. With users (pmail.usr
-// lines "Y NAME;Personal name"): multi-user mode, one folder per user.
-PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users = {});
+// lines "Y NAME;Personal name"): multi-user mode, one folder per user. Every mail
+// folder holds folders, an address book, a hidden file and a nested sub-folder.
+PegasusInstall installPegasus(const FakeMachine& m, const std::vector<std::string>& users = {},
+                              const std::string& baseFolder = "C:\\PMAIL");
 
 // ---- The Bat! ---------------------------------------------------------------
 struct BatUser {
@@ -134,8 +180,17 @@ struct BatInstall {
     std::string workingFolder;  // without trailing backslash
     std::vector<std::string> userFolders;
 };
-BatInstall installTheBat(const FakeMachine& m, const std::vector<BatUser>& users = {
-                                                   {"Ann", ""}, {"Bob", "C:\\BatMail\\Bob"}});
+// Every user folder holds the nine account files and the message bases of Inbox,
+// Outbox, "Sent Mail", Trash, Inbox\Lists, Inbox\Lists\Old Threads and a hidden
+// ".Archive" folder, beside a hidden lock file; the working folder holds two
+// address books (one hidden), Groups.cfg and Addrbook.ini.
+BatInstall installTheBat(const FakeMachine& m,
+                         const std::vector<BatUser>& users = {{"Ann", ""},
+                                                              {"Bob", "C:\\BatMail\\Bob"}},
+                         const std::string& workingFolder = "C:\\Program Files\\The Bat!");
+// The message base folders each user folder holds, relative, in the order a search
+// finds them (a folder before its subfolders, then by name).
+std::vector<std::string> batMailFolders();
 
 // ---- PocoMail ---------------------------------------------------------------
 struct PocoInstall {
@@ -143,8 +198,15 @@ struct PocoInstall {
 };
 // version: kind::PocoMail2, PocoMail3 or PocoMail2PE. Further users get a folder
 // below P\users each; P\users also holds a plain file, as the client leaves one.
+// Every user has the seven folders of its poco.ini with files (the address book
+// with a nested folder, the mail folder with a hidden file); the main user's mail
+// folder also has the sub-folders Work (two mailboxes and an index) and
+// Work\2005. `folder` replaces the version's usual PocoMail folder.
 PocoInstall installPocoMail(const FakeMachine& m, int32_t version,
-                            const std::vector<std::string>& users = {"Ann", "Bob"});
+                            const std::vector<std::string>& users = {"Ann", "Bob"},
+                            const std::string& folder = "");
+// The "poco.ini" the installer writes, naming `usersFolder` (no trailing backslash).
+std::string pocoIniText(const std::string& usersFolder);
 
 // ---- Opera ------------------------------------------------------------------
 struct OperaInstall {

@@ -1,0 +1,58 @@
+// Command-line runs: "/b" backs up named clients into a folder, "/r" restores a
+// backup file, "/auto" runs the scheduled backups, "/uninstall" cleans up, "/o"
+// opens a backup file in the main window.
+#pragma once
+
+#include <iostream>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/client_kind.h"
+
+namespace qb::app {
+
+// What the program does after a command-line run.
+struct CommandLineResult {
+    bool terminate = true;  // false: the main window stays ("/o")
+    // Something requested did not happen: a backup or restore failed, was skipped
+    // because its client runs, or the command was invalid. The exit status is 1.
+    bool failed = false;
+    std::string openBackupFile;  // "/o": the backup file the main window opens
+};
+
+// Carries out the switches of the command line. `params` are the parameters after
+// the program name. One line per client goes to `out` (what was backed up or
+// restored where, or why not); progress, message boxes and error texts go to stderr.
+CommandLineResult RunCommandLine(const std::vector<std::string>& params,
+                                 std::ostream& out = std::cout);
+
+// The client keywords of "/c:", in the order they are tested.
+struct ClientKeyword {
+    std::string_view keyword;
+    ClientKind kind;
+};
+std::span<const ClientKeyword> ClientKeywords();
+// The codes named by a client value (lower case): each keyword that occurs in it,
+// in table order, so "thebat,eudora" gives Eudora before The Bat. Family codes 7,
+// 8 and 9 stand as they are.
+std::vector<ClientKind> KindsNamedBy(std::string_view clientValue);
+
+// A folder or file as the command line gives it, as a Windows path: a path of this
+// computer ("/...", "./...", "../...") becomes that path on the machine's drives
+// (Z: unless a drive of the prefix holds it); anything else is taken as written.
+std::string CommandLinePath(std::string_view text);
+// Whether CommandLinePath takes the text as a path of this computer.
+bool IsHostPath(std::string_view text);
+
+// The version codes a family keyword backs up: every installed version of the
+// family; the code itself for any other client.
+std::vector<ClientKind> BackupKindsFor(ClientKind kind);
+// The file name a command-line backup of `kind` gets: DefaultBackupFileName, with
+// the version label after the prefix when `withVersion` (several versions of one
+// family are backed up at once and must not share a name).
+std::string CommandLineBackupName(ClientKind kind, bool withVersion);
+
+}  // namespace qb::app

@@ -1,0 +1,86 @@
+// quillbox: backs up and restores the data of e-mail clients. Without windows it
+// runs the command-line switches and ends; the exit status tells whether every
+// backup or restore asked for succeeded.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/startup.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr const char* kHelp = R"(Usage:
+  quillbox /b /c:CLIENTS /p:FOLDER -
+  quillbox /r /f:BACKUPFILE /p:FOLDER
+  quillbox /auto
+  quillbox /uninstall
+  quillbox --help | --version
+
+/b  Backs up every client named in CLIENTS into FOLDER (created when missing),
+    each into its own file named after the client and today's date, such as
+    "OExpressBackup 6-12-2026.ebk". CLIENTS holds one or more of
+      oexpress msoutlook eudora incredimail pegasus thebat pocomail opera
+      netscape favorites
+    in any letter case and with any separator ("thebat,eudora"); they are backed
+    up in this order. pocomail, opera and netscape back up every installed
+    version of the client, each into its own file. A fourth parameter is
+    required; its text does not matter (use -).
+
+/r  Restores BACKUPFILE directly into its e-mail client. When the client is
+    running (and nobody can close it) the data goes into FOLDER instead, from
+    where it can be imported by hand; FOLDER is created when missing. "/p"
+    without ":FOLDER" restores nothing.
+
+/auto       Backs up every scheduled client into the automatic backup folder,
+            deletes older automatic backups as the backup mode says, and adds
+            one line per client to quillbox-auto.log in that folder.
+/uninstall  Stops the scheduler of the machine (quillsched) and deletes it from
+            the program's folder.
+
+FOLDER and BACKUPFILE are Windows paths of the machine (C:\Backups), or paths of
+this computer (/home/me/backups, ./backups), which the machine sees on drive Z:.
+Switches and client names may be written in any letter case.
+
+The machine is the Wine prefix named by QUILLBOX_PREFIX, else WINEPREFIX, else
+~/.wine, else Quillbox's own prefix.
+
+One line per client on standard output tells what was backed up or restored
+where; progress and errors go to standard error. The exit status is 0 when every
+backup or restore asked for succeeded, 1 when one failed, was skipped because
+its client is running, or the command was invalid.
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> params(argv + 1, argv + argc);
+    if (!params.empty() && (params[0] == "--help" || params[0] == "-h")) {
+        std::cout << kHelp;
+        return 0;
+    }
+    if (!params.empty() && params[0] == "--version") {
+        std::cout << "quillbox " QB_VERSION "\n";
+        return 0;
+    }
+    try {
+        const bool archiveLoaded = qb::app::StartUp();
+        int status = 0;
+        if (params.empty()) {
+            std::cerr << "quillbox: the windows are not built yet; use the command-line "
+                         "switches (quillbox --help)\n";
+            status = 1;
+        } else {
+            const qb::app::CommandLineResult result = qb::app::RunCommandLine(params);
+            if (result.failed) status = 1;
+        }
+        if (!archiveLoaded) status = 1;
+        qb::platform::flushRegistry();
+        return status;
+    } catch (const std::exception& e) {
+        std::cerr << "quillbox: " << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,266 @@
+#include "clients/eudora.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "catalog/reads.h"
+#include "clients/adapter_common.h"
+#include "jobs/archive_job.h"
+#include "platform/files.h"
+#include "platform/ini.h"
+#include "platform/paths.h"
+#include "support/file_search.h"
+
+namespace qb::clients {
+
+namespace {
+
+using platform::RootKey;
+
+// The backup reads the command line the installation registered, the direct
+// restore the one of the current user.
+constexpr std::string_view kInstalledCommandLine =
+    "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine\\Current";
+constexpr std::string_view kUserCommandLine = "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine";
+
+constexpr std::string_view kDirectoryFile = "directory.ini";
+constexpr std::array<std::string_view, 3> kMailboxMasks = {"mbx", "toc", "pce"};
+
+// Positions in the item list.
+enum Item { kAccounts = 0, kMail = 1, kFilters = 2, kSignatures = 3, kAddressBook = 4 };
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string_view unquoted(std::string_view s) {
+    if (!s.empty() && s.front() == '"') s.remove_prefix(1);
+    const size_t quote = s.find('"');
+    return quote == std::string_view::npos ? s : s.substr(0, quote);
+}
+
+// Adds the mailboxes of every mail folder below the data folder (each folder once,
+// in the order the search found them), those of the data folder itself under
+// "Mail", the list of ".fol" folders and the stationery.
+void backupMailFolders(const std::string& folder) {
+    const std::string base = folder + "\\";
+    ClearFoundFolders();
+    TFileSearch& search = FileSearch1();
+    search.SearchFile = folder + "\\*.pce";
+    search.Execute();
+    // The search lists a folder once per ".pce" file in it.
+    std::vector<std::string> found;
+    for (const std::string& f : FoundFolders()) {
+        if (platform::equalsNoCase(f, base) || !platform::startsWithNoCase(f, base)) continue;
+        const std::string sub = platform::excludeTrailingBackslash(f);
+        const bool seen = std::any_of(found.begin(), found.end(), [&](const std::string& s) {
+            return platform::equalsNoCase(s, sub);
+        });
+        if (!seen) found.push_back(sub);
+    }
+    for (const std::string& sub : found)
+        for (std::string_view mask : kMailboxMasks)
+            jobs::AddFolderToJob(sub, "", base, mask);
+    // The data folder's own mailboxes. Its filters and its address book index share
+    // the extensions but belong to their own items: a restore of the mail folders
+    // alone must not replace them.
+    for (std::string_view mask : kMailboxMasks) {
+        for (const platform::SearchRec& r :
+             platform::findFiles(base + "*." + std::string(mask), platform::faAnyFile)) {
+            if (r.name == "." || r.name == ".." || platform::equalsNoCase(r.name, "filters.pce") ||
+                platform::equalsNoCase(r.name, "nndbase.toc"))
+                continue;
+            jobs::AddFileToJob(base + r.name, "Mail", base);
+        }
+    }
+
+    const std::string list = jobs::StagingPath(kDirectoryFile);
+    DeleteStagingFile(kDirectoryFile);
+    bool written = WriteTextFile(list, "[Directory]\r\n");
+    platform::IniFile ini(list);
+    int n = 0;
+    for (const std::string& sub : found) {
+        if (sub.size() < 4 || !platform::equalsNoCase(sub.substr(sub.size() - 4), ".fol")) continue;
+        written = written && ini.writeString("Directory", "Dir" + std::to_string(++n),
+                                             sub.substr(base.size()));
+    }
+    if (!written)
+        AddJobError("Cannot write the list of mail folders " + list + ": " +
+                    platform::lastFileError());
+    jobs::AddStagingFileToJob(kDirectoryFile);
+    jobs::AddFolderToJob(folder + "\\Stationery", "", base, "*");
+}
+
+// Where each piece of a backup goes.
+struct Places {
+    std::string spool;        // Spool entries
+    std::string settings;     // eudora.ini
+    std::string stationery;   // Stationery entries
+    std::string mailboxes;    // the data folder's own mailboxes ("Mail\...")
+    std::string mailTree;     // the mail folders, below it by their paths
+    std::string filters;      // Filters entries
+    std::string filterFile;   // filters.pce
+    std::string addressBook;  // nndbase.toc and nndbase.txt
+    std::string signatures;   // Sigs entries
+};
+
+bool restore(const jobs::RestoreContext& ctx, const Places& to) {
+    const std::string& backup = ctx.backupPath;
+    BeginRestore(backup, {jobs::kManifestName});
+    if (ctx.items.isChecked(kAccounts)) {
+        ExtractEntriesUnder(backup, "Spool", to.spool);
+        ExtractEntry(backup, "eudora.ini", to.settings);
+    }
+    if (ctx.items.isChecked(kMail)) {
+        ExtractEntriesUnder(backup, "Stationery", to.stationery);
+        ExtractEntriesUnder(backup, "Mail", to.mailboxes);
+        DeleteStagingFile(kDirectoryFile);
+        ExtractEntry(backup, kDirectoryFile, jobs::archiveJob().stagingFolder + "\\");
+        const platform::IniFile list(jobs::StagingPath(kDirectoryFile));
+        // The deepest-numbered first: a nested folder before the folder holding it.
+        for (size_t k = list.readSection("Directory").size(); k >= 1; --k) {
+            const std::string key = "Dir" + std::to_string(k);
+            const std::string sub = list.readString("Directory", key, "");
+            if (!jobs::IsSafeRelativeName(sub)) {
+                AddJobError("The backup's list of mail folders names \"" + sub + "\" (" + key +
+                            "), which is no folder below the data folder; it is skipped.");
+                continue;
+            }
+            ExtractEntriesUnder(backup, sub, to.mailTree, true);
+        }
+    }
+    if (ctx.items.isChecked(kFilters)) {
+        ExtractEntriesUnder(backup, "Filters", to.filters);
+        ExtractEntry(backup, "filters.pce", to.filterFile);
+    }
+    if (ctx.items.isChecked(kAddressBook)) {
+        ExtractEntry(backup, "nndbase.toc", to.addressBook);
+        ExtractEntry(backup, "nndbase.txt", to.addressBook);
+    }
+    if (ctx.items.isChecked(kSignatures)) ExtractEntriesUnder(backup, "Sigs", to.signatures);
+    return jobs::archiveJob().errorFlag;
+}
+
+std::string describe(std::string_view value) {
+    return value.empty() ? std::string("is missing or empty") : "is \"" + std::string(value) + "\"";
+}
+
+}  // namespace
+
+std::string EudoraFolderFromCommandLine(std::string_view commandLine) {
+    const std::string_view text = trimBlanks(commandLine);
+    if (text.empty()) return {};
+    std::string_view rest;
+    if (text.front() == '"') {
+        const size_t close = text.find('"', 1);
+        if (close == std::string_view::npos) return {};
+        rest = text.substr(close + 1);
+    } else {
+        // An unquoted program path may hold blanks: it ends with ".exe".
+        const size_t exe = platform::lowerAscii(text).find(".exe ");
+        const size_t cut = exe != std::string::npos ? exe + 4 : text.find(' ');
+        if (cut == std::string_view::npos)
+            return platform::excludeTrailingBackslash(std::string(text));
+        rest = text.substr(cut);
+    }
+    rest = trimBlanks(rest);
+    std::string_view folder = rest.substr(0, rest.find(' '));
+    if (!rest.empty() && rest.front() == '"') {
+        folder = unquoted(rest);
+    } else {
+        // "C:\My Mail C:\My Mail\eudora.ini": the folder is the part that the
+        // settings file's path begins with.
+        for (size_t blank = rest.find(' '); blank != std::string_view::npos;
+             blank = rest.find(' ', blank + 1)) {
+            const std::string_view candidate = trimBlanks(rest.substr(0, blank));
+            const std::string_view after = unquoted(trimBlanks(rest.substr(blank + 1)));
+            if (!candidate.empty() &&
+                platform::startsWithNoCase(after, platform::includeTrailingBackslash(candidate))) {
+                folder = candidate;
+                break;
+            }
+        }
+    }
+    return platform::excludeTrailingBackslash(trimBlanks(folder));
+}
+
+void BackupEudora(jobs::BackupContext& ctx) {
+    const std::string commandLine =
+        catalog::readText(RootKey::ClassesRoot, kInstalledCommandLine, "");
+    ctx.work = commandLine;
+    const std::string folder = EudoraFolderFromCommandLine(commandLine);
+    if (!IsFullPath(folder)) {
+        AddJobError(
+            "Eudora is not backed up: its command line (default value of "
+            "HKEY_CLASSES_ROOT" +
+            std::string(kInstalledCommandLine) + ") " + describe(commandLine) +
+            " and names no data folder.");
+        return;
+    }
+    const std::string base = folder + "\\";
+    const auto item = [&](int i) { return ItemName(ctx.items, i, kind::Eudora); };
+
+    jobs::StartBackupFrame(ctx);
+    if (ctx.items.isChecked(kAccounts)) {
+        jobs::AddFolderToJob(folder + "\\Spool", "", base, "*");
+        jobs::AddFileToJob(base + "eudora.ini", "", base);
+        jobs::CloseProgressGroup(ctx, item(kAccounts));
+    }
+    if (ctx.items.isChecked(kMail)) {
+        backupMailFolders(folder);
+        jobs::CloseProgressGroup(ctx, item(kMail));
+    }
+    if (ctx.items.isChecked(kFilters)) {
+        jobs::AddFolderToJob(folder + "\\Filters", "", base, "*");
+        jobs::AddFileToJob(base + "filters.pce", "", base);
+        jobs::CloseProgressGroup(ctx, item(kFilters));
+    }
+    if (ctx.items.isChecked(kSignatures)) {
+        jobs::AddFolderToJob(folder + "\\Sigs", "", base, "*");
+        jobs::CloseProgressGroup(ctx, item(kSignatures));
+    }
+    if (ctx.items.isChecked(kAddressBook)) {
+        jobs::AddFileToJob(base + "nndbase.toc", "", base);
+        jobs::AddFileToJob(base + "nndbase.txt", "", base);
+        jobs::CloseProgressGroup(ctx, item(kAddressBook));
+    }
+    jobs::WriteManifest(ctx);
+    jobs::AddStagingFileToJob(jobs::kManifestName);
+    jobs::FinishBackupFrame(ctx);
+}
+
+bool RestoreEudora(jobs::RestoreContext& ctx) {
+    const std::string commandLine =
+        catalog::readText(RootKey::CurrentUser, kUserCommandLine, "Current");
+    const std::string folder = EudoraFolderFromCommandLine(commandLine);
+    if (!IsFullPath(folder)) {
+        AddJobError(
+            "Eudora is not restored: its command line (value \"Current\" of "
+            "HKEY_CURRENT_USER" +
+            std::string(kUserCommandLine) + ") " + describe(commandLine) +
+            " and names no data folder.");
+        return true;
+    }
+    const std::string e = folder + "\\";
+    return restore(
+        ctx, {e + "Spool\\", e, e + "Stationery\\", e, e, e + "Filters\\", e, e, e + "Sigs\\"});
+}
+
+bool RestoreEudoraToFolder(jobs::RestoreContext& ctx) {
+    const std::string t = platform::includeTrailingBackslash(ctx.targetFolder);
+    return restore(ctx, {t + "Spool\\", t, t + "Stationery\\", t + "Mail\\", t, t + "Filters\\", t,
+                         t, t + "Sigs\\"});
+}
+
+void RegisterEudora() {
+    jobs::RegisterBackupAdapter(kind::Eudora, BackupEudora);
+    jobs::RegisterRestoreAdapter(kind::Eudora, RestoreEudora, RestoreEudoraToFolder);
+}
+
+}  // namespace qb::clients

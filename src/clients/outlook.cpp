@@ -1,0 +1,606 @@
+#include "clients/outlook.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "catalog/client_paths.h"
+#include "catalog/reads.h"
+#include "clients/adapter_common.h"
+#include "jobs/archive_job.h"
+#include "platform/files.h"
+#include "platform/ini.h"
+#include "platform/paths.h"
+#include "regfile/io_registry.h"
+
+namespace qb::clients {
+
+namespace {
+
+using platform::Registry;
+using platform::RegValue;
+using platform::RootKey;
+using platform::ValueType;
+
+constexpr std::string_view kShellFolders =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+// Windows NT keeps the mail profiles below the first key, Windows 9x below the second.
+constexpr std::string_view kNtProfiles =
+    "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+constexpr std::string_view kOldProfiles =
+    "\\Software\\Microsoft\\Windows Messaging Subsystem\\Profiles";
+// The personal store file of a profile service.
+constexpr std::string_view kStoreValue = "001e6700";
+
+constexpr std::string_view kSettingFile = "setting.reg";
+struct RegFile {
+    std::string_view file;
+    std::string_view key;
+};
+constexpr RegFile kSetting2{"setting2.reg", "\\Software\\Microsoft\\Office\\11.0\\Outlook"};
+constexpr RegFile kAccounts1{"accounts1.reg", "\\Program\\Microsoft\\Office\\Outlook"};
+constexpr RegFile kAccounts2{"accounts2.reg", "\\Software\\Microsoft\\Office\\Outlook"};
+
+// Written in the staging folder under the first name, stored under the second.
+constexpr std::string_view kOthersFile = "others.ini";
+constexpr std::string_view kOthersStored = "Others.ini";
+
+// Where each Office version names its signatures folder (below AppData\Microsoft).
+constexpr std::array<std::string_view, 3> kSignatureKeys = {
+    "\\Software\\Microsoft\\Office\\10.0\\Common\\General",
+    "\\Software\\Microsoft\\Office\\11.0\\Common\\General",
+    "\\Software\\Microsoft\\Office\\9.0\\Common\\General"};
+
+// ---- text encodings of store paths kept as binary data ----
+
+// Windows-1252 bytes 0x80..0x9F; the unassigned ones stand for themselves.
+constexpr std::array<uint16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string cp1252ToUtf8(std::string_view s) {
+    std::string out;
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        appendUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+    }
+    return out;
+}
+
+// Characters that Windows-1252 cannot hold become "?", as Windows converts them.
+std::string utf8ToCp1252(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = c;
+        size_t len = 1;
+        if (c >= 0xF0) {
+            len = 4;
+        } else if (c >= 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+        }
+        if (len == 4 || i + len > s.size()) {
+            out += '?';
+            i += std::min(len, s.size() - i);
+            continue;
+        }
+        for (size_t k = 1; k < len; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        i += len;
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        const auto* hit = std::find(kCp1252High.begin(), kCp1252High.end(), cp);
+        out +=
+            hit == kCp1252High.end() ? '?' : static_cast<char>(0x80 + (hit - kCp1252High.begin()));
+    }
+    return out;
+}
+
+// UTF-16LE text starts with a character whose high byte is 0 (paths start with a
+// drive letter); ANSI text has no NUL in its second byte unless it is one letter.
+bool isUtf16Text(const std::vector<uint8_t>& d) {
+    return d.size() >= 2 && d.size() % 2 == 0 && d[0] != 0 && d[1] == 0;
+}
+
+// The store value for `path`, in the form (type and encoding) of `old`.
+RegValue storeValueLike(const RegValue& old, const std::string& path) {
+    RegValue v;
+    if (old.type == ValueType::Binary && !isUtf16Text(old.data)) {
+        v.type = ValueType::Binary;
+        const std::string ansi = utf8ToCp1252(path);
+        v.data.assign(ansi.begin(), ansi.end());
+        v.data.push_back(0);
+    } else {
+        v.type = old.type == ValueType::Binary ? ValueType::Binary : ValueType::String;
+        v.data = platform::utf8ToUtf16Bytes(path, true);
+    }
+    return v;
+}
+
+// ---- folders and keys of the current user ----
+
+std::string shellFolder(std::string_view name) {
+    return platform::excludeTrailingBackslash(
+        catalog::readText(RootKey::CurrentUser, kShellFolders, name));
+}
+
+// Is `path` inside `folder` (at any depth)? An empty folder holds nothing.
+bool isBelow(std::string_view path, std::string_view folder) {
+    return !folder.empty() &&
+           platform::startsWithNoCase(path, platform::includeTrailingBackslash(folder));
+}
+
+std::string profilesKey(std::string_view root) {
+    return std::string(root) + "\\";
+}
+
+// The first mail profile, in registry order: its key and its name. Windows NT's
+// profiles first; the other key only when that one holds none.
+struct Profile {
+    std::string key;
+    std::string name;
+};
+std::optional<Profile> firstProfile() {
+    for (std::string_view root : {kNtProfiles, kOldProfiles}) {
+        const auto names = catalog::subKeyNames(RootKey::CurrentUser, profilesKey(root));
+        if (!names.empty()) return Profile{profilesKey(root) + names.front(), names.front()};
+    }
+    return std::nullopt;
+}
+
+std::optional<RegValue> readValue(std::string_view key, std::string_view name) {
+    Registry reg(RootKey::CurrentUser);
+    if (!reg.openKeyReadOnly(key)) return std::nullopt;
+    return reg.readValue(name);
+}
+
+// The signatures folders the installed Office versions name, each once, in the
+// order of kSignatureKeys.
+std::vector<std::string> signatureFolders(const std::string& appData) {
+    std::vector<std::string> folders;
+    for (std::string_view key : kSignatureKeys) {
+        const std::string name = catalog::readText(RootKey::CurrentUser, key, "Signatures");
+        if (!jobs::IsSafeRelativeName(name)) continue;
+        const std::string folder = appData + "\\Microsoft\\" + name;
+        const bool known = std::any_of(folders.begin(), folders.end(), [&](const std::string& f) {
+            return platform::equalsNoCase(f, folder);
+        });
+        if (!known) folders.push_back(folder);
+    }
+    return folders;
+}
+
+// ---- backup ----
+
+void exportKey(std::string_view file, std::string_view key) {
+    DeleteStagingFile(file);
+    TIORegistry io;
+    if (!io.ExportKey("HKEY_CURRENT_USER", key, true, jobs::StagingPath(file)))
+        AddJobError("The registry key HKEY_CURRENT_USER" + std::string(key) +
+                    " could not be saved in " + std::string(file) + ": " + io.LastError());
+}
+
+struct UserFolders {
+    std::string appData;
+    std::string localAppData;  // "" when the machine names none
+    std::string outlook;       // AppData\Microsoft\Outlook
+    std::string localOutlook;  // Local AppData\Microsoft\Outlook, or ""
+};
+
+// Adds the personal store file of every service of the profile, one progress group
+// per service. Stores in the two Outlook folders are already in the backup; other
+// stores in the user's folders go with them (the restore points the profile to the
+// Outlook folders for these); stores elsewhere go under Others\Dir<n>, one number
+// per folder, recorded in others.ini.
+void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profile,
+                  const UserFolders& user, const std::string& itemName) {
+    const std::string othersPath = jobs::StagingPath(kOthersFile);
+    DeleteStagingFile(kOthersFile);
+    if (!WriteTextFile(othersPath, "[Directory]\r\n"))
+        AddJobError("Cannot write the list of personal store folders " + othersPath + ": " +
+                    platform::lastFileError());
+    if (!profile) return;
+    platform::IniFile others(othersPath);
+    std::vector<std::string> folders;
+    std::vector<std::string> added;
+    for (const std::string& service :
+         catalog::subKeyNames(RootKey::CurrentUser, profile->key + "\\")) {
+        const auto value = readValue(profile->key + "\\" + service + "\\", kStoreValue);
+        const std::string path = value ? StorePathFromValue(*value) : std::string();
+        const bool seen = std::any_of(added.begin(), added.end(), [&](const std::string& p) {
+            return platform::equalsNoCase(p, path);
+        });
+        if (IsFullPath(path) && !seen && platform::fileExists(path)) {
+            added.push_back(path);
+            const std::string folder = platform::extractFilePath(path);
+            if (isBelow(path, user.outlook) || isBelow(path, user.localOutlook)) {
+                // packed with its folder
+            } else if (isBelow(path, user.localAppData)) {
+                jobs::AddFileToJob(path, "local", folder);
+            } else if (isBelow(path, user.appData)) {
+                jobs::AddFileToJob(path, "app", folder);
+            } else {
+                auto it = std::find_if(folders.begin(), folders.end(), [&](const std::string& f) {
+                    return platform::equalsNoCase(f, folder);
+                });
+                if (it == folders.end()) {
+                    folders.push_back(folder);
+                    it = folders.end() - 1;
+                    const std::string key = "Dir" + std::to_string(folders.size());
+                    if (!others.writeString("Directory", key, folder))
+                        AddJobError("Cannot write the list of personal store folders " +
+                                    othersPath + ": " + platform::lastFileError());
+                }
+                const std::string n = std::to_string(it - folders.begin() + 1);
+                jobs::AddFileToJob(path, "Others\\Dir" + n, folder);
+            }
+        }
+        jobs::CloseProgressGroup(ctx, itemName);
+    }
+}
+
+// ---- restore ----
+
+std::string trimmed(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+        s.remove_suffix(1);
+    return std::string(s);
+}
+
+std::vector<std::string> keyLevels(std::string_view path) {
+    std::vector<std::string> levels;
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '\\') continue;
+        if (i > start) levels.emplace_back(path.substr(start, i - start));
+        start = i + 1;
+    }
+    return levels;
+}
+
+// The first key line of a registry file that names a key outside the current
+// user's `allowed` keys (each with its subkeys); none when every key is one of them.
+// `keys` counts the key lines.
+std::optional<std::string> foreignKey(std::string_view text,
+                                      const std::vector<std::string_view>& allowed,
+                                      size_t* keys = nullptr) {
+    const TIORegistry io;
+    if (keys) *keys = 0;
+    const std::string prefix = "HKEY_CURRENT_USER\\";
+    for (const std::string& line : catalog::splitLines(text)) {
+        if (io.ClassifyLine(line) != lkKey) continue;
+        if (keys) ++*keys;
+        std::string body = trimmed(line).substr(1);
+        if (!body.empty() && body.back() == io.RootEnd) body.pop_back();
+        bool inside = false;
+        if (body.starts_with(prefix)) {
+            const auto levels = keyLevels(std::string_view(body).substr(prefix.size()));
+            for (std::string_view key : allowed) {
+                const auto want = keyLevels(key);
+                inside = inside || (levels.size() >= want.size() &&
+                                    std::equal(want.begin(), want.end(), levels.begin(),
+                                               [](const std::string& a, const std::string& b) {
+                                                   return platform::equalsNoCase(a, b);
+                                               }));
+            }
+        }
+        if (!inside) return body;
+    }
+    return std::nullopt;
+}
+
+// Imports a registry file that the restore extracted into the staging folder, when
+// it is there and names only the keys the backup writes into it.
+bool importRegFile(std::string_view file, const std::vector<std::string_view>& allowed) {
+    const std::string path = jobs::StagingPath(file);
+    if (!platform::fileExists(path)) return false;
+    const auto text = catalog::readFileBytes(path);
+    if (!text) {
+        AddJobError("Cannot read the registry file " + path + ": " + platform::lastFileError());
+        return false;
+    }
+    if (const auto key = foreignKey(*text, allowed)) {
+        AddJobError("The backup's registry file " + std::string(file) + " names the key \"" + *key +
+                    "\", which is no Outlook key; the file is not imported.");
+        return false;
+    }
+    TIORegistry io;
+    try {
+        if (io.ImportFile(path)) return true;
+        AddJobError(io.LastError());
+    } catch (const RegFileError& e) {
+        AddJobError(e.what());
+    }
+    return false;
+}
+
+// The profile for the other Windows family: lines with the Windows NT profiles path
+// lose "windows nt\currentversion\"; when there are none, the lines with the other
+// path gain it. Line ends stay as they are.
+std::string forOtherFamily(std::string_view text) {
+    constexpr std::string_view nt = "windows nt\\currentversion\\";
+    constexpr std::string_view old = "microsoft\\windows messaging";
+    const bool fromNt = platform::containsNoCase(text, nt);
+    std::string out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string line(text.substr(start, end - start));
+        const std::string lower = platform::lowerAscii(line);
+        if (fromNt) {
+            const size_t at = lower.find(nt);
+            if (at != std::string::npos) line.erase(at, nt.size());
+        } else {
+            const size_t at = lower.find(old);
+            if (at != std::string::npos)
+                line.insert(at + std::string_view("microsoft\\").size(), nt);
+        }
+        out += line;
+        if (end == text.size()) break;
+        size_t next = end + 1;
+        if (text[end] == '\r' && next < text.size() && text[next] == '\n') ++next;
+        out += text.substr(end, next - end);
+        start = next;
+    }
+    return out;
+}
+
+struct OldFolders {
+    std::string appData;       // Dir1 of the manifest, when it is a usable folder
+    std::string localAppData;  // Dir2
+};
+
+// Points a service's store into the current user's Outlook folders when it lay in
+// the backed-up user's application data folders (its file came back there).
+void moveStorePath(const std::string& serviceKey, const OldFolders& old, const UserFolders& user) {
+    Registry reg(RootKey::CurrentUser);
+    if (!reg.openKey(serviceKey, false)) return;
+    const auto value = reg.readValue(kStoreValue);
+    if (!value) return;
+    const std::string path = StorePathFromValue(*value);
+    if (path.empty()) return;
+    const std::string name = platform::extractFileName(path);
+    std::string moved = path;
+    if (isBelow(path, old.appData)) moved = user.outlook + "\\" + name;
+    if (isBelow(path, old.localAppData)) moved = user.localOutlook + "\\" + name;
+    if (moved != path) reg.writeValue(kStoreValue, storeValueLike(*value, moved));
+}
+
+// Replaces the current user's mail profiles by the backed-up one, under both
+// profiles keys, and points its stores to this user's folders. Without a
+// "setting.reg" in the backup the current profiles stay as they are.
+void restoreProfile(std::string_view backupPath, const OldFolders& old, const UserFolders& user) {
+    DeleteStagingFile(kSettingFile);
+    ExtractEntry(backupPath, kSettingFile, jobs::archiveJob().stagingFolder + "\\");
+    const std::string path = jobs::StagingPath(kSettingFile);
+    if (!platform::fileExists(path)) return;
+    const std::vector<std::string_view> profiles = {kNtProfiles, kOldProfiles};
+    const auto text = catalog::readFileBytes(path);
+    if (!text) {
+        AddJobError("Cannot read the registry file " + path + ": " + platform::lastFileError());
+        return;
+    }
+    size_t keys = 0;
+    if (const auto key = foreignKey(*text, profiles, &keys)) {
+        AddJobError("The backup's registry file " + std::string(kSettingFile) +
+                    " names the key \"" + *key +
+                    "\", which is no mail profile; the profiles are left as they are.");
+        return;
+    }
+    if (keys == 0) return;  // no profile to put in place of the current ones
+    {
+        Registry reg(RootKey::CurrentUser);
+        reg.deleteKey(kNtProfiles);
+        reg.deleteKey(kOldProfiles);
+    }
+    if (!importRegFile(kSettingFile, profiles)) return;
+    if (!WriteTextFile(path, forOtherFamily(*text))) {
+        AddJobError("Cannot write the registry file " + path + ": " + platform::lastFileError());
+        return;
+    }
+    if (!importRegFile(kSettingFile, profiles)) return;
+
+    const auto profile = firstProfile();
+    if (!profile) return;  // the file held no profile: no store to point anywhere
+    for (std::string_view root : profiles) {
+        const std::string key = profilesKey(root) + profile->name + "\\";
+        for (const std::string& service : catalog::subKeyNames(RootKey::CurrentUser, key))
+            moveStorePath(key + service + "\\", old, user);
+    }
+}
+
+bool isOthersKey(std::string_view key) {
+    return key.size() > 3 && platform::startsWithNoCase(key, "Dir") &&
+           std::all_of(key.begin() + 3, key.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The personal store folders of others.ini: each back into the folder it came from
+// (`target` empty) or into target\Others\Dir<n>\.
+void restoreOthers(std::string_view backupPath, const std::string& target) {
+    const platform::IniFile others(jobs::StagingPath(kOthersFile));
+    for (const std::string& line : others.readSectionValues("Directory")) {
+        const size_t eq = line.find('=');
+        const std::string key = line.substr(0, eq);
+        const std::string folder = eq == std::string::npos ? "" : trimmed(line.substr(eq + 1));
+        if (!isOthersKey(key)) {
+            AddJobError("The backup's list of personal store folders holds the entry \"" + line +
+                        "\", which is not one of its own; it is skipped.");
+            continue;
+        }
+        if (!target.empty()) {
+            ExtractEntriesUnder(backupPath, "Others\\" + key, target + "Others\\" + key + "\\");
+        } else if (IsFullPath(folder)) {
+            ExtractEntriesUnder(backupPath, "Others\\" + key,
+                                platform::includeTrailingBackslash(folder));
+        } else {
+            AddJobError("The backup's personal store folder " + key + " = \"" + folder +
+                        "\" is no full folder path; its files are not restored.");
+        }
+    }
+}
+
+}  // namespace
+
+std::string StorePathFromValue(const RegValue& value) {
+    switch (value.type) {
+        case ValueType::String:
+        case ValueType::ExpandString:
+            return platform::utf16BytesToUtf8(value.data);
+        case ValueType::Binary: {
+            if (isUtf16Text(value.data)) return platform::utf16BytesToUtf8(value.data);
+            const auto nul = std::find(value.data.begin(), value.data.end(), uint8_t{0});
+            return cp1252ToUtf8(std::string(value.data.begin(), nul));
+        }
+        default:
+            return {};
+    }
+}
+
+void BackupOutlook(jobs::BackupContext& ctx) {
+    UserFolders user;
+    user.appData = shellFolder("AppData");
+    if (!IsFullPath(user.appData)) {
+        AddJobError(
+            "Outlook is not backed up: the user's application data folder (\"AppData\" "
+            "of HKEY_CURRENT_USER" +
+            std::string(kShellFolders) + ") is " +
+            (user.appData.empty() ? std::string("not set") : "\"" + user.appData + "\"") + ".");
+        return;
+    }
+    // Without a local application data folder every store counts as kept elsewhere.
+    user.localAppData = shellFolder("Local AppData");
+    if (!IsFullPath(user.localAppData)) user.localAppData.clear();
+    user.outlook = user.appData + "\\Microsoft\\Outlook";
+    if (!user.localAppData.empty()) user.localOutlook = user.localAppData + "\\Microsoft\\Outlook";
+    ctx.work = user.appData;
+
+    jobs::StartBackupFrame(ctx);
+    const auto item = [&](int i) { return ItemName(ctx.items, i, kind::Outlook); };
+    if (ctx.identities.isChecked(0)) {
+        jobs::AddFolderToJob(user.outlook, "app", user.outlook + "\\", "*");
+        if (!user.localOutlook.empty())
+            jobs::AddFolderToJob(user.localOutlook, "local", user.localOutlook + "\\", "*");
+        jobs::CloseProgressGroup(ctx, item(1));
+
+        // Without a profile there is no setting.reg: a restore then keeps the
+        // profiles it finds instead of replacing them by none.
+        const auto profile = firstProfile();
+        std::vector<RegFile> files;
+        if (profile) files.push_back({kSettingFile, profile->key});
+        files.insert(files.end(), {kSetting2, kAccounts1, kAccounts2});
+        for (const RegFile& f : files) {
+            exportKey(f.file, f.key);
+            jobs::AddStagingFileToJob(f.file);
+            jobs::CloseProgressGroup(ctx, item(2));
+        }
+
+        backupStores(ctx, profile, user, item(3));
+        jobs::AddStagingFileToJob(kOthersStored);
+        jobs::CloseProgressGroup(ctx, item(4));
+    }
+
+    // The first signatures folder that exists; none when no Office names one.
+    for (const std::string& folder : signatureFolders(user.appData)) {
+        if (!platform::directoryExists(folder)) continue;
+        jobs::AddFolderToJob(folder, "Signatures", folder, "*");
+        break;
+    }
+    jobs::CloseProgressGroup(ctx, item(5));
+
+    if (jobs::WriteManifest(ctx, true) && jobs::WriteManifestDirectory("Dir1", user.appData))
+        jobs::WriteManifestDirectory("Dir2", user.localAppData);
+    jobs::AddStagingFileToJob(jobs::kManifestName);
+    jobs::FinishBackupFrame(ctx);
+}
+
+bool RestoreOutlook(jobs::RestoreContext& ctx) {
+    UserFolders user;
+    user.appData = shellFolder("AppData");
+    user.localAppData = shellFolder("Local AppData");
+    if (!IsFullPath(user.appData) || !IsFullPath(user.localAppData)) {
+        AddJobError(
+            "Outlook is not restored: the user's application data folders (\"AppData\" "
+            "and \"Local AppData\" of HKEY_CURRENT_USER" +
+            std::string(kShellFolders) + ") are not both set.");
+        return true;
+    }
+    user.outlook = user.appData + "\\Microsoft\\Outlook";
+    user.localOutlook = user.localAppData + "\\Microsoft\\Outlook";
+    std::vector<std::string> signatures = signatureFolders(user.appData);
+    if (signatures.empty()) signatures.push_back(user.appData + "\\Microsoft\\Signatures");
+
+    BeginRestore(ctx.backupPath, {jobs::kManifestName, kOthersFile});
+    const platform::IniFile manifest(jobs::StagingPath(jobs::kManifestName));
+    OldFolders old;
+    old.appData = platform::excludeTrailingBackslash(manifest.readString("Directory", "Dir1", ""));
+    old.localAppData =
+        platform::excludeTrailingBackslash(manifest.readString("Directory", "Dir2", ""));
+    if (!IsFullPath(old.appData)) old.appData.clear();
+    if (!IsFullPath(old.localAppData)) old.localAppData.clear();
+
+    if (ctx.identities.isChecked(0)) {
+        const std::string staging = jobs::archiveJob().stagingFolder + "\\";
+        for (const RegFile& f : {kAccounts1, kAccounts2, kSetting2}) {
+            DeleteStagingFile(f.file);
+            ExtractEntry(ctx.backupPath, f.file, staging);
+            importRegFile(f.file, {f.key});
+        }
+        restoreProfile(ctx.backupPath, old, user);
+        ExtractEntriesUnder(ctx.backupPath, "local", user.localOutlook + "\\");
+        ExtractEntriesUnder(ctx.backupPath, "app", user.outlook + "\\");
+        restoreOthers(ctx.backupPath, "");
+        for (const std::string& folder : signatures)
+            ExtractEntriesUnder(ctx.backupPath, "Signatures", folder + "\\");
+    }
+    // Outlook rebuilds its favourites from the restored profile.
+    const std::string favorites = user.outlook + "\\outlook.FAV";
+    if (platform::fileExists(favorites)) platform::deleteFile(favorites);
+    return jobs::archiveJob().errorFlag;
+}
+
+bool RestoreOutlookToFolder(jobs::RestoreContext& ctx) {
+    const std::string target = platform::includeTrailingBackslash(ctx.targetFolder);
+    BeginRestore(ctx.backupPath, {jobs::kManifestName, kOthersFile});
+    if (ctx.identities.isChecked(0)) {
+        for (std::string_view file :
+             {kSettingFile, kAccounts1.file, kAccounts2.file, kSetting2.file})
+            ExtractEntry(ctx.backupPath, file, target);
+        ExtractEntriesUnder(ctx.backupPath, "local", target + "local\\");
+        ExtractEntriesUnder(ctx.backupPath, "app", target + "app\\");
+        ExtractEntriesUnder(ctx.backupPath, "Signatures", target + "Signatures\\");
+        restoreOthers(ctx.backupPath, target);
+    }
+    return jobs::archiveJob().errorFlag;
+}
+
+void RegisterOutlook() {
+    jobs::RegisterBackupAdapter(kind::Outlook, BackupOutlook);
+    jobs::RegisterRestoreAdapter(kind::Outlook, RestoreOutlook, RestoreOutlookToFolder);
+}
+
+}  // namespace qb::clients

@@ -1,0 +1,531 @@
+#include <gtest/gtest.h>
+
+#include "backup_file_support.h"
+#include "jobs/restore_job.h"
+
+using namespace qb;
+using namespace qb::test;
+using namespace qb::test::ebk;
+using platform::RootKey;
+
+namespace {
+
+const std::string kAnnKey = "{1A2B3C4D-0000-4000-8000-00000000000A}";
+const std::string kBobKey = "{1A2B3C4D-0000-4000-8000-00000000000B}";
+const std::string kNamelessKey = "{1A2B3C4D-0000-4000-8000-00000000000C}";
+const std::string kRetiredKey = "{1A2B3C4D-0000-4000-8000-00000000000D}";
+const char* kBackup = "C:\\Backups\\IncrediMail backup.ebk";
+const char* kContent2 = "C:\\IM Shared\\Content Data";
+const char* kContentFolders[] = {"Animation", "ECard", "Emoticon", "Letter",
+                                 "Notifier",  "Skin",  "Sound",    "Image"};
+
+// The stored names of one identity's folders, as the source fixture lays them out.
+std::set<std::string> folderNames(const std::string& k) {
+    std::set<std::string> out;
+    for (const char* f :
+         {"Message Store\\Inbox.imm", "Message Store\\Inbox.imh", "Message Store\\Sent Items.imm",
+          "Message Store\\.Folders.dat", "Message Store\\Work\\Project Plans.imm",
+          "Message Store\\Work\\Old\\2004 Archive.imm", "Message Store\\Attachments\\photo.jpg",
+          "Message Store\\Attachments\\holiday notes.txt", "Attachments\\photo.jpg",
+          "Attachments\\holiday notes.txt", "AddressBook\\AddressBook.db",
+          "AddressBook\\Groups\\Family list.dat"})
+        out.insert(k + "\\" + f);
+    return out;
+}
+
+std::set<std::string> stationeryNames() {
+    std::set<std::string> out{"stationery.reg", "Stationery\\Letter\\Sunny Day\\letter.htm",
+                              "Stationery\\Letter\\Sunny Day\\background.jpg"};
+    for (const char* c : kContentFolders)
+        out.insert(std::string("Stationery\\") + c + "\\item1.imc");
+    return out;
+}
+
+std::set<std::string> registryNames(const std::string& n) {
+    return {n + "\\identity.reg", n + "\\account.reg", n + "\\rules.reg", n + "\\RuleOrder.dat"};
+}
+
+class IncrediMail : public AdapterTest {
+  protected:
+    // The source: identities under the current user, one of them without a name
+    // (listed as "[Identity3]") and one no longer valid.
+    IMInstall installSource(bool perUser = true) {
+        use(source);
+        return installIncrediMail(source, perUser,
+                                  {{kAnnKey, "Ann Smith", std::nullopt},
+                                   {kBobKey, "Bob", 1},
+                                   {kNamelessKey, "", std::nullopt},
+                                   {kRetiredKey, "Old", 0}});
+    }
+
+    bool backup(const Selection& identities, const Selection& items) {
+        use(source);
+        platform::forceDirectories("C:\\Backups");
+        return jobs::RunBackup(kBackup, kind::IncrediMail, identities, items);
+    }
+
+    Contents stored() {
+        use(source);
+        return readBackup(source.host(kBackup));
+    }
+
+    // The second machine: another user, the content elsewhere, no identities yet.
+    IMInstall installTarget() {
+        use(target);
+        return installIncrediMail(target, true, {}, kContent2);
+    }
+
+    FakeMachine source{"ann"};
+    FakeMachine target{"bob"};
+};
+
+TEST_F(IncrediMail, BackupStoresTheLayoutOfEveryChosenIdentityAndTheStationery) {
+    const IMInstall im = installSource();
+    ASSERT_EQ(ListIdentities(kind::IncrediMail),
+              (std::vector<std::string>{"Ann Smith", "Bob", "[Identity3]"}));
+    ASSERT_FALSE(backup(selection({{"Ann Smith", true}, {"Bob", false}, {"[Identity3]", true}}),
+                        allItems(kind::IncrediMail)))
+        << errorText();
+
+    const Contents c = stored();
+    ASSERT_TRUE(c.ok) << c.error;
+    std::set<std::string> expected = stationeryNames();
+    expected.insert("infobak.ini");
+    for (const auto& part : {registryNames("Ann Smith"), registryNames("[Identity3]"),
+                             folderNames(kAnnKey), folderNames(kNamelessKey)})
+        expected.insert(part.begin(), part.end());
+    EXPECT_EQ(c.files(), expected);
+    EXPECT_TRUE(c.has(kAnnKey + "\\Message Store\\Work\\Old\\"));
+
+    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Backup"),
+              (std::map<std::string, std::string>{{"EmailClient", "IncrediMail"}}));
+    EXPECT_EQ(
+        manifestSection(c.data("infobak.ini"), "Identities"),
+        (std::map<std::string, std::string>{{"Item1", "Ann Smith"}, {"Item2", "[Identity3]"}}));
+    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Directory"),
+              (std::map<std::string, std::string>{{"Item1", kAnnKey}, {"Item2", kNamelessKey}}));
+    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Items").size(), 5u);
+
+    // The registry files: the identity key alone, the accounts and rules with
+    // their subkeys, the content with its subkeys; all under the current user.
+    const std::string& identity = c.data("Ann Smith\\identity.reg");
+    EXPECT_TRUE(identity.starts_with("REGEDIT4\r\n"));
+    EXPECT_NE(identity.find("[HKEY_CURRENT_USER\\Software\\IncrediMail\\Identities\\" + kAnnKey +
+                            "]\r\n\"Identity\"=\"Ann Smith\""),
+              std::string::npos);
+    EXPECT_EQ(identity.find("Accounts"), std::string::npos);
+    EXPECT_NE(c.data("Ann Smith\\account.reg").find("\\accounts\\Account1\\POP3]\r\n"),
+              std::string::npos);
+    EXPECT_NE(c.data("Ann Smith\\rules.reg").find("\"Contains\"=\"newsletter\""),
+              std::string::npos);
+    EXPECT_NE(c.data("stationery.reg").find("[HKEY_CURRENT_USER\\SOFTWARE\\incredimail\\content\\"),
+              std::string::npos);
+    EXPECT_EQ(c.data(kAnnKey + "\\Attachments\\photo.jpg"),
+              c.data(kAnnKey + "\\Message Store\\Attachments\\photo.jpg"));
+    source.activate();
+    EXPECT_EQ(c.data(kAnnKey + "\\Message Store\\Inbox.imm"),
+              source.readFile(im.applicationFolder + "\\Identities\\" + kAnnKey +
+                              "\\Message Store\\Inbox.imm"));
+}
+
+TEST_F(IncrediMail, BackupOfChosenItemsOnly) {
+    const IMInstall im = installSource();
+    source.activate();
+    platform::deleteFile(im.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat");
+
+    // Stationery alone: the content, and still each chosen identity's key.
+    Selection items = allItems(kind::IncrediMail);
+    for (int i = 0; i < 4; ++i)
+        items[i].checked = false;
+    ASSERT_FALSE(backup(selection({{"Ann Smith", true}}), items)) << errorText();
+    std::set<std::string> expected = stationeryNames();
+    expected.insert({"infobak.ini", "Ann Smith\\identity.reg"});
+    EXPECT_EQ(stored().files(), expected);
+
+    // Message Rules of an identity without a rule order file: the rules alone.
+    items = selection({{"Accounts Settings", false},
+                       {"Mail Folders", false},
+                       {"Message Rules", true},
+                       {"Address Book", false},
+                       {"Stationery", false}});
+    ASSERT_FALSE(backup(selection({{"Ann Smith", true}}), items)) << errorText();
+    EXPECT_EQ(stored().files(), (std::set<std::string>{"infobak.ini", "Ann Smith\\identity.reg",
+                                                       "Ann Smith\\rules.reg"}));
+}
+
+TEST_F(IncrediMail, IdentitiesSharingANameAreKeptApart) {
+    use(source);
+    installIncrediMail(source, true, {{kAnnKey, "Ann", std::nullopt}, {kBobKey, "Ann", 1}});
+    ASSERT_EQ(ListIdentities(kind::IncrediMail), (std::vector<std::string>{"Ann", "Ann"}));
+    ASSERT_FALSE(backup(selection({{"Ann", true}, {"Ann", true}}), allItems(kind::IncrediMail)))
+        << errorText();
+    const Contents c = stored();
+    for (const auto& part : {registryNames("Ann"), registryNames("Ann (2)"), folderNames(kAnnKey),
+                             folderNames(kBobKey)})
+        for (const std::string& name : part)
+            EXPECT_TRUE(c.has(name)) << name;
+    EXPECT_NE(c.data("Ann\\identity.reg").find(kAnnKey), std::string::npos);
+    EXPECT_NE(c.data("Ann (2)\\identity.reg").find(kBobKey), std::string::npos);
+    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Identities"),
+              (std::map<std::string, std::string>{{"Item1", "Ann"}, {"Item2", "Ann (2)"}}));
+    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Directory"),
+              (std::map<std::string, std::string>{{"Item1", kAnnKey}, {"Item2", kBobKey}}));
+
+    // Only the second listed "Ann" chosen: only the second identity.
+    ASSERT_FALSE(backup(selection({{"Ann", false}, {"Ann", true}}), allItems(kind::IncrediMail)))
+        << errorText();
+    const Contents second = stored();
+    EXPECT_NE(second.data("Ann\\identity.reg").find(kBobKey), std::string::npos);
+    EXPECT_FALSE(second.has(kAnnKey + "\\Message Store\\Inbox.imm"));
+}
+
+TEST_F(IncrediMail, BackupRefusesNamesThatWouldLeaveItsFolders) {
+    use(source);
+    installIncrediMail(source, true,
+                       {{kAnnKey, "Ann", std::nullopt},
+                        {kBobKey, "..\\..\\Windows", std::nullopt},
+                        {kNamelessKey, "C:Drive", std::nullopt}});
+    EXPECT_TRUE(backup(
+        selection({{"Ann", true}, {"..\\..\\Windows", true}, {"C:Drive", true}, {"Gone", true}}),
+        allItems(kind::IncrediMail)));
+    const std::string error = errorText();
+    EXPECT_NE(error.find("\"..\\..\\Windows\""), std::string::npos) << error;
+    EXPECT_NE(error.find("\"C:Drive\""), std::string::npos) << error;
+    EXPECT_NE(error.find("\"Gone\" was not found"), std::string::npos) << error;
+    const Contents c = stored();
+    ASSERT_TRUE(c.ok) << c.error;
+    for (const std::string& name : c.files()) {
+        EXPECT_EQ(name.find(".."), std::string::npos) << name;
+        EXPECT_TRUE(name == "infobak.ini" || name == "stationery.reg" ||
+                    name.starts_with("Stationery\\") || name.starts_with("Ann\\") ||
+                    name.starts_with(kAnnKey + "\\"))
+            << name;
+    }
+    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Directory"),
+              (std::map<std::string, std::string>{
+                  {"Item1", kAnnKey}, {"Item2", ""}, {"Item3", ""}, {"Item4", ""}}));
+}
+
+TEST_F(IncrediMail, BackupWithoutItsFoldersFailsAndKeepsTheOldBackup) {
+    installSource();
+    source.writeFile(kBackup, "the previous backup");
+    test::setString(RootKey::CurrentUser, "\\SOFTWARE\\incredimail", "ApplicationPath", "");
+    EXPECT_TRUE(backup(selection({{"Ann Smith", true}}), allItems(kind::IncrediMail)));
+    EXPECT_NE(errorText().find("\"ApplicationPath\" of HKEY_CURRENT_USER\\SOFTWARE\\incredimail"),
+              std::string::npos)
+        << errorText();
+    EXPECT_EQ(source.readFile(kBackup), "the previous backup");
+
+    // The stationery needs the content folder of the machine.
+    test::setString(RootKey::LocalMachine, "\\SOFTWARE\\incredimail", "CommonDataPath", "");
+    Selection items = allItems(kind::IncrediMail);
+    for (int i = 0; i < 4; ++i)
+        items[i].checked = false;
+    EXPECT_TRUE(backup(selection({}), items));
+    EXPECT_NE(errorText().find("\"CommonDataPath\""), std::string::npos) << errorText();
+    EXPECT_EQ(source.readFile(kBackup), "the previous backup");
+}
+
+// ---- restores ------------------------------------------------------------------
+
+std::string identityKey(const std::string& k) {
+    return "\\SOFTWARE\\incredimail\\identities\\" + k;
+}
+
+class IncrediMailRestore : public IncrediMail {
+  protected:
+    // Backs up the source with the given variant and every identity and item, and
+    // carries the backup file to the target machine.
+    void backupAndCarry(bool perUser) {
+        source_ = installSource(perUser);
+        Selection ids;
+        for (const std::string& id : ListIdentities(kind::IncrediMail))
+            ids.add(id, true);
+        ASSERT_FALSE(backup(ids, allItems(kind::IncrediMail))) << errorText();
+        carry(source, kBackup, target, kBackup);
+    }
+
+    // What the restore offers for the backup on the target machine.
+    Selection offeredIdentities() {
+        use(target);
+        EXPECT_EQ(jobs::ReadBackupClient(kBackup), kind::IncrediMail);
+        std::vector<bool> present;
+        uint8_t count = 0;
+        std::vector<std::string> identities, items;
+        bool mismatch = true;
+        jobs::ListBackupContents(kind::IncrediMail, kBackup, present, count, identities, items,
+                                 mismatch);
+        EXPECT_FALSE(mismatch);
+        Selection s;
+        for (const std::string& id : identities)
+            s.add(id, true);
+        return s;
+    }
+
+    std::string sourceFile(const std::string& path) {
+        source.activate();
+        return source.readFile(path);
+    }
+
+    bool targetHas(const std::string& path) {
+        target.activate();
+        return platform::fileExists(path);
+    }
+
+    IMInstall source_;
+};
+
+TEST_F(IncrediMailRestore, IntoTheClientOfAnotherMachine) {
+    backupAndCarry(true);
+    const IMInstall im = installTarget();
+    const Selection ids = offeredIdentities();
+    ASSERT_EQ(ids.count, 3);
+    EXPECT_EQ(ids[2].name, "[Identity3]");
+    use(target);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::IncrediMail, ids, allItems(kind::IncrediMail)))
+        << errorText();
+
+    for (const std::string& k : {kAnnKey, kBobKey, kNamelessKey}) {
+        SCOPED_TRACE(k);
+        const std::string from = source_.applicationFolder + "\\Identities\\" + k + "\\";
+        const std::string to = im.applicationFolder + "\\Identities\\" + k + "\\";
+        for (const char* f :
+             {"Message Store\\Inbox.imm", "Message Store\\.Folders.dat",
+              "Message Store\\Work\\Project Plans.imm",
+              "Message Store\\Work\\Old\\2004 Archive.imm", "Message Store\\Attachments\\photo.jpg",
+              "Message Store\\Attachments\\holiday notes.txt", "AddressBook\\AddressBook.db",
+              "AddressBook\\Groups\\Family list.dat", "RuleOrder.dat"}) {
+            const std::string original = sourceFile(from + f);
+            ASSERT_TRUE(targetHas(to + f)) << to + f;
+            EXPECT_EQ(target.readFile(to + f), original) << f;
+        }
+        // Folders come back as folders: nothing lands a level up.
+        EXPECT_FALSE(targetHas(to + "Message Store\\2004 Archive.imm"));
+        EXPECT_FALSE(targetHas(to + "Message Store\\photo.jpg"));
+        EXPECT_FALSE(targetHas(to + "AddressBook\\Family list.dat"));
+    }
+
+    use(target);
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kNamelessKey), "Identity"), "");
+    EXPECT_EQ(
+        ebk::readText(RootKey::CurrentUser, identityKey(kBobKey) + "\\Accounts\\Account1", "Name"),
+        "Bob at home");
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser,
+                            identityKey(kBobKey) + "\\Rules\\Rule1\\Condition1", "Contains"),
+              "newsletter");
+    {
+        platform::Registry reg(RootKey::CurrentUser);
+        ASSERT_TRUE(reg.openKeyReadOnly(identityKey(kAnnKey)));
+        EXPECT_EQ(reg.readBinary("WindowPos"),
+                  (std::vector<uint8_t>{0x10, 0x00, 0x20, 0x00, 0x80, 0x02, 0xE0, 0x01}));
+        EXPECT_EQ(reg.readInteger("LastUsed"), 1);
+    }
+    // The retired identity was never offered, so nothing of it came back.
+    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(kRetiredKey)));
+    EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
+
+    for (const char* c : kContentFolders)
+        EXPECT_TRUE(targetHas(std::string(kContent2) + "\\" + c + "\\item1.imc")) << c;
+    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
+    EXPECT_FALSE(targetHas(std::string(kContent2) + "\\Letter\\letter.htm"));
+    use(target);
+    EXPECT_EQ(
+        ebk::readText(RootKey::CurrentUser, "\\SOFTWARE\\incredimail\\content\\Letter", "Path"),
+        source_.contentFolder + "\\Letter");
+}
+
+TEST_F(IncrediMailRestore, IntoAFolder) {
+    backupAndCarry(true);
+    const Selection ids = offeredIdentities();
+    const std::string t = "C:\\Restored Mail\\";
+    use(target);
+    ASSERT_FALSE(
+        jobs::RunRestoreToFolder(kBackup, t, kind::IncrediMail, ids, allItems(kind::IncrediMail)))
+        << errorText();
+    for (const char* f :
+         {"Ann Smith\\identity.reg", "Ann Smith\\account.reg", "Ann Smith\\rules.reg",
+          "Ann Smith\\RuleOrder.dat", "[Identity3]\\identity.reg", "stationery.reg",
+          "Stationery\\Letter\\Sunny Day\\background.jpg", "Stationery\\Sound\\item1.imc"})
+        EXPECT_TRUE(targetHas(t + f)) << f;
+    for (const std::string& k : {kAnnKey, kBobKey, kNamelessKey})
+        for (const char* f :
+             {"\\Message Store\\Work\\Old\\2004 Archive.imm", "\\Message Store\\.Folders.dat",
+              "\\Message Store\\Attachments\\holiday notes.txt",
+              "\\AddressBook\\Groups\\Family list.dat"})
+            EXPECT_TRUE(targetHas(t + k + f)) << k + f;
+    const std::string ruleOrder =
+        sourceFile(source_.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat");
+    target.activate();
+    EXPECT_EQ(target.readFile(t + "Ann Smith\\RuleOrder.dat"), ruleOrder);
+    // Nothing went into the registry of the machine.
+    use(target);
+    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(kAnnKey)));
+}
+
+TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
+    use(source);
+    test::setString(RootKey::LocalMachine, identityKey(kAnnKey), "Note",
+                    "HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail stays as written");
+    backupAndCarry(false);
+    const Contents c = stored();
+    EXPECT_NE(c.data("Ann Smith\\identity.reg").find("[HKEY_LOCAL_MACHINE\\Software\\"),
+              std::string::npos);
+    // The nameless identity, listed with an empty name here, is stored by number.
+    EXPECT_TRUE(c.has("[Identity3]\\identity.reg"));
+    EXPECT_TRUE(c.has("Stationery\\Letter\\Sunny Day\\letter.htm"));
+
+    const IMInstall im = installTarget();
+    use(target);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::IncrediMail, offeredIdentities(),
+                                  allItems(kind::IncrediMail)))
+        << errorText();
+    use(target);
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Note"),
+              "HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail stays as written");
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser,
+                            identityKey(kNamelessKey) + "\\Accounts\\Account1", "Email"),
+              "user@example.com");
+    EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
+    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kNamelessKey +
+                          "\\Message Store\\Work\\Old\\2004 Archive.imm"));
+    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
+}
+
+TEST_F(IncrediMailRestore, IdentitiesSharingANameBothComeBack) {
+    use(source);
+    source_ =
+        installIncrediMail(source, true, {{kAnnKey, "Ann", std::nullopt}, {kBobKey, "Ann", 1}});
+    ASSERT_FALSE(backup(selection({{"Ann", true}, {"Ann", true}}), allItems(kind::IncrediMail)))
+        << errorText();
+    carry(source, kBackup, target, kBackup);
+    const IMInstall im = installTarget();
+    const Selection ids = offeredIdentities();
+    ASSERT_EQ(ids.count, 2);
+    EXPECT_EQ(ids[1].name, "Ann (2)");
+    use(target);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::IncrediMail, ids, allItems(kind::IncrediMail)))
+        << errorText();
+    for (const std::string& k : {kAnnKey, kBobKey}) {
+        use(target);
+        EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k), "Identity"), "Ann") << k;
+        EXPECT_TRUE(ebk::keyExists(RootKey::CurrentUser, identityKey(k) + "\\Rules\\Rule1")) << k;
+        const std::string original = sourceFile(source_.applicationFolder + "\\Identities\\" + k +
+                                                "\\Message Store\\Inbox.imm");
+        const std::string restored =
+            im.applicationFolder + "\\Identities\\" + k + "\\Message Store\\Inbox.imm";
+        ASSERT_TRUE(targetHas(restored)) << restored;
+        EXPECT_EQ(target.readFile(restored), original);
+    }
+}
+
+TEST_F(IncrediMailRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
+    use(target);
+    const IMInstall im = installTarget();
+    const std::string k1 = "{K1}";
+    const std::string identityReg =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\IncrediMail\\Identities\\" + k1 +
+        "]\r\n\"Identity\"=\"Ann\"\r\n\"Signature\"=\"Regards,\r\n[HKEY_CURRENT_USER\\Software\\"
+        "Evil]\r\nAnn\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+        "Run]\r\n\"evil\"=\"C:\\evil.exe\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\IncrediMail\\"
+        "Identities\\" +
+        k1 + "\\..\\..\\..\\Microsoft]\r\n\"x\"=\"y\"\r\n";
+    const std::string manifest =
+        "[Backup]\r\nEmailClient=IncrediMail\r\n[Identities]\r\nItem1=Ann\r\nItem2=..\\..\\Evil\r\n"
+        "Item3=Bad Key\r\nItem4=Nothing\r\n[Items]\r\nItem1=Accounts Settings\r\nItem2=Mail "
+        "Folders\r\nItem3=Message Rules\r\nItem4=Address Book\r\nItem5=Stationery\r\n"
+        "[Directory]\r\nItem1=" +
+        k1 + "\r\nItem2={K2}\r\nItem3=..\\..\\windows\r\nItem4=\r\n";
+    writeBackup(target.host(kBackup), {{"infobak.ini", manifest},
+                                       {"Ann\\identity.reg", identityReg},
+                                       {k1 + "\\Message Store\\Inbox.imm", "mail"},
+                                       {k1 + "\\Message Store\\..\\..\\..\\escaped.txt", "out"},
+                                       {"Stationery\\Letter\\..\\..\\escaped2.txt", "out"},
+                                       {"Stationery\\Letter\\Good\\letter.htm", "<html>"}});
+    // A rules file left in the staging folder by an earlier job: this backup has
+    // none, so it must not be imported.
+    target.writeFile(jobs::StagingPath("rules.reg"),
+                     "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\IncrediMail\\Identities\\" +
+                         k1 + "\\rules]\r\n\"stale\"=\"yes\"\r\n");
+
+    EXPECT_TRUE(jobs::RunRestore(
+        kBackup, kind::IncrediMail,
+        selection({{"Ann", true}, {"..\\..\\Evil", true}, {"Bad Key", true}, {"Nothing", true}}),
+        allItems(kind::IncrediMail)));
+    const std::string error = errorText();
+    EXPECT_NE(error.find("CurrentVersion\\Run"), std::string::npos) << error;
+    EXPECT_NE(error.find("\"..\\..\\Evil\" was not restored"), std::string::npos) << error;
+    EXPECT_NE(error.find("\"..\\..\\windows\""), std::string::npos) << error;
+    EXPECT_NE(error.find("no data of the IncrediMail identity \"Nothing\""), std::string::npos)
+        << error;
+
+    use(target);
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k1), "Identity"), "Ann");
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k1), "Signature"),
+              "Regards,\r\n[HKEY_CURRENT_USER\\Software\\Evil]\r\nAnn");
+    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, "\\Software\\Evil"));
+    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser,
+                                "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
+    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, "\\Software\\Microsoft\\x"));
+    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(k1) + "\\rules"));
+    EXPECT_TRUE(
+        targetHas(im.applicationFolder + "\\Identities\\" + k1 + "\\Message Store\\Inbox.imm"));
+    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Good\\letter.htm"));
+    for (const std::string& escaped :
+         {im.applicationFolder + "\\escaped.txt",
+          im.applicationFolder + "\\Identities\\escaped.txt",
+          std::string("C:\\IM Shared\\escaped2.txt"), std::string(kContent2) + "\\escaped2.txt"})
+        EXPECT_FALSE(targetHas(escaped)) << escaped;
+}
+
+TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
+    backupAndCarry(true);
+    use(target);  // IncrediMail was never installed here
+    EXPECT_TRUE(jobs::RunRestore(kBackup, kind::IncrediMail, offeredIdentities(),
+                                 allItems(kind::IncrediMail)));
+    EXPECT_NE(errorText().find("application folder is not set"), std::string::npos) << errorText();
+    EXPECT_NE(errorText().find("content folder is not set"), std::string::npos) << errorText();
+    use(target);
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
+    EXPECT_FALSE(platform::directoryExists("C:\\Identities"));
+    EXPECT_FALSE(platform::directoryExists("C:\\Letter"));
+}
+
+TEST_F(IncrediMailRestore, ThroughTheCommandLine) {
+    if (!std::filesystem::exists(kQuillbox)) GTEST_SKIP() << "no " << kQuillbox;
+    source_ = installSource();
+    const ProgramRun b = runQuillbox(source, {"/b", "/c:incredimail", "/p:C:\\Backups", "-"});
+    EXPECT_EQ(b.status, 0) << b.err;
+    source.activate();
+    const std::vector<std::string> files = backupFilesIn("C:\\Backups");
+    ASSERT_EQ(files.size(), 1u) << b.err;
+    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("IncrediMailBackup ")) << files[0];
+
+    // Every identity and every item: the whole layout.
+    const Contents c = readBackup(source.host(files[0]));
+    ASSERT_TRUE(c.ok) << c.error;
+    std::set<std::string> expected = stationeryNames();
+    expected.insert("infobak.ini");
+    for (const auto& part :
+         {registryNames("Ann Smith"), registryNames("Bob"), registryNames("[Identity3]"),
+          folderNames(kAnnKey), folderNames(kBobKey), folderNames(kNamelessKey)})
+        expected.insert(part.begin(), part.end());
+    EXPECT_EQ(c.files(), expected);
+
+    carry(source, files[0], target, "C:\\Incoming\\mail backup.ebk");
+    const IMInstall im = installTarget();
+    const ProgramRun r =
+        runQuillbox(target, {"/r", "/f:C:\\Incoming\\mail backup.ebk", "/p:C:\\Restore"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    use(target);
+    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kBobKey), "Identity"), "Bob");
+    EXPECT_EQ(
+        ebk::readText(RootKey::CurrentUser, identityKey(kBobKey) + "\\Accounts\\Account1", "Email"),
+        "user@example.com");
+    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kBobKey +
+                          "\\Message Store\\Work\\Old\\2004 Archive.imm"));
+    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
+    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\background.jpg"));
+}
+}  // namespace
