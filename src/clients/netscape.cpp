@@ -232,10 +232,10 @@ bool RestoreNetscape4(jobs::RestoreContext& ctx) {
 
         const std::string dirIni =
             ExtractToStaging(ctx.backupPath, user + "\\" + kDirectoryIni, user);
-        const std::string uf = dirIni.empty()
-                                   ? std::string()
-                                   : includeTrailingBackslash(platform::IniFile(dirIni).readString(
-                                         "Directory", "Dir", ""));
+        const std::string dir = dirIni.empty()
+                                    ? std::string()
+                                    : platform::IniFile(dirIni).readString("Directory", "Dir", "");
+        const std::string uf = includeTrailingBackslash(dir);
         importNetscape4Settings(ctx, user, notes);
         plan.addFile(user + "\\nsreg.dat", windows + "\\");
         if (!IsUsableFolder(uf)) {
@@ -245,7 +245,7 @@ bool RestoreNetscape4(jobs::RestoreContext& ctx) {
                 notes.add("The files of Netscape user \"" + user +
                           "\" were not restored: the backup names no user folder on a drive "
                           "for them (\"" +
-                          uf + "\").");
+                          dir + "\").");
             continue;
         }
         plan.addTree(user + "\\Address", uf, notes);

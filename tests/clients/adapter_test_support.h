@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
@@ -147,13 +148,21 @@ class QuietProgress : public jobs::JobProgress {
     void progress(int, int, std::string_view) override {}
 };
 
-// Runs the quillbox program with the machine as its prefix; returns its exit code.
-inline int runQuillbox(const FakeMachine& m, const std::vector<std::string>& args) {
+// What a run of the quillbox program gave: its exit status and everything it wrote.
+struct ProgramRun {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the quillbox program with the machine as its prefix.
+inline ProgramRun runQuillbox(const FakeMachine& m, const std::vector<std::string>& args) {
     const std::string program = QB_BIN_DIR "/quillbox";
+    const fs::path log = m.prefix().parent_path() / "quillbox-output.txt";
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         ::setenv("QUILLBOX_PREFIX", m.prefix().c_str(), 1);
+        if (FILE* out = std::freopen(log.c_str(), "w", stdout)) ::dup2(::fileno(out), 2);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args)
@@ -164,10 +173,28 @@ inline int runQuillbox(const FakeMachine& m, const std::vector<std::string>& arg
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ProgramRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (fs::exists(log)) run.output = readHostFile(log);
+    return run;
 }
 inline bool quillboxBuilt() {
     return ::access(QB_BIN_DIR "/quillbox", X_OK) == 0;
+}
+
+// The backup files in a folder of the machine, by the client key their manifest
+// names ("Opera7", "Favorites", ...).
+inline std::map<std::string, fs::path> backupsByClient(const FakeMachine& m,
+                                                       const std::string& folder) {
+    std::map<std::string, fs::path> out;
+    for (const auto& e : fs::directory_iterator(m.host(folder))) {
+        if (e.path().extension() != ".ebk") continue;
+        const StoredFiles stored = readBackup(e.path());
+        const auto manifest = stored.data.find("infobak.ini");
+        if (manifest == stored.data.end()) continue;
+        out[iniValue(m, manifest->second, "Backup", "EmailClient")] = e.path();
+    }
+    return out;
 }
 
 // A machine whose job module is ready: language file, staging folder, archive

@@ -70,6 +70,16 @@ TEST_F(FavoritesTest, BackupStoresEachShortcutFolderOnceAndRestoresTheTree) {
     EXPECT_EQ(filesBelow(other, "C:\\Saved Favorites"), kRestored);
 }
 
+TEST_F(FavoritesTest, CommandLineBackup) {
+    if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
+    installFavorites(machine);
+    const ProgramRun run = runQuillbox(machine, {"/b", "/c:favorites", "/p:C:\\Backups\\cli", "-"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(readBackup(backups.at("Favorites")).names(), kStored);
+}
+
 TEST_F(FavoritesTest, NoFavoritesFolderFailsInsteadOfSearchingTheDrive) {
     installFavorites(machine);
     machine.writeFile("C:\\stray.url", "[InternetShortcut]\r\n");

@@ -105,6 +105,28 @@ TEST_F(NetscapeTest, Netscape4BackupLayoutAndRestoreOnAnotherMachine) {
                                  "identity.reg", "liprefs.js", "prefs.js"}));
 }
 
+TEST_F(NetscapeTest, CommandLineBacksUpBothVersions) {
+    if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
+    installNetscape4(machine, {"ann"});
+    const auto profiles = installMozilla(machine, {"default", "work"});
+    const ProgramRun run = runQuillbox(machine, {"/b", "/c:netscape", "/p:C:\\Backups\\cli", "-"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
+    ASSERT_EQ(backups.size(), 2u);
+    Strings netscape4 = netscape4Names("ann");
+    netscape4.push_back("infobak.ini");
+    EXPECT_EQ(readBackup(backups.at("Netscape4")).names(), sorted(netscape4));
+    const StoredFiles mozilla = readBackup(backups.at("Netscape"));
+    EXPECT_TRUE(mozilla.has("registry.dat"));
+    for (const MozillaProfile& p : profiles) {
+        EXPECT_TRUE(mozilla.has(p.name + "/prefs.js")) << p.name;
+        EXPECT_TRUE(mozilla.has("Mozilla/Profiles/" + p.name + "/" +
+                                platform::extractFileName(p.folder) +
+                                "/Mail/pop.example.com/Inbox"))
+            << p.name;
+    }
+}
+
 TEST_F(NetscapeTest, Netscape4UserWithoutMailServer) {
     installNetscape4(machine, {"ann"});
     // carl browses only: a user folder but no mail server; dora has neither.

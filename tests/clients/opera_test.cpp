@@ -134,6 +134,24 @@ TEST_F(OperaTest, Opera6BackupLayoutAndRestoresToAnotherOperaFolder) {
     EXPECT_TRUE(exists(other, "C:\\Opera Copy\\Contacts.adr"));
 }
 
+TEST_F(OperaTest, CommandLineBacksUpBothVersions) {
+    if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
+    installOpera6(machine, {"account1"});
+    installOpera7(machine);
+    const ProgramRun run = runQuillbox(machine, {"/b", "/c:opera", "/p:C:\\Backups\\cli", "-"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
+    ASSERT_EQ(backups.size(), 2u);
+    Strings opera6 = opera6AccountNames("account1");
+    for (const char* shared : {"Accounts.ini", "Contacts.adr", "infobak.ini"})
+        opera6.push_back(shared);
+    EXPECT_EQ(readBackup(backups.at("Opera")).names(), sorted(opera6));
+    const StoredFiles opera7 = readBackup(backups.at("Opera7"));
+    EXPECT_TRUE(opera7.has("Mail/storage/2004/mail 0001.mbs"));
+    EXPECT_TRUE(opera7.has("storage/2004/mail 0001.mbs"));
+    EXPECT_TRUE(opera7.has("contacts.adr"));
+}
+
 TEST_F(OperaTest, Opera6ItemsOneByOne) {
     const OperaInstall opera = installOpera6(machine, {"account1", "account2"});
     // Only the signature of the second account: its staging folder is made first.
