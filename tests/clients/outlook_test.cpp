@@ -20,6 +20,9 @@ const std::string kArchiveService = "\\9207f3e0a3b11019908b08002b2a56c2";
 const std::string kOtherLocalService = "\\b2c3d4e5f60718293a4b5c6d7e8f90a1";
 const std::string kGoneService = "\\d4e5f60718293a4b5c6d7e8f90a1b2c3";
 const std::string kNestedService = "\\e5f60718293a4b5c6d7e8f90a1b2c3d4";
+// A store of the same name as the main one, elsewhere in the local application
+// data folder (added by the restore tests).
+const std::string kSameNameService = "\\f0e1d2c3b4a5968778695a4b3c2d1e0f";
 
 Selection identities(bool defaultUser = true) {
     return selection({{"Default user", defaultUser}});
@@ -67,7 +70,7 @@ std::set<std::string> fullLayout() {
             "app\\outcmd.dat",
             "infobak.ini",
             "local\\.outlook.lock",
-            "local\\2004 mail.pst",
+            "local\\Mail Backup\\2004 mail.pst",
             "local\\Archives\\2005 archive.pst",
             "local\\Offline Address Book\\oab.lzx",
             "local\\Outlook.pst",
@@ -111,8 +114,8 @@ TEST_F(OutlookAdapter, BinaryStorePathsInAWindows9xProfile) {
         ASSERT_EQ(storeType(ann.profileKey + kMainService), platform::ValueType::Binary);
         ASSERT_FALSE(backupOn(from, kBackup, kind::Outlook, identities(), items())) << errorText();
         const Contents c = storedOn(from, kBackup);
-        for (const char* name :
-             {"Others\\Dir1\\archive.pst", "Others\\Dir2\\family.pst", "local\\2004 mail.pst"})
+        for (const char* name : {"Others\\Dir1\\archive.pst", "Others\\Dir2\\family.pst",
+                                 "local\\Mail Backup\\2004 mail.pst"})
             EXPECT_TRUE(c.has(name)) << name;
         EXPECT_EQ(iniValue(c.data("Others.ini"), "Directory", "Dir1"), "C:\\Mail Archive\\");
         EXPECT_NE(c.data("setting.reg").find("[HKEY_CURRENT_USER" + kOldProfiles + "\\Outlook]"),
@@ -211,6 +214,9 @@ class OutlookRestore : public OutlookAdapter {
         ann = installOutlook(source);
         source.writeFile(ann.pstFiles.front(), "ann's mail");
         source.writeFile(ann.outsideStores.front(), "ann's archive");
+        source.writeFile(localAppDataFolder(source) + "\\Old Mail\\Outlook.pst", "ann's old mail");
+        setString(RootKey::CurrentUser, ann.profileKey + kSameNameService, "001e6700",
+                  localAppDataFolder(source) + "\\Old Mail\\Outlook.pst");
         made = backupThroughCommandLine(source, "msoutlook", "OutlookBackup ");
         ASSERT_FALSE(made.empty());
         moveToTarget();
@@ -234,6 +240,13 @@ class OutlookRestore : public OutlookAdapter {
                                         items());
     }
 
+    // The stored files of Ann's backup.
+    static std::set<std::string> layout() {
+        std::set<std::string> names = fullLayout();
+        names.insert("local\\Old Mail\\Outlook.pst");
+        return names;
+    }
+
     std::string made;  // the backup file on Ann's machine
     OutlookInstall ann;
     OutlookInstall bob;
@@ -243,7 +256,7 @@ class OutlookRestore : public OutlookAdapter {
 // layout, then the program's restore into Bob's Outlook.
 TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
     const Contents c = storedOn(source, made);
-    expectStoredFiles(c, fullLayout());
+    expectStoredFiles(c, layout());
     EXPECT_EQ(c.data("Others\\Dir2\\family.pst"), readOn(source, "C:\\Shared Mail\\family.pst"));
     const std::string& manifest = c.data("infobak.ini");
     EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), "Outlook");
@@ -272,7 +285,12 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
         EXPECT_FALSE(keyExists(RootKey::CurrentUser, root + "\\Bob's mail")) << root;
         const std::string key = root + "\\Outlook";
         EXPECT_EQ(storePath(key + kMainService), bob.localOutlookFolder + "\\Outlook.pst");
-        EXPECT_EQ(storePath(key + kOtherLocalService), bob.localOutlookFolder + "\\2004 mail.pst");
+        // Stores elsewhere in Ann's folders come back below Bob's Outlook folder,
+        // each at its own place: one of the main store's name replaces nothing.
+        EXPECT_EQ(storePath(key + kOtherLocalService),
+                  bob.localOutlookFolder + "\\Mail Backup\\2004 mail.pst");
+        EXPECT_EQ(storePath(key + kSameNameService),
+                  bob.localOutlookFolder + "\\Old Mail\\Outlook.pst");
         EXPECT_EQ(storePath(key + kNestedService),
                   bob.localOutlookFolder + "\\Archives\\2005 archive.pst");
         EXPECT_EQ(storePath(key + kArchiveService), "C:\\Mail Archive\\archive.pst");
@@ -303,7 +321,8 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
         {"local\\.outlook.lock", local + "\\.outlook.lock"},
         {"local\\Offline Address Book\\oab.lzx", local + "\\Offline Address Book\\oab.lzx"},
         {"local\\Archives\\2005 archive.pst", local + "\\Archives\\2005 archive.pst"},
-        {"local\\2004 mail.pst", local + "\\2004 mail.pst"},
+        {"local\\Mail Backup\\2004 mail.pst", local + "\\Mail Backup\\2004 mail.pst"},
+        {"local\\Old Mail\\Outlook.pst", local + "\\Old Mail\\Outlook.pst"},
         {"app\\outcmd.dat", bob.outlookFolder + "\\outcmd.dat"},
         {"app\\Send Receive.srs", bob.outlookFolder + "\\Send Receive.srs"},
         {"app\\Forms\\frmcache.dat", bob.outlookFolder + "\\Forms\\frmcache.dat"},
@@ -315,6 +334,7 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
     for (const auto& [stored, place] : places)
         EXPECT_EQ(readOn(target, place), c.data(stored)) << stored;
     EXPECT_EQ(readOn(target, local + "\\Outlook.pst"), "ann's mail");
+    EXPECT_EQ(readOn(target, local + "\\Old Mail\\Outlook.pst"), "ann's old mail");
     EXPECT_EQ(readOn(target, "C:\\Mail Archive\\archive.pst"), "ann's archive");
     EXPECT_FALSE(existsOn(target, bob.outlookFolder + "\\outlook.FAV"));
     // Nothing lands in Ann's folders on Bob's machine.
@@ -325,7 +345,7 @@ TEST_F(OutlookRestore, RestoreIntoAFolderLeavesTheRegistryAlone) {
     const std::string t = "C:\\Restored\\Outlook Mail\\";
     ASSERT_FALSE(restoreToFolder(t)) << errorText();
     const Contents c = storedOn(source, made);
-    for (const std::string& name : fullLayout()) {
+    for (const std::string& name : layout()) {
         if (name == "infobak.ini" || name == "Others.ini") continue;
         EXPECT_EQ(readOn(target, t + name), c.data(name)) << name;
     }
