@@ -154,8 +154,19 @@ TEST_F(IncrediMail, BackupOfChosenItemsOnly) {
                        {"Address Book", false},
                        {"Stationery", false}});
     ASSERT_FALSE(backup(selection({{"Ann Smith", true}}), items)) << errorText();
-    EXPECT_EQ(stored().files(), (std::set<std::string>{"infobak.ini", "Ann Smith\\identity.reg",
-                                                       "Ann Smith\\rules.reg"}));
+    expectStoredFiles(stored(), {"infobak.ini", "Ann Smith\\identity.reg", "Ann Smith\\rules.reg"});
+    // Its restore brings the rules back and misses no rule order file.
+    carry(source, kBackup, target, kBackup);
+    const IMInstall bob = installTarget();
+    EXPECT_FALSE(
+        jobs::RunRestore(kBackup, kind::IncrediMail, selection({{"Ann Smith", true}}), items))
+        << errorText();
+    EXPECT_EQ(
+        readText(RootKey::CurrentUser,
+                 "\\SOFTWARE\\incredimail\\identities\\" + kAnnKey + "\\Rules\\Rule1", "Name"),
+        "Move newsletters");
+    EXPECT_FALSE(
+        existsOn(target, bob.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
 }
 
 TEST_F(IncrediMail, IdentitiesSharingANameAreKeptApart) {
