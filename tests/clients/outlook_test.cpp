@@ -23,6 +23,8 @@ const std::string kNestedService = "\\e5f60718293a4b5c6d7e8f90a1b2c3d4";
 // A store of the same name as the main one, elsewhere in the local application
 // data folder (added by the restore tests).
 const std::string kSameNameService = "\\f0e1d2c3b4a5968778695a4b3c2d1e0f";
+// A store in the roaming application data folder, outside its Outlook folder.
+const std::string kRoamingService = "\\f1e2d3c4b5a6978879605a4b3c2d1e0f";
 
 Selection identities(bool defaultUser = true) {
     return selection({{"Default user", defaultUser}});
@@ -217,6 +219,9 @@ class OutlookRestore : public OutlookAdapter {
         source.writeFile(localAppDataFolder(source) + "\\Old Mail\\Outlook.pst", "ann's old mail");
         setString(RootKey::CurrentUser, ann.profileKey + kSameNameService, "001e6700",
                   localAppDataFolder(source) + "\\Old Mail\\Outlook.pst");
+        source.writeFile(appDataFolder(source) + "\\Mail Copies\\archive.pst", "ann's copy");
+        setString(RootKey::CurrentUser, ann.profileKey + kRoamingService, "001e6700",
+                  appDataFolder(source) + "\\Mail Copies\\archive.pst");
         made = backupThroughCommandLine(source, "msoutlook", "OutlookBackup ");
         ASSERT_FALSE(made.empty());
         moveToTarget();
@@ -243,7 +248,7 @@ class OutlookRestore : public OutlookAdapter {
     // The stored files of Ann's backup.
     static std::set<std::string> layout() {
         std::set<std::string> names = fullLayout();
-        names.insert("local\\Old Mail\\Outlook.pst");
+        names.insert({"local\\Old Mail\\Outlook.pst", "app\\Mail Copies\\archive.pst"});
         return names;
     }
 
@@ -291,6 +296,8 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
                   bob.localOutlookFolder + "\\Mail Backup\\2004 mail.pst");
         EXPECT_EQ(storePath(key + kSameNameService),
                   bob.localOutlookFolder + "\\Old Mail\\Outlook.pst");
+        EXPECT_EQ(storePath(key + kRoamingService),
+                  bob.outlookFolder + "\\Mail Copies\\archive.pst");
         EXPECT_EQ(storePath(key + kNestedService),
                   bob.localOutlookFolder + "\\Archives\\2005 archive.pst");
         EXPECT_EQ(storePath(key + kArchiveService), "C:\\Mail Archive\\archive.pst");
@@ -323,6 +330,7 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
         {"local\\Archives\\2005 archive.pst", local + "\\Archives\\2005 archive.pst"},
         {"local\\Mail Backup\\2004 mail.pst", local + "\\Mail Backup\\2004 mail.pst"},
         {"local\\Old Mail\\Outlook.pst", local + "\\Old Mail\\Outlook.pst"},
+        {"app\\Mail Copies\\archive.pst", bob.outlookFolder + "\\Mail Copies\\archive.pst"},
         {"app\\outcmd.dat", bob.outlookFolder + "\\outcmd.dat"},
         {"app\\Send Receive.srs", bob.outlookFolder + "\\Send Receive.srs"},
         {"app\\Forms\\frmcache.dat", bob.outlookFolder + "\\Forms\\frmcache.dat"},
