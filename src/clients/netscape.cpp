@@ -1,5 +1,6 @@
 #include "clients/netscape.h"
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -365,11 +366,120 @@ void BackupMozilla(jobs::BackupContext& ctx) {
     notes.report();
 }
 
+namespace {
+
+// Whether a profile folder lies in an application data folder's profiles folder
+// (...\Mozilla\Profiles\...), the place the browser gives every new profile.
+bool inProfilesFolder(const std::string& profileFolder) {
+    return lowerAscii(profileFolder).find("\\mozilla\\profiles\\") != std::string::npos;
+}
+
+// Points the profile entries ("directory") of a profile registry file that name
+// one of the `moves`' old folders (ignoring case) at its new folder. A new text
+// that fits the old one's room is written in its place; a longer one goes, with
+// the entry's name, to the end of the file, and the old text is cleared, so that
+// the file names each profile once, as the browser's own library leaves it.
+// Returns "" or what went wrong.
+std::string moveRegistryProfiles(const std::string& file,
+                                 const std::vector<std::pair<std::string, std::string>>& moves) {
+    auto text = catalog::readFileBytes(file);
+    if (!text) return "it cannot be read";
+    std::string& b = *text;
+    constexpr int64_t kHeader = 128, kNode = 32;
+    auto in = [&](int64_t at, int64_t n) {
+        return at >= 0 && n >= 0 && at + n <= static_cast<int64_t>(b.size());
+    };
+    auto r32 = [&](int64_t at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<uint8_t>(b[static_cast<size_t>(at + i)]);
+        return static_cast<int64_t>(static_cast<int32_t>(v));
+    };
+    auto r16 = [&](int64_t at) {
+        return static_cast<int64_t>(static_cast<uint8_t>(b[static_cast<size_t>(at)]) |
+                                    static_cast<uint8_t>(b[static_cast<size_t>(at + 1)]) << 8);
+    };
+    auto w32 = [&](int64_t at, int64_t v) {
+        const auto u = static_cast<uint32_t>(v);
+        for (int i = 0; i < 4; ++i)
+            b[static_cast<size_t>(at + i)] = static_cast<char>(u >> (8 * i));
+    };
+    auto append = [&](std::string_view data) {
+        const auto at = static_cast<int64_t>(b.size());
+        b.append(data);
+        b.push_back('\0');
+        return at;
+    };
+    if (!in(0, kHeader) || r32(0) != 0x76644441) return "it is not a profile registry";
+    // Every node is a 32-byte record that starts with its own offset; keys chain
+    // their sub-keys (down) and entries (value), both through "left".
+    constexpr int64_t kName = 4, kNameLen = 8, kType = 10, kLeft = 12, kDown = 16, kValue = 20,
+                      kValueLen = 24;
+    constexpr int64_t kKey = 0x0001, kString = 0x0011;
+    std::vector<int64_t> todo{r32(12)};
+    std::set<int64_t> seen;
+    bool changed = false;
+    while (!todo.empty()) {
+        const int64_t node = todo.back();
+        todo.pop_back();
+        if (node == 0 || !in(node, kNode) || r32(node) != node || !seen.insert(node).second)
+            continue;
+        todo.push_back(r32(node + kLeft));
+        const int64_t type = r16(node + kType);
+        if (type == kKey) {
+            todo.push_back(r32(node + kDown));
+            todo.push_back(r32(node + kValue));
+            continue;
+        }
+        if (type != kString) continue;
+        const int64_t name = r32(node + kName), nameLen = r16(node + kNameLen);
+        const int64_t value = r32(node + kValue), valueLen = r32(node + kValueLen);
+        if (nameLen != 10 || !in(name, nameLen) || b.compare(name, 10, "directory\0", 10) != 0 ||
+            valueLen < 1 || !in(value, valueLen))
+            continue;
+        const std::string old =
+            b.substr(static_cast<size_t>(value), b.find('\0', static_cast<size_t>(value)) - value);
+        for (const auto& [from, to] : moves) {
+            if (!platform::equalsNoCase(old, from)) continue;
+            const auto len = static_cast<int64_t>(to.size()) + 1;
+            if (len <= valueLen) {
+                b.replace(static_cast<size_t>(value), static_cast<size_t>(valueLen),
+                          static_cast<size_t>(valueLen), '\0');
+                b.replace(static_cast<size_t>(value), to.size(), to);
+            } else {
+                b.replace(static_cast<size_t>(value), static_cast<size_t>(valueLen),
+                          static_cast<size_t>(valueLen), '\0');
+                w32(node + kName, append("directory"));
+                w32(node + kValue, append(to));
+                w32(node + kDown, len);  // the room the new text has
+            }
+            w32(node + kValueLen, len);
+            changed = true;
+            break;
+        }
+    }
+    if (!changed) return {};
+    w32(8, static_cast<int64_t>(b.size()));  // the file's next free byte
+    const auto host = platform::hostPath(file);
+    if (!host) return "it cannot be written";
+    std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    out.write(b.data(), static_cast<std::streamsize>(b.size()));
+    out.close();
+    return out ? std::string() : "it cannot be written";
+}
+
+}  // namespace
+
 bool RestoreMozilla(jobs::RestoreContext& ctx) {
     JobNotes notes;
     BeginRestore(ctx.backupPath, {jobs::kManifestName});
     const std::vector<std::string> oldFolders =
         ReadNumberedKeys(jobs::StagingPath(jobs::kManifestName), "Directory", "Dir");
+    const std::string appData = ctx.toFolder() ? std::string() : AppDataFolder();
+    const bool appDataKnown = IsUsableFolder(appData);
+    // Profiles moved from the old user's application data folder into this one's:
+    // (old folder, new folder), for the restored profile registry.
+    std::vector<std::pair<std::string, std::string>> moves;
     ExtractionPlan plan;
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
@@ -387,9 +497,18 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
                       "profile folder for it (\"" + old + "\").");
             continue;
         }
-        const std::string profilesTarget = ctx.targetFolder + "Profiles\\";
-        const std::string profileTarget =
-            ctx.toFolder() ? profilesTarget + below + "\\" : excludeTrailingBackslash(old) + "\\";
+        // A profile of the old application data folder goes into this user's, as
+        // the browser would have made it here: the old user's folders may not be
+        // there, or belong to someone else. A profile kept elsewhere keeps its place.
+        std::string profileTarget = excludeTrailingBackslash(old) + "\\";
+        if (ctx.toFolder()) {
+            profileTarget = ctx.targetFolder + "Profiles\\" + below + "\\";
+        } else if (appDataKnown && inProfilesFolder(old)) {
+            profileTarget = appData + "\\Mozilla\\Profiles\\" + below + "\\";
+            const std::string now = excludeTrailingBackslash(profileTarget);
+            if (!platform::equalsNoCase(now, excludeTrailingBackslash(old)))
+                moves.emplace_back(excludeTrailingBackslash(old), now);
+        }
 
         const std::string dirIni =
             ExtractToStaging(ctx.backupPath, name + "\\" + kDirectoryIni, name);
@@ -415,8 +534,7 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
     if (ctx.identities.count > 0) {
         std::string target = ctx.targetFolder;
         if (!ctx.toFolder()) {
-            const std::string appData = AppDataFolder();
-            if (IsUsableFolder(appData))
+            if (appDataKnown)
                 target = appData + "\\Mozilla\\";
             else
                 notes.add(
@@ -426,6 +544,13 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
         if (!target.empty()) plan.addFile("registry.dat", target);
     }
     plan.run(ctx.backupPath);
+    const std::string registry = appData + "\\Mozilla\\registry.dat";
+    if (!moves.empty() && platform::fileExists(registry)) {
+        const std::string why = moveRegistryProfiles(registry, moves);
+        if (!why.empty())
+            notes.add("The profile registry " + registry + " could not be pointed at the " +
+                      "restored profiles' new folders: " + why + ".");
+    }
     return notes.report();
 }
 

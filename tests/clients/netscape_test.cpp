@@ -211,17 +211,24 @@ TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), profiles[0].folder);
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir2"), profiles[1].folder);
 
-    // Another machine and user: the profiles go back to the folders the restored
-    // profile registry names, and that registry to where this user's browser reads it.
-    FakeMachine other{"bob"};
+    // Another machine and user: the profile registry goes where this user's
+    // browser reads it, and the profiles of the old user's application data folder
+    // into this user's, where the restored registry names them. Nothing is written
+    // into a folder of the old user.
+    FakeMachine other{"roberta"};
     moveBackup(file, other);
     const Choice c = contents(file, kind::Mozilla);
     ASSERT_EQ(c.identities.count, 2);
     ASSERT_FALSE(jobs::RunRestore(file, kind::Mozilla, c.identities, c.items)) << errorText();
-    for (const MozillaProfile& p : profiles)
-        EXPECT_EQ(filesBelow(p.folder), profileFiles()) << p.name;
+    Strings moved;
+    for (const MozillaProfile& p : profiles) {
+        moved.push_back(appDataFolder(other) + "\\Mozilla\\Profiles\\" + p.name + "\\" +
+                        platform::extractFileName(p.folder));
+        EXPECT_EQ(filesBelow(moved.back()), profileFiles()) << p.name;
+    }
+    EXPECT_FALSE(exists(profileFolder(machine)));
     EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work"}));
-    EXPECT_EQ(MozillaProfilePaths().path(2), profiles[1].folder);
+    EXPECT_EQ(MozillaProfilePaths().paths(), moved);
 
     // Into a folder: the profiles below "Profiles" as they lay below the old one.
     ASSERT_FALSE(
