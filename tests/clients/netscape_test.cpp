@@ -279,6 +279,21 @@ TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
               (Names{"travel/zz91.slt/Mail/Local Folders/Inbox", "travel/zz91.slt/prefs.js"}));
 }
 
+TEST_F(NetscapeTest, MozillaWithoutApplicationDataFolder) {
+    installMozilla(machine, {"default"});
+    ListIdentities(kind::Mozilla);
+    machine.writeFile(kBackup, "an older backup");
+    setString(RootKey::CurrentUser,
+              "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "AppData",
+              "");
+    // The profile registry cannot be found: no drive's root is searched, and the
+    // older backup stays.
+    EXPECT_TRUE(
+        jobs::RunBackup(kBackup, kind::Mozilla, selection({{"default", true}}), allItems()));
+    EXPECT_NE(errorText().find("\"AppData\""), std::string::npos) << errorText();
+    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+}
+
 TEST_F(NetscapeTest, MozillaHostileManifestStaysInsideItsPlaces) {
     writeBackup(machine.host(kBackup),
                 {{"infobak.ini",

@@ -11,6 +11,8 @@ namespace {
 using Strings = std::vector<std::string>;
 
 const char* kBackup = "C:\\Backups\\OperaBackup.ebk";
+constexpr const char* kShellFolders =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const Strings kItems = {"Accounts Settings", "Mail Folders", "Filters", "Signatures",
                         "Address Book"};
 
@@ -137,13 +139,21 @@ TEST_F(OperaTest, Opera6ItemsOneByOne) {
     EXPECT_FALSE(exists(opera.folder + "Mail\\account2\\filters.dat"));
 }
 
-TEST_F(OperaTest, Opera6WithoutItsFolderOrWithHostileNames) {
+TEST_F(OperaTest, WithoutTheirFoldersOrWithHostileNames) {
     installOpera6(machine, {"account1"});
+    installOpera7(machine);
     machine.writeFile(kBackup, "an older backup");
+    // Neither version's folder is known: no relative "Mail" or "\Opera\Opera7"
+    // folder is packed, and the older backup stays.
     setString(RootKey::CurrentUser, "Software\\Opera Software", "Last CommandLine", "");
     EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Opera6, selection({{"account1", true}}),
                                 allItems(kind::Opera6)));
     EXPECT_NE(errorText().find("Last CommandLine"), std::string::npos) << errorText();
+    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+    setString(RootKey::CurrentUser, kShellFolders, "AppData", "");
+    EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Opera7, selection({{"Default User", true}}),
+                                allItems(kind::Opera7)));
+    EXPECT_NE(errorText().find("\"AppData\""), std::string::npos) << errorText();
     EXPECT_EQ(machine.readFile(kBackup), "an older backup");
 
     writeBackup(
