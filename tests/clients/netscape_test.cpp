@@ -294,6 +294,24 @@ TEST_F(NetscapeTest, MozillaWithoutApplicationDataFolder) {
     EXPECT_EQ(machine.readFile(kBackup), "an older backup");
 }
 
+TEST_F(NetscapeTest, MozillaDamagedProfileRegistryIsNamedAndTheProfileStillRestored) {
+    const std::string old = "C:\\users\\zed\\AppData\\Roaming\\Mozilla\\Profiles\\good\\a1.slt";
+    writeBackup(machine.host(kBackup),
+                {{"infobak.ini",
+                  "[Backup]\r\nEmailClient=Netscape\r\n[Identities]\r\nItem1=good\r\n"
+                  "[Directory]\r\nDir1=" +
+                      old + "\r\n"},
+                 {"good/prefs.js", "good prefs"},
+                 {"registry.dat", "not a profile registry"}});
+    EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Mozilla, selection({{"good", true}}), allItems()));
+    const std::string registry = appDataFolder(machine) + "\\Mozilla\\registry.dat";
+    EXPECT_NE(errorText().find(registry), std::string::npos) << errorText();
+    EXPECT_EQ(
+        machine.readFile(appDataFolder(machine) + "\\Mozilla\\Profiles\\good\\a1.slt\\prefs.js"),
+        "good prefs");
+    EXPECT_FALSE(exists("C:\\users\\zed"));
+}
+
 TEST_F(NetscapeTest, MozillaHostileManifestStaysInsideItsPlaces) {
     writeBackup(machine.host(kBackup),
                 {{"infobak.ini",
