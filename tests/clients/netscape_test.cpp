@@ -211,24 +211,29 @@ TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), profiles[0].folder);
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir2"), profiles[1].folder);
 
-    // Another machine and user: the profile registry goes where this user's
-    // browser reads it, and the profiles of the old user's application data folder
-    // into this user's, where the restored registry names them. Nothing is written
-    // into a folder of the old user.
+    // Another machine and user, with a profile of her own: the profile registry
+    // goes where this user's browser reads it, and the profiles of the old user's
+    // application data folder into this user's, where the restored registry names
+    // them. Nothing is written into a folder of the old user, and this user's own
+    // profile stays listed.
     FakeMachine other{"roberta"};
+    const std::string mine = installMozilla(other, {"mine"}).front().folder;
     moveBackup(file, other);
     const Choice c = contents(file, kind::Mozilla);
     ASSERT_EQ(c.identities.count, 2);
     ASSERT_FALSE(jobs::RunRestore(file, kind::Mozilla, c.identities, c.items)) << errorText();
-    Strings moved;
+    Strings listed;
     for (const MozillaProfile& p : profiles) {
-        moved.push_back(appDataFolder(other) + "\\Mozilla\\Profiles\\" + p.name + "\\" +
-                        platform::extractFileName(p.folder));
-        EXPECT_EQ(filesBelow(moved.back()), profileFiles()) << p.name;
+        listed.push_back(appDataFolder(other) + "\\Mozilla\\Profiles\\" + p.name + "\\" +
+                         platform::extractFileName(p.folder));
+        EXPECT_EQ(filesBelow(listed.back()), profileFiles()) << p.name;
     }
+    listed.push_back(mine);
     EXPECT_FALSE(exists(profileFolder(machine)));
-    EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work"}));
-    EXPECT_EQ(MozillaProfilePaths().paths(), moved);
+    EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work", "mine"}));
+    EXPECT_EQ(MozillaProfilePaths().paths(), listed);
+    EXPECT_EQ(other.readFile(mine + "\\Mail\\pop.example.com\\Inbox"),
+              "From - Mon Jan 05 2004\r\n");
 
     // Into a folder: the profiles below "Profiles" as they lay below the old one.
     ASSERT_FALSE(
