@@ -5,14 +5,11 @@
 
 #include <cerrno>
 
-#include "app_fixture.h"
 #include "platform/registry.h"
+#include "testkit/program_run.h"
 
 namespace qb::test {
 
-// Runs `program` with `args` on the machine's prefix, stdin empty, and collects
-// both output streams. The test's registry changes are written first and the
-// child's read afterwards.
 ProgramRun runProgram(const FakeMachine& m, const std::string& program,
                       const std::vector<std::string>& args, bool withArchivePath) {
     platform::flushRegistry();
