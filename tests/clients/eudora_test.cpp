@@ -1,15 +1,9 @@
 #include "clients/eudora.h"
 
-#include "backup_file_support.h"
-#include "jobs/restore_job.h"
-#include "testkit/clients_fixture.h"
+#include "adapter_test_support.h"
 
 namespace qb::test {
 namespace {
-
-using namespace ebk;
-
-using platform::RootKey;
 
 const std::string kBackup = "C:\\Backups\\Eudora Backup.ebk";
 const std::string kFolder = "C:\\Eudora Mail";
@@ -97,10 +91,10 @@ TEST_F(EudoraAdapter, OnlyTheChosenItems) {
     use(source);
     installEudora(source);
     ASSERT_FALSE(backup(items(false, false, false, false, true))) << errorText();
-    const Contents c = storedOn(source, kBackup);
-    expectStoredFiles(c, {"infobak.ini", "nndbase.toc", "nndbase.txt"});
-    EXPECT_EQ(iniValue(c.data("infobak.ini"), "Items", "Item1"), "Address Book");
-    EXPECT_EQ(iniValue(c.data("infobak.ini"), "Items", "Item2"), "<missing>");
+    const StoredFiles c = stored(source, kBackup);
+    EXPECT_EQ(c.names('\\'), (Names{"infobak.ini", "nndbase.toc", "nndbase.txt"}));
+    EXPECT_EQ(iniValue(c.at("infobak.ini"), "Items", "Item1"), "Address Book");
+    EXPECT_EQ(iniValue(c.at("infobak.ini"), "Items", "Item2"), "<missing>");
 }
 
 // A command line that names no data folder must not make the backup pack the
@@ -129,8 +123,8 @@ TEST_F(EudoraAdapter, HostileFolderListStaysInside) {
          {"directory.ini",
           "[Directory]\r\nDir1=Work.fol\r\nDir2=..\\Outside\r\nDir3=C:\\Windows\r\n"
           "Dir4=\\Root\r\n"},
-         {"Work.fol\\x.mbx", "x"},
-         {"Windows\\y.mbx", "y"}});
+         {"Work.fol/x.mbx", "x"},
+         {"Windows/y.mbx", "y"}});
     const std::string t = "C:\\Restored\\";
     EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()));
     const std::string error = errorText();
@@ -154,7 +148,7 @@ class EudoraRestore : public EudoraAdapter {
         installEudora(source, kFolder);
         source.writeFile(kFolder + "\\In.mbx", "ann's inbox");
         source.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
-        made = backupThroughCommandLine(source, "eudora", "EudoraBackup ");
+        made = backupThroughProgram(source, "eudora", "EudoraBackup ");
         ASSERT_FALSE(made.empty());
         carry(source, made, target, kBackup);
 
@@ -173,30 +167,30 @@ class EudoraRestore : public EudoraAdapter {
 // The whole way: the stored names of the program's backup checked against the
 // layout, then the program's restore into the folder Bob's command line names.
 TEST_F(EudoraRestore, ThroughTheCommandLineIntoAnotherMachine) {
-    const Contents c = storedOn(source, made);
-    expectStoredFiles(c, fullLayout());
-    EXPECT_EQ(c.data("Work.fol\\Client Projects.mbx"),
+    const StoredFiles c = stored(source, made);
+    EXPECT_EQ(c.names('\\'), fullLayout());
+    EXPECT_EQ(c.at("Work.fol\\Client Projects.mbx"),
               readOn(source, kFolder + "\\Work.fol\\Client Projects.mbx"));
     // The mail folders in the order the search found them, a nested one after the
     // folder that holds it; a folder with two ".pce" files once.
-    const std::string& list = c.data("directory.ini");
+    const std::string& list = c.at("directory.ini");
     EXPECT_EQ(iniValue(list, "Directory", "Dir1"), "Personal.fol");
     EXPECT_EQ(iniValue(list, "Directory", "Dir2"), "Work.fol");
     EXPECT_EQ(iniValue(list, "Directory", "Dir3"), "Work.fol\\Old.fol");
     EXPECT_EQ(iniValue(list, "Directory", "Dir4"), "<missing>");
-    const std::string& manifest = c.data("infobak.ini");
+    const std::string& manifest = c.at("infobak.ini");
     EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), "Eudora");
     EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default");
     EXPECT_EQ(iniValue(manifest, "Items", "Item5"), "Address Book");
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), "<missing>");
 
-    ASSERT_TRUE(restoreThroughCommandLine(target, kBackup));
+    ASSERT_TRUE(restoreThroughProgram(target, kBackup));
     const std::string e = bob.folder + "\\";
     for (const std::string& name : fullLayout()) {
         if (name == "infobak.ini" || name == "directory.ini") continue;
         // The data folder's own mailboxes come back into it, not into a "Mail" folder.
         const std::string at = name.starts_with("Mail\\") ? name.substr(5) : name;
-        EXPECT_EQ(readOn(target, e + at), c.data(name)) << name;
+        EXPECT_EQ(readOn(target, e + at), c.at(name)) << name;
     }
     EXPECT_EQ(readOn(target, e + "In.mbx"), "ann's inbox");
     EXPECT_EQ(readOn(target, e + "Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
@@ -228,10 +222,10 @@ TEST_F(EudoraRestore, RestoreIntoAFolderKeepsTheMailFolderApart) {
     const std::string t = "C:\\Restored\\Eudora Mail\\";
     ASSERT_FALSE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()))
         << errorText();
-    const Contents c = storedOn(source, made);
+    const StoredFiles c = stored(source, made);
     for (const std::string& name : fullLayout()) {
         if (name == "infobak.ini" || name == "directory.ini") continue;
-        EXPECT_EQ(readOn(target, t + name), c.data(name)) << name;
+        EXPECT_EQ(readOn(target, t + name), c.at(name)) << name;
     }
     EXPECT_EQ(readOn(target, t + "Mail\\In.mbx"), "ann's inbox");
     EXPECT_FALSE(existsOn(target, t + "In.mbx"));

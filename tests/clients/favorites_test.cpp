@@ -42,7 +42,7 @@ const Names kRestored = {".Private Bank.url",
                          "Work/Projects/Tracker.url"};
 
 TEST_F(FavoritesTest, ThroughTheProgramIntoAnotherUsersFavoritesAndIntoAFolder) {
-    installFavorites(machine);
+    installFavorites(source);
     const auto files = backupThroughProgram("favorites", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("Favorites");
@@ -54,17 +54,17 @@ TEST_F(FavoritesTest, ThroughTheProgramIntoAnotherUsersFavoritesAndIntoAFolder) 
     EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default");
     EXPECT_EQ(iniValue(manifest, "Items", "Item1"), "Favorites");
     EXPECT_EQ(s.at("Dir5/Budget Sheet.url"),
-              machine.readFile(favoritesFolder(machine) +
-                               "\\Work\\Projects\\Q1 Reports\\Budget Sheet.url"));
+              source.readFile(favoritesFolder(source) +
+                              "\\Work\\Projects\\Q1 Reports\\Budget Sheet.url"));
 
     // Into another user's Favorites folder, on another machine.
-    const std::string news = machine.readFile(favoritesFolder(machine) + "\\Links\\News.url");
-    FakeMachine other{"bob"};
-    moveBackup(file, other);
+    const std::string news = source.readFile(favoritesFolder(source) + "\\Links\\News.url");
+    use(target);
+    moveBackup(file, target);
     const Choice c = contents(file, kind::Favorites);
     ASSERT_FALSE(jobs::RunRestore(file, kind::Favorites, c.identities, c.items)) << errorText();
-    EXPECT_EQ(filesBelow(favoritesFolder(other)), kRestored);
-    EXPECT_EQ(other.readFile(favoritesFolder(other) + "\\Links\\News.url"), news);
+    EXPECT_EQ(filesBelow(favoritesFolder(target)), kRestored);
+    EXPECT_EQ(target.readFile(favoritesFolder(target) + "\\Links\\News.url"), news);
 
     // Into a folder: the same tree below it.
     ASSERT_FALSE(jobs::RunRestoreToFolder(file, "C:\\Saved Favorites\\", kind::Favorites,
@@ -74,20 +74,20 @@ TEST_F(FavoritesTest, ThroughTheProgramIntoAnotherUsersFavoritesAndIntoAFolder) 
 }
 
 TEST_F(FavoritesTest, NoFavoritesFolderFailsInsteadOfSearchingTheDrive) {
-    installFavorites(machine);
-    machine.writeFile("C:\\stray.url", "[InternetShortcut]\r\n");
-    machine.writeFile(kBackup, "an older backup");
+    installFavorites(source);
+    source.writeFile("C:\\stray.url", "[InternetShortcut]\r\n");
+    source.writeFile(kBackup, "an older backup");
 
     setString(RootKey::CurrentUser, kShellFolders, "Favorites", "");
     EXPECT_TRUE(backup());
     EXPECT_NE(errorText().find("\"Favorites\""), std::string::npos) << errorText();
-    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+    EXPECT_EQ(source.readFile(kBackup), "an older backup");
 
     for (const char* bad : {"C:\\", "Favorites", "C:\\users\\ann\\..\\..", "\\\\server\\fav"}) {
         setString(RootKey::CurrentUser, kShellFolders, "Favorites", bad);
         EXPECT_TRUE(backup()) << bad;
         EXPECT_NE(errorText().find(bad), std::string::npos) << errorText();
-        EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+        EXPECT_EQ(source.readFile(kBackup), "an older backup");
     }
 
     setString(RootKey::CurrentUser, kShellFolders, "Favorites", "C:\\Gone");
@@ -96,16 +96,16 @@ TEST_F(FavoritesTest, NoFavoritesFolderFailsInsteadOfSearchingTheDrive) {
 
     // A restore into the client has nowhere to go either.
     setString(RootKey::CurrentUser, kShellFolders, "Favorites", "");
-    writeBackup(machine.host(kBackup),
+    writeBackup(source.host(kBackup),
                 {{"directory.ini", "[Directory]\r\nDir1=\r\n"}, {"Dir1/a.url", "x"}});
     EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Favorites, ids(), items()));
     EXPECT_FALSE(exists("C:\\a.url"));
 }
 
 TEST_F(FavoritesTest, MoreThanAThousandShortcutFoldersAreAllKept) {
-    const std::string fav = favoritesFolder(machine);
+    const std::string fav = favoritesFolder(source);
     for (int i = 1; i <= 1001; ++i)
-        machine.writeFile(fav + "\\F" + std::to_string(i) + "\\site.url", "[InternetShortcut]\r\n");
+        source.writeFile(fav + "\\F" + std::to_string(i) + "\\site.url", "[InternetShortcut]\r\n");
     ASSERT_FALSE(backup()) << errorText();
     const StoredFiles s = stored(kBackup);
     EXPECT_TRUE(s.has("Dir1001/site.url"));
@@ -113,7 +113,7 @@ TEST_F(FavoritesTest, MoreThanAThousandShortcutFoldersAreAllKept) {
 }
 
 TEST_F(FavoritesTest, HostileFolderNamesInABackupStayInsideTheTarget) {
-    writeBackup(machine.host(kBackup),
+    writeBackup(source.host(kBackup),
                 {{"infobak.ini", "[Backup]\r\nEmailClient=Favorites\r\n"},
                  {"directory.ini",
                   "[Directory]\r\nDir1=..\\..\\Windows\r\nDir2=C:\\Windows\r\nDir3=\\Windows\r\n"

@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "backup_file_support.h"
-#include "jobs/restore_job.h"
+#include "adapter_test_support.h"
 
 using namespace qb;
 using namespace qb::test;
-using namespace qb::test::ebk;
-using platform::RootKey;
 
 namespace {
 
@@ -72,7 +69,6 @@ class IncrediMail : public AdapterTest {
     bool backup(const Selection& identities, const Selection& items) {
         return backupOn(source, kBackup, kind::IncrediMail, identities, items);
     }
-    Contents stored() { return storedOn(source, kBackup); }
 
     // The second machine: another user, the content elsewhere, no identities and
     // no content files yet.
@@ -92,43 +88,42 @@ TEST_F(IncrediMail, BackupStoresTheLayoutOfEveryChosenIdentityAndTheStationery) 
                         allItems(kind::IncrediMail)))
         << errorText();
 
-    const Contents c = stored();
+    const StoredFiles c = stored(kBackup);
     ASSERT_TRUE(c.ok) << c.error;
     std::set<std::string> expected = stationeryNames();
     expected.insert("infobak.ini");
     for (const auto& part : {registryNames("Ann Smith"), registryNames("[Identity3]"),
                              folderNames(kAnnKey), folderNames(kNamelessKey)})
         expected.insert(part.begin(), part.end());
-    EXPECT_EQ(c.files(), expected);
+    EXPECT_EQ(c.names('\\'), expected);
     EXPECT_TRUE(c.has(kAnnKey + "\\Message Store\\Work\\Old\\"));
 
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Backup"),
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Backup"),
               (std::map<std::string, std::string>{{"EmailClient", "IncrediMail"}}));
     EXPECT_EQ(
-        manifestSection(c.data("infobak.ini"), "Identities"),
+        iniSection(c.at("infobak.ini"), "Identities"),
         (std::map<std::string, std::string>{{"Item1", "Ann Smith"}, {"Item2", "[Identity3]"}}));
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Directory"),
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Directory"),
               (std::map<std::string, std::string>{{"Item1", kAnnKey}, {"Item2", kNamelessKey}}));
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Items").size(), 5u);
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Items").size(), 5u);
 
     // The registry files: the identity key alone, the accounts and rules with
     // their subkeys, the content with its subkeys; all under the current user.
-    const std::string& identity = c.data("Ann Smith\\identity.reg");
+    const std::string& identity = c.at("Ann Smith\\identity.reg");
     EXPECT_TRUE(identity.starts_with("REGEDIT4\r\n"));
     EXPECT_NE(identity.find("[HKEY_CURRENT_USER\\Software\\IncrediMail\\Identities\\" + kAnnKey +
                             "]\r\n\"Identity\"=\"Ann Smith\""),
               std::string::npos);
     EXPECT_EQ(identity.find("Accounts"), std::string::npos);
-    EXPECT_NE(c.data("Ann Smith\\account.reg").find("\\accounts\\Account1\\POP3]\r\n"),
+    EXPECT_NE(c.at("Ann Smith\\account.reg").find("\\accounts\\Account1\\POP3]\r\n"),
               std::string::npos);
-    EXPECT_NE(c.data("Ann Smith\\rules.reg").find("\"Contains\"=\"newsletter\""),
+    EXPECT_NE(c.at("Ann Smith\\rules.reg").find("\"Contains\"=\"newsletter\""), std::string::npos);
+    EXPECT_NE(c.at("stationery.reg").find("[HKEY_CURRENT_USER\\SOFTWARE\\incredimail\\content\\"),
               std::string::npos);
-    EXPECT_NE(c.data("stationery.reg").find("[HKEY_CURRENT_USER\\SOFTWARE\\incredimail\\content\\"),
-              std::string::npos);
-    EXPECT_EQ(c.data(kAnnKey + "\\Attachments\\photo.jpg"),
-              c.data(kAnnKey + "\\Message Store\\Attachments\\photo.jpg"));
+    EXPECT_EQ(c.at(kAnnKey + "\\Attachments\\photo.jpg"),
+              c.at(kAnnKey + "\\Message Store\\Attachments\\photo.jpg"));
     source.activate();
-    EXPECT_EQ(c.data(kAnnKey + "\\Message Store\\Inbox.imm"),
+    EXPECT_EQ(c.at(kAnnKey + "\\Message Store\\Inbox.imm"),
               source.readFile(im.applicationFolder + "\\Identities\\" + kAnnKey +
                               "\\Message Store\\Inbox.imm"));
 }
@@ -145,7 +140,7 @@ TEST_F(IncrediMail, BackupOfChosenItemsOnly) {
     ASSERT_FALSE(backup(selection({{"Ann Smith", true}}), items)) << errorText();
     std::set<std::string> expected = stationeryNames();
     expected.insert({"infobak.ini", "Ann Smith\\identity.reg"});
-    EXPECT_EQ(stored().files(), expected);
+    EXPECT_EQ(stored(kBackup).names('\\'), expected);
 
     // Message Rules of an identity without a rule order file: the rules alone.
     items = selection({{"Accounts Settings", false},
@@ -154,7 +149,8 @@ TEST_F(IncrediMail, BackupOfChosenItemsOnly) {
                        {"Address Book", false},
                        {"Stationery", false}});
     ASSERT_FALSE(backup(selection({{"Ann Smith", true}}), items)) << errorText();
-    expectStoredFiles(stored(), {"infobak.ini", "Ann Smith\\identity.reg", "Ann Smith\\rules.reg"});
+    EXPECT_EQ(stored(kBackup).names('\\'),
+              (Names{"infobak.ini", "Ann Smith\\identity.reg", "Ann Smith\\rules.reg"}));
     // Its restore brings the rules back and misses no rule order file.
     carry(source, kBackup, target, kBackup);
     const IMInstall bob = installTarget();
@@ -162,8 +158,8 @@ TEST_F(IncrediMail, BackupOfChosenItemsOnly) {
         jobs::RunRestore(kBackup, kind::IncrediMail, selection({{"Ann Smith", true}}), items))
         << errorText();
     EXPECT_EQ(
-        readText(RootKey::CurrentUser,
-                 "\\SOFTWARE\\incredimail\\identities\\" + kAnnKey + "\\Rules\\Rule1", "Name"),
+        registryText(RootKey::CurrentUser,
+                     "\\SOFTWARE\\incredimail\\identities\\" + kAnnKey + "\\Rules\\Rule1", "Name"),
         "Move newsletters");
     EXPECT_FALSE(
         existsOn(target, bob.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
@@ -175,23 +171,23 @@ TEST_F(IncrediMail, IdentitiesSharingANameAreKeptApart) {
     ASSERT_EQ(ListIdentities(kind::IncrediMail), (std::vector<std::string>{"Ann", "Ann"}));
     ASSERT_FALSE(backup(selection({{"Ann", true}, {"Ann", true}}), allItems(kind::IncrediMail)))
         << errorText();
-    const Contents c = stored();
+    const StoredFiles c = stored(kBackup);
     for (const auto& part : {registryNames("Ann"), registryNames("Ann (2)"), folderNames(kAnnKey),
                              folderNames(kBobKey)})
         for (const std::string& name : part)
             EXPECT_TRUE(c.has(name)) << name;
-    EXPECT_NE(c.data("Ann\\identity.reg").find(kAnnKey), std::string::npos);
-    EXPECT_NE(c.data("Ann (2)\\identity.reg").find(kBobKey), std::string::npos);
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Identities"),
+    EXPECT_NE(c.at("Ann\\identity.reg").find(kAnnKey), std::string::npos);
+    EXPECT_NE(c.at("Ann (2)\\identity.reg").find(kBobKey), std::string::npos);
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Identities"),
               (std::map<std::string, std::string>{{"Item1", "Ann"}, {"Item2", "Ann (2)"}}));
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Directory"),
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Directory"),
               (std::map<std::string, std::string>{{"Item1", kAnnKey}, {"Item2", kBobKey}}));
 
     // Only the second listed "Ann" chosen: only the second identity.
     ASSERT_FALSE(backup(selection({{"Ann", false}, {"Ann", true}}), allItems(kind::IncrediMail)))
         << errorText();
-    const Contents second = stored();
-    EXPECT_NE(second.data("Ann\\identity.reg").find(kBobKey), std::string::npos);
+    const StoredFiles second = stored(kBackup);
+    EXPECT_NE(second.at("Ann\\identity.reg").find(kBobKey), std::string::npos);
     EXPECT_FALSE(second.has(kAnnKey + "\\Message Store\\Inbox.imm"));
 }
 
@@ -208,16 +204,16 @@ TEST_F(IncrediMail, BackupRefusesNamesThatWouldLeaveItsFolders) {
     EXPECT_NE(error.find("\"..\\..\\Windows\""), std::string::npos) << error;
     EXPECT_NE(error.find("\"C:Drive\""), std::string::npos) << error;
     EXPECT_NE(error.find("\"Gone\" was not found"), std::string::npos) << error;
-    const Contents c = stored();
+    const StoredFiles c = stored(kBackup);
     ASSERT_TRUE(c.ok) << c.error;
-    for (const std::string& name : c.files()) {
+    for (const std::string& name : c.names('\\')) {
         EXPECT_EQ(name.find(".."), std::string::npos) << name;
         EXPECT_TRUE(name == "infobak.ini" || name == "stationery.reg" ||
                     name.starts_with("Stationery\\") || name.starts_with("Ann\\") ||
                     name.starts_with(kAnnKey + "\\"))
             << name;
     }
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Directory"),
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Directory"),
               (std::map<std::string, std::string>{
                   {"Item1", kAnnKey}, {"Item2", ""}, {"Item3", ""}, {"Item4", ""}}));
 }
@@ -254,14 +250,14 @@ class IncrediMailRestore : public IncrediMail {
     // identity and item) and carries the backup file to the target machine.
     void backupAndCarry(bool perUser) {
         source_ = installSource(perUser);
-        made = backupThroughCommandLine(source, "incredimail", "IncrediMailBackup ");
+        made = backupThroughProgram(source, "incredimail", "IncrediMailBackup ");
         ASSERT_FALSE(made.empty());
         carry(source, made, target, kBackup);
     }
 
     Selection offeredIdentities() {
         use(target);
-        return AdapterTest::offeredIdentities(kBackup, kind::IncrediMail);
+        return contents(kBackup, kind::IncrediMail).identities;
     }
 
     IMInstall source_;
@@ -273,13 +269,13 @@ class IncrediMailRestore : public IncrediMail {
 // IncrediMail, whose application and content folders lie elsewhere.
 TEST_F(IncrediMailRestore, ThroughTheCommandLineIntoAnotherMachine) {
     backupAndCarry(true);
-    expectStoredFiles(storedOn(source, made), everyIdentityLayout());
+    EXPECT_EQ(stored(source, made).names('\\'), everyIdentityLayout());
 
     const IMInstall im = installTarget();
     const Selection ids = offeredIdentities();
     ASSERT_EQ(ids.count, 3);
     EXPECT_EQ(ids[2].name, "[Identity3]");
-    ASSERT_TRUE(restoreThroughCommandLine(target, kBackup));
+    ASSERT_TRUE(restoreThroughProgram(target, kBackup));
 
     for (const std::string& k : {kAnnKey, kBobKey, kNamelessKey}) {
         SCOPED_TRACE(k);
@@ -302,13 +298,13 @@ TEST_F(IncrediMailRestore, ThroughTheCommandLineIntoAnotherMachine) {
     }
 
     use(target);
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kNamelessKey), "Identity"), "");
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(kNamelessKey), "Identity"), "");
     EXPECT_EQ(
-        ebk::readText(RootKey::CurrentUser, identityKey(kBobKey) + "\\Accounts\\Account1", "Name"),
+        registryText(RootKey::CurrentUser, identityKey(kBobKey) + "\\Accounts\\Account1", "Name"),
         "Bob at home");
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser,
-                            identityKey(kBobKey) + "\\Rules\\Rule1\\Condition1", "Contains"),
+    EXPECT_EQ(registryText(RootKey::CurrentUser,
+                           identityKey(kBobKey) + "\\Rules\\Rule1\\Condition1", "Contains"),
               "newsletter");
     {
         platform::Registry reg(RootKey::CurrentUser);
@@ -318,8 +314,8 @@ TEST_F(IncrediMailRestore, ThroughTheCommandLineIntoAnotherMachine) {
         EXPECT_EQ(reg.readInteger("LastUsed"), 1);
     }
     // The retired identity was never offered, so nothing of it came back.
-    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(kRetiredKey)));
-    EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, identityKey(kRetiredKey)));
+    EXPECT_FALSE(keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
 
     for (const char* c : kContentFolders)
         EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\" + c + "\\item1.imc")) << c;
@@ -327,7 +323,7 @@ TEST_F(IncrediMailRestore, ThroughTheCommandLineIntoAnotherMachine) {
     EXPECT_FALSE(existsOn(target, std::string(kContent2) + "\\Letter\\letter.htm"));
     use(target);
     EXPECT_EQ(
-        ebk::readText(RootKey::CurrentUser, "\\SOFTWARE\\incredimail\\content\\Letter", "Path"),
+        registryText(RootKey::CurrentUser, "\\SOFTWARE\\incredimail\\content\\Letter", "Path"),
         source_.contentFolder + "\\Letter");
 }
 
@@ -341,21 +337,21 @@ TEST_F(IncrediMailRestore, IntoAFolder) {
         << errorText();
     // Every stored file in its place: the separate copy of the attachments below
     // the message store, everything else under its stored name.
-    const Contents c = storedOn(source, made);
-    for (const std::string& name : c.files()) {
+    const StoredFiles c = stored(source, made);
+    for (const std::string& name : c.names('\\')) {
         if (name == "infobak.ini") continue;
         std::string at = name;
         const size_t attachments = name.find("\\Attachments\\");
         if (attachments != std::string::npos && name.find("\\Message Store\\") == std::string::npos)
             at.insert(attachments, "\\Message Store");
-        EXPECT_EQ(readOn(target, t + at), c.data(name)) << name;
+        EXPECT_EQ(readOn(target, t + at), c.at(name)) << name;
     }
     EXPECT_EQ(
         readOn(target, t + "Ann Smith\\RuleOrder.dat"),
         readOn(source, source_.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
     // Nothing went into the registry of the machine.
     use(target);
-    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(kAnnKey)));
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, identityKey(kAnnKey)));
 }
 
 TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
@@ -366,13 +362,12 @@ TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
     // The same layout as the current-user variant's; the nameless identity, listed
     // with an empty name here, is stored by number, and the content comes from the
     // application folder.
-    const Contents c = storedOn(source, made);
-    expectStoredFiles(c, everyIdentityLayout());
-    EXPECT_NE(c.data("Ann Smith\\identity.reg").find("[HKEY_LOCAL_MACHINE\\Software\\"),
+    const StoredFiles c = stored(source, made);
+    EXPECT_EQ(c.names('\\'), everyIdentityLayout());
+    EXPECT_NE(c.at("Ann Smith\\identity.reg").find("[HKEY_LOCAL_MACHINE\\Software\\"),
               std::string::npos);
-    EXPECT_NE(
-        c.data("stationery.reg").find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail\\content\\"),
-        std::string::npos);
+    EXPECT_NE(c.at("stationery.reg").find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail\\content\\"),
+              std::string::npos);
 
     const IMInstall im = installTarget();
     use(target);
@@ -380,13 +375,13 @@ TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
                                   allItems(kind::IncrediMail)))
         << errorText();
     use(target);
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Note"),
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(kAnnKey), "Note"),
               "HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail stays as written");
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser,
-                            identityKey(kNamelessKey) + "\\Accounts\\Account1", "Email"),
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(kNamelessKey) + "\\Accounts\\Account1",
+                           "Email"),
               "user@example.com");
-    EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
+    EXPECT_FALSE(keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
     EXPECT_TRUE(existsOn(target, im.applicationFolder + "\\Identities\\" + kNamelessKey +
                                      "\\Message Store\\Work\\Old\\2004 Archive.imm"));
     EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
@@ -408,8 +403,8 @@ TEST_F(IncrediMailRestore, IdentitiesSharingANameBothComeBack) {
         << errorText();
     for (const std::string& k : {kAnnKey, kBobKey}) {
         use(target);
-        EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k), "Identity"), "Ann") << k;
-        EXPECT_TRUE(ebk::keyExists(RootKey::CurrentUser, identityKey(k) + "\\Rules\\Rule1")) << k;
+        EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(k), "Identity"), "Ann") << k;
+        EXPECT_TRUE(keyExists(RootKey::CurrentUser, identityKey(k) + "\\Rules\\Rule1")) << k;
         const std::string original = readOn(source, source_.applicationFolder + "\\Identities\\" +
                                                         k + "\\Message Store\\Inbox.imm");
         const std::string restored =
@@ -437,11 +432,11 @@ TEST_F(IncrediMailRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
         "[Directory]\r\nItem1=" +
         k1 + "\r\nItem2={K2}\r\nItem3=..\\..\\windows\r\nItem4=\r\n";
     writeBackup(target.host(kBackup), {{"infobak.ini", manifest},
-                                       {"Ann\\identity.reg", identityReg},
-                                       {k1 + "\\Message Store\\Inbox.imm", "mail"},
-                                       {k1 + "\\Message Store\\..\\..\\..\\escaped.txt", "out"},
-                                       {"Stationery\\Letter\\..\\..\\escaped2.txt", "out"},
-                                       {"Stationery\\Letter\\Good\\letter.htm", "<html>"}});
+                                       {"Ann/identity.reg", identityReg},
+                                       {k1 + "/Message Store/Inbox.imm", "mail"},
+                                       {k1 + "/Message Store/../../../escaped.txt", "out"},
+                                       {"Stationery/Letter/../../escaped2.txt", "out"},
+                                       {"Stationery/Letter/Good/letter.htm", "<html>"}});
     // A rules file left in the staging folder by an earlier job: this backup has
     // none, so it must not be imported.
     target.writeFile(jobs::StagingPath("rules.reg"),
@@ -460,14 +455,14 @@ TEST_F(IncrediMailRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
         << error;
 
     use(target);
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k1), "Identity"), "Ann");
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k1), "Signature"),
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(k1), "Identity"), "Ann");
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(k1), "Signature"),
               "Regards,\r\n[HKEY_CURRENT_USER\\Software\\Evil]\r\nAnn");
-    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, "\\Software\\Evil"));
-    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser,
-                                "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
-    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, "\\Software\\Microsoft\\x"));
-    EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(k1) + "\\rules"));
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, "\\Software\\Evil"));
+    EXPECT_FALSE(
+        keyExists(RootKey::CurrentUser, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, "\\Software\\Microsoft\\x"));
+    EXPECT_FALSE(keyExists(RootKey::CurrentUser, identityKey(k1) + "\\rules"));
     EXPECT_TRUE(existsOn(
         target, im.applicationFolder + "\\Identities\\" + k1 + "\\Message Store\\Inbox.imm"));
     EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\Letter\\Good\\letter.htm"));
@@ -486,7 +481,7 @@ TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
     EXPECT_NE(errorText().find("application folder is not set"), std::string::npos) << errorText();
     EXPECT_NE(errorText().find("content folder is not set"), std::string::npos) << errorText();
     use(target);
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
+    EXPECT_EQ(registryText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
     EXPECT_FALSE(platform::directoryExists("C:\\Identities"));
     EXPECT_FALSE(platform::directoryExists("C:\\Letter"));
 }

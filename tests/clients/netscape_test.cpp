@@ -50,7 +50,7 @@ Names userFiles(const std::string& mail, Names others) {
 using NetscapeTest = AdapterTest;
 
 TEST_F(NetscapeTest, Netscape4ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
-    const auto users = installNetscape4(machine, {"ann", "bob smith"});
+    const auto users = installNetscape4(source, {"ann", "bob smith"});
     const auto files = backupThroughProgram("netscape", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("Netscape4");
@@ -73,8 +73,8 @@ TEST_F(NetscapeTest, Netscape4ThroughTheProgramIntoAnotherMachineAndIntoAFolder)
 
     // Another user's machine: the files into the user folders the backup names,
     // which the restored settings name too.
-    FakeMachine other{"carol"};
-    moveBackup(file, other);
+    use(target);
+    moveBackup(file, target);
     const Choice c = contents(file, kind::Netscape4);
     ASSERT_EQ(c.identities.count, 2);
     ASSERT_FALSE(jobs::RunRestore(file, kind::Netscape4, c.identities, c.items)) << errorText();
@@ -103,17 +103,17 @@ TEST_F(NetscapeTest, Netscape4ThroughTheProgramIntoAnotherMachineAndIntoAFolder)
 }
 
 TEST_F(NetscapeTest, Netscape4UserWithoutMailServer) {
-    installNetscape4(machine, {"ann"});
+    installNetscape4(source, {"ann"});
     // carl browses only: a user folder but no mail server; dora has neither.
     const std::string carl = "C:\\Program Files\\Netscape\\Users\\carl\\";
     setString(RootKey::CurrentUser, std::string(kNavigator) + "\\carl", "DirRoot", carl);
     createKey(RootKey::CurrentUser, std::string(kNavigator) + "\\biff\\users\\carl");
-    machine.writeFile(carl + "prefs.js", "user_pref(\"browser.startup.page\", 1);\r\n");
-    machine.writeFile(carl + "carl.na2", "address book");
-    machine.writeFile(carl + "Mail\\Inbox", "From - not to be saved\r\n");
+    source.writeFile(carl + "prefs.js", "user_pref(\"browser.startup.page\", 1);\r\n");
+    source.writeFile(carl + "carl.na2", "address book");
+    source.writeFile(carl + "Mail\\Inbox", "From - not to be saved\r\n");
     createKey(RootKey::CurrentUser, std::string(kNavigator) + "\\biff\\users\\dora\\servers");
-    machine.writeFile("C:\\prefs.js", "a stray file at the drive's root");
-    machine.writeFile("C:\\Mail\\Inbox", "a stray mail folder at the drive's root");
+    source.writeFile("C:\\prefs.js", "a stray file at the drive's root");
+    source.writeFile("C:\\Mail\\Inbox", "a stray mail folder at the drive's root");
 
     const Selection ids = selection({{"ann", false}, {"carl", true}, {"dora", true}});
     EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Netscape4, ids, allItems()));
@@ -140,7 +140,7 @@ TEST_F(NetscapeTest, Netscape4SettingsOfAnotherKeyAreNotImported) {
         "\"DirRoot\"=\"C:\\Users\\ann\\\"\r\n\r\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"
         "\"evil\"=\"C:\\evil.exe\"\r\n";
-    writeBackup(machine.host(kBackup),
+    writeBackup(source.host(kBackup),
                 {{"infobak.ini", "[Backup]\r\nEmailClient=Netscape4\r\n"},
                  {"ann/identity.reg", reg},
                  {"ann/directory.ini", "[Directory]\r\nDir=C:\\Netscape\\ann\\\r\n"},
@@ -182,8 +182,8 @@ Names profileFiles() {
 }
 
 TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
-    installNetscape4(machine, {"ann"});
-    const auto profiles = installMozilla(machine, {"default", "work"});
+    installNetscape4(source, {"ann"});
+    const auto profiles = installMozilla(source, {"default", "work"});
     // The family's keyword backs up both versions, each into its file.
     const auto files = backupThroughProgram("netscape", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 2u);
@@ -216,23 +216,23 @@ TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     // application data folder into this user's, where the restored registry names
     // them. Nothing is written into a folder of the old user, and this user's own
     // profile stays listed.
-    FakeMachine other{"roberta"};
-    const std::string mine = installMozilla(other, {"mine"}).front().folder;
-    moveBackup(file, other);
+    use(target);
+    const std::string mine = installMozilla(target, {"mine"}).front().folder;
+    moveBackup(file, target);
     const Choice c = contents(file, kind::Mozilla);
     ASSERT_EQ(c.identities.count, 2);
     ASSERT_FALSE(jobs::RunRestore(file, kind::Mozilla, c.identities, c.items)) << errorText();
     Strings listed;
     for (const MozillaProfile& p : profiles) {
-        listed.push_back(appDataFolder(other) + "\\Mozilla\\Profiles\\" + p.name + "\\" +
+        listed.push_back(appDataFolder(target) + "\\Mozilla\\Profiles\\" + p.name + "\\" +
                          platform::extractFileName(p.folder));
         EXPECT_EQ(filesBelow(listed.back()), profileFiles()) << p.name;
     }
     listed.push_back(mine);
-    EXPECT_FALSE(exists(profileFolder(machine)));
+    EXPECT_FALSE(exists(profileFolder(source)));
     EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work", "mine"}));
     EXPECT_EQ(MozillaProfilePaths().paths(), listed);
-    EXPECT_EQ(other.readFile(mine + "\\Mail\\pop.example.com\\Inbox"),
+    EXPECT_EQ(target.readFile(mine + "\\Mail\\pop.example.com\\Inbox"),
               "From - Mon Jan 05 2004\r\n");
 
     // Into a folder: the profiles below "Profiles" as they lay below the old one.
@@ -248,7 +248,7 @@ TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
 }
 
 TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
-    auto profiles = installMozilla(machine, {"default", "work"});
+    auto profiles = installMozilla(source, {"default", "work"});
     // A third profile the person keeps outside the application data folder.
     const std::string travel = "C:\\Mail Profiles\\travel\\zz91.slt";
     MozillaRegistryWriter reg;
@@ -257,10 +257,10 @@ TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
                                        std::pair{profiles[1].name, profiles[1].folder},
                                        std::pair{std::string("travel"), travel}})
         reg.setString(reg.addKey(tree, name), "directory", folder);
-    machine.writeFile(appDataFolder(machine) + "\\Mozilla\\registry.dat",
-                      std::string(reg.bytes().begin(), reg.bytes().end()));
-    machine.writeFile(travel + "\\prefs.js", "travel prefs");
-    machine.writeFile(travel + "\\Mail\\Local Folders\\Inbox", "travel mail");
+    source.writeFile(appDataFolder(source) + "\\Mozilla\\registry.dat",
+                     std::string(reg.bytes().begin(), reg.bytes().end()));
+    source.writeFile(travel + "\\prefs.js", "travel prefs");
+    source.writeFile(travel + "\\Mail\\Local Folders\\Inbox", "travel mail");
 
     // No listing ran before: the backup finds the profiles itself.
     MozillaProfilePaths().clear();
@@ -276,7 +276,7 @@ TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
     platform::deleteFile(travel + "\\Mail\\Local Folders\\Inbox");
     const Selection restored = selection({{"work", false}, {"travel", true}});
     ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Mozilla, restored, allItems())) << errorText();
-    EXPECT_EQ(machine.readFile(travel + "\\Mail\\Local Folders\\Inbox"), "travel mail");
+    EXPECT_EQ(source.readFile(travel + "\\Mail\\Local Folders\\Inbox"), "travel mail");
     ASSERT_FALSE(
         jobs::RunRestoreToFolder(kBackup, "C:\\Copy\\", kind::Mozilla, restored, allItems()))
         << errorText();
@@ -285,9 +285,9 @@ TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
 }
 
 TEST_F(NetscapeTest, MozillaWithoutApplicationDataFolder) {
-    installMozilla(machine, {"default"});
+    installMozilla(source, {"default"});
     ListIdentities(kind::Mozilla);
-    machine.writeFile(kBackup, "an older backup");
+    source.writeFile(kBackup, "an older backup");
     setString(RootKey::CurrentUser,
               "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "AppData",
               "");
@@ -296,12 +296,12 @@ TEST_F(NetscapeTest, MozillaWithoutApplicationDataFolder) {
     EXPECT_TRUE(
         jobs::RunBackup(kBackup, kind::Mozilla, selection({{"default", true}}), allItems()));
     EXPECT_NE(errorText().find("\"AppData\""), std::string::npos) << errorText();
-    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+    EXPECT_EQ(source.readFile(kBackup), "an older backup");
 }
 
 TEST_F(NetscapeTest, MozillaDamagedProfileRegistryIsNamedAndTheProfileStillRestored) {
     const std::string old = "C:\\users\\zed\\AppData\\Roaming\\Mozilla\\Profiles\\good\\a1.slt";
-    writeBackup(machine.host(kBackup),
+    writeBackup(source.host(kBackup),
                 {{"infobak.ini",
                   "[Backup]\r\nEmailClient=Netscape\r\n[Identities]\r\nItem1=good\r\n"
                   "[Directory]\r\nDir1=" +
@@ -309,16 +309,16 @@ TEST_F(NetscapeTest, MozillaDamagedProfileRegistryIsNamedAndTheProfileStillResto
                  {"good/prefs.js", "good prefs"},
                  {"registry.dat", "not a profile registry"}});
     EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Mozilla, selection({{"good", true}}), allItems()));
-    const std::string registry = appDataFolder(machine) + "\\Mozilla\\registry.dat";
+    const std::string registry = appDataFolder(source) + "\\Mozilla\\registry.dat";
     EXPECT_NE(errorText().find(registry), std::string::npos) << errorText();
     EXPECT_EQ(
-        machine.readFile(appDataFolder(machine) + "\\Mozilla\\Profiles\\good\\a1.slt\\prefs.js"),
+        source.readFile(appDataFolder(source) + "\\Mozilla\\Profiles\\good\\a1.slt\\prefs.js"),
         "good prefs");
     EXPECT_FALSE(exists("C:\\users\\zed"));
 }
 
 TEST_F(NetscapeTest, MozillaHostileManifestStaysInsideItsPlaces) {
-    writeBackup(machine.host(kBackup),
+    writeBackup(source.host(kBackup),
                 {{"infobak.ini",
                   "[Backup]\r\nEmailClient=Netscape\r\n[Identities]\r\nItem1=default\r\n"
                   "Item2=..\r\n[Directory]\r\nDir1=C:\\P\\Mozilla\\Profiles\\..\\..\\Windows\r\n"

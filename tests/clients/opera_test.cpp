@@ -62,8 +62,8 @@ Names opera6AccountFiles() {
 using OperaTest = AdapterTest;
 
 TEST_F(OperaTest, Opera6ThroughTheProgramIntoAnotherOperaFolderAndIntoAFolder) {
-    const OperaInstall opera = installOpera6(machine, {"account1", "work mail"});
-    installOpera7(machine);
+    const OperaInstall opera = installOpera6(source, {"account1", "work mail"});
+    installOpera7(source);
     // The family's keyword backs up every installed version, each into its file.
     const auto files = backupThroughProgram("opera", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 2u);
@@ -90,9 +90,9 @@ TEST_F(OperaTest, Opera6ThroughTheProgramIntoAnotherOperaFolderAndIntoAFolder) {
     // Another machine whose Opera 6 lives elsewhere: every file into its Mail
     // folder, the signature with its account, and the account file told so.
     const std::string oldInbox =
-        machine.readFile(opera.folder + "Mail\\work mail\\Inbox\\Inbox.mbs");
-    FakeMachine other{"bob"};
-    moveBackup(file, other);
+        source.readFile(opera.folder + "Mail\\work mail\\Inbox\\Inbox.mbs");
+    use(target);
+    moveBackup(file, target);
     const std::string newOpera = "C:\\Apps\\Opera 6\\";
     setString(RootKey::CurrentUser, "Software\\Opera Software", "Last CommandLine",
               newOpera + "Opera.exe");
@@ -101,7 +101,7 @@ TEST_F(OperaTest, Opera6ThroughTheProgramIntoAnotherOperaFolderAndIntoAFolder) {
     ASSERT_FALSE(jobs::RunRestore(file, kind::Opera6, c.identities, c.items)) << errorText();
     for (const char* a : {"account1", "work mail"})
         EXPECT_EQ(filesBelow(newOpera + "Mail\\" + a), opera6AccountFiles()) << a;
-    EXPECT_EQ(other.readFile(newOpera + "Mail\\work mail\\Inbox\\Inbox.mbs"), oldInbox);
+    EXPECT_EQ(target.readFile(newOpera + "Mail\\work mail\\Inbox\\Inbox.mbs"), oldInbox);
     EXPECT_TRUE(exists(newOpera + "Mail\\Accounts.ini"));
     EXPECT_TRUE(exists(newOpera + "Contacts.adr"));
     EXPECT_FALSE(exists(opera.folder + "Mail\\account1\\sig.txt"));
@@ -121,7 +121,7 @@ TEST_F(OperaTest, Opera6ThroughTheProgramIntoAnotherOperaFolderAndIntoAFolder) {
 }
 
 TEST_F(OperaTest, Opera6ItemsOneByOne) {
-    const OperaInstall opera = installOpera6(machine, {"account1", "account2"});
+    const OperaInstall opera = installOpera6(source, {"account1", "account2"});
     // Only the signature of the second account: its staging folder is made first.
     const Selection second = selection({{"account1", false}, {"account2", true}});
     ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Opera6, second, items({3}))) << errorText();
@@ -140,24 +140,24 @@ TEST_F(OperaTest, Opera6ItemsOneByOne) {
 }
 
 TEST_F(OperaTest, WithoutTheirFoldersOrWithHostileNames) {
-    installOpera6(machine, {"account1"});
-    installOpera7(machine);
-    machine.writeFile(kBackup, "an older backup");
+    installOpera6(source, {"account1"});
+    installOpera7(source);
+    source.writeFile(kBackup, "an older backup");
     // Neither version's folder is known: no relative "Mail" or "\Opera\Opera7"
     // folder is packed, and the older backup stays.
     setString(RootKey::CurrentUser, "Software\\Opera Software", "Last CommandLine", "");
     EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Opera6, selection({{"account1", true}}),
                                 allItems(kind::Opera6)));
     EXPECT_NE(errorText().find("Last CommandLine"), std::string::npos) << errorText();
-    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+    EXPECT_EQ(source.readFile(kBackup), "an older backup");
     setString(RootKey::CurrentUser, kShellFolders, "AppData", "");
     EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Opera7, selection({{"Default User", true}}),
                                 allItems(kind::Opera7)));
     EXPECT_NE(errorText().find("\"AppData\""), std::string::npos) << errorText();
-    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+    EXPECT_EQ(source.readFile(kBackup), "an older backup");
 
     writeBackup(
-        machine.host(kBackup),
+        source.host(kBackup),
         {{"infobak.ini", "[Backup]\r\nEmailClient=Opera\r\n"},
          {"../evil/Account.ini", "x"},
          {"acct/directory.ini", "[Directory]\r\nDir1=..\\..\\Windows\r\nDir2=acct\\In\r\n"},
@@ -175,7 +175,7 @@ TEST_F(OperaTest, WithoutTheirFoldersOrWithHostileNames) {
 }
 
 TEST_F(OperaTest, Opera7ThroughTheProgramIntoAnotherUsersProfileAndIntoAFolder) {
-    const OperaInstall opera = installOpera7(machine);
+    const OperaInstall opera = installOpera7(source);
     const auto files = backupThroughProgram("opera", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("Opera7");
@@ -195,16 +195,16 @@ TEST_F(OperaTest, Opera7ThroughTheProgramIntoAnotherUsersProfileAndIntoAFolder) 
     Names mail = {"Mail/.lock", "Mail/accounts.ini", "Mail/index.ini", "Mail/signature 1.txt"};
     for (const std::string& t : tree)
         mail.insert("Mail/" + t);
-    const std::string base = machine.readFile(opera.folder + "\\Mail\\storage\\omailbase.dat");
-    FakeMachine other{"bob"};
-    moveBackup(file, other);
+    const std::string base = source.readFile(opera.folder + "\\Mail\\storage\\omailbase.dat");
+    use(target);
+    moveBackup(file, target);
     const Choice c = contents(file, kind::Opera7);
     ASSERT_FALSE(jobs::RunRestore(file, kind::Opera7, c.identities, c.items)) << errorText();
-    const std::string q = appDataFolder(other) + "\\Opera\\Opera7";
+    const std::string q = appDataFolder(target) + "\\Opera\\Opera7";
     Names inProfile = mail;
     inProfile.insert("profile/contacts.adr");
     EXPECT_EQ(filesBelow(q), inProfile);
-    EXPECT_EQ(other.readFile(q + "\\Mail\\storage\\omailbase.dat"), base);
+    EXPECT_EQ(target.readFile(q + "\\Mail\\storage\\omailbase.dat"), base);
 
     ASSERT_FALSE(
         jobs::RunRestoreToFolder(file, "C:\\Opera7 Copy\\", kind::Opera7, c.identities, c.items))
@@ -217,7 +217,7 @@ TEST_F(OperaTest, Opera7ThroughTheProgramIntoAnotherUsersProfileAndIntoAFolder) 
     const Selection none = selection({{"Default User", false}});
     ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Opera7, none, allItems(kind::Opera7)))
         << errorText();
-    EXPECT_EQ(stored(other, kBackup).names(), Names{"infobak.ini"});
+    EXPECT_EQ(stored(target, kBackup).names(), Names{"infobak.ini"});
 }
 
 }  // namespace

@@ -1,15 +1,9 @@
 #include "clients/outlook.h"
 
-#include "backup_file_support.h"
-#include "jobs/restore_job.h"
-#include "testkit/clients_fixture.h"
+#include "adapter_test_support.h"
 
 namespace qb::test {
 namespace {
-
-using namespace ebk;
-
-using platform::RootKey;
 
 const std::string kBackup = "C:\\Backups\\Outlook Backup.ebk";
 const std::string kNtProfiles =
@@ -94,12 +88,12 @@ TEST_F(OutlookAdapter, WithoutDefaultUserOnlyManifestAndSignatures) {
     use(source);
     installOutlook(source);
     ASSERT_FALSE(backup(false)) << errorText();
-    const Contents c = storedOn(source, kBackup);
-    expectStoredFiles(
-        c, {"Signatures\\Private Note.rtf", "Signatures\\Work.htm", "Signatures\\Work.txt",
-            "Signatures\\Work_files\\image001.jpg", "infobak.ini"});
+    const StoredFiles c = stored(source, kBackup);
+    EXPECT_EQ(c.names('\\'),
+              (Names{"Signatures\\Private Note.rtf", "Signatures\\Work.htm", "Signatures\\Work.txt",
+                     "Signatures\\Work_files\\image001.jpg", "infobak.ini"}));
     // The manifest still lists every identity and item.
-    const std::string& manifest = c.data("infobak.ini");
+    const std::string& manifest = c.at("infobak.ini");
     EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default user");
     EXPECT_EQ(iniValue(manifest, "Items", "Item1"), "Accounts Settings");
     EXPECT_EQ(iniValue(manifest, "Items", "Item6"), "Signatures");
@@ -115,12 +109,12 @@ TEST_F(OutlookAdapter, BinaryStorePathsInAWindows9xProfile) {
         const OutlookInstall ann = installOutlook(from, {.windowsNt = false, .storePaths = form});
         ASSERT_EQ(storeType(ann.profileKey + kMainService), platform::ValueType::Binary);
         ASSERT_FALSE(backupOn(from, kBackup, kind::Outlook, identities(), items())) << errorText();
-        const Contents c = storedOn(from, kBackup);
+        const StoredFiles c = stored(from, kBackup);
         for (const char* name : {"Others\\Dir1\\archive.pst", "Others\\Dir2\\family.pst",
                                  "local\\Mail Backup\\2004 mail.pst"})
             EXPECT_TRUE(c.has(name)) << name;
-        EXPECT_EQ(iniValue(c.data("Others.ini"), "Directory", "Dir1"), "C:\\Mail Archive\\");
-        EXPECT_NE(c.data("setting.reg").find("[HKEY_CURRENT_USER" + kOldProfiles + "\\Outlook]"),
+        EXPECT_EQ(iniValue(c.at("Others.ini"), "Directory", "Dir1"), "C:\\Mail Archive\\");
+        EXPECT_NE(c.at("setting.reg").find("[HKEY_CURRENT_USER" + kOldProfiles + "\\Outlook]"),
                   std::string::npos);
 
         FakeMachine to("bob");
@@ -193,9 +187,9 @@ TEST_F(OutlookAdapter, EmptySignaturesValueAndNoProfile) {
     }
     source.writeFile(appDataFolder(source) + "\\Microsoft\\Word\\Normal.dot", "word");
     ASSERT_FALSE(backup()) << errorText();
-    const Contents c = storedOn(source, kBackup);
+    const StoredFiles c = stored(source, kBackup);
     EXPECT_FALSE(c.has("setting.reg"));
-    for (const std::string& name : c.files()) {
+    for (const std::string& name : c.names('\\')) {
         EXPECT_FALSE(name.starts_with("Signatures\\")) << name;
         EXPECT_FALSE(name.starts_with("Others\\")) << name;
     }
@@ -222,7 +216,7 @@ class OutlookRestore : public OutlookAdapter {
         source.writeFile(appDataFolder(source) + "\\Mail Copies\\archive.pst", "ann's copy");
         setString(RootKey::CurrentUser, ann.profileKey + kRoamingService, "001e6700",
                   appDataFolder(source) + "\\Mail Copies\\archive.pst");
-        made = backupThroughCommandLine(source, "msoutlook", "OutlookBackup ");
+        made = backupThroughProgram(source, "msoutlook", "OutlookBackup ");
         ASSERT_FALSE(made.empty());
         moveToTarget();
     }
@@ -260,29 +254,29 @@ class OutlookRestore : public OutlookAdapter {
 // The whole way: the stored names of the program's backup checked against the
 // layout, then the program's restore into Bob's Outlook.
 TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
-    const Contents c = storedOn(source, made);
-    expectStoredFiles(c, layout());
-    EXPECT_EQ(c.data("Others\\Dir2\\family.pst"), readOn(source, "C:\\Shared Mail\\family.pst"));
-    const std::string& manifest = c.data("infobak.ini");
+    const StoredFiles c = stored(source, made);
+    EXPECT_EQ(c.names('\\'), layout());
+    EXPECT_EQ(c.at("Others\\Dir2\\family.pst"), readOn(source, "C:\\Shared Mail\\family.pst"));
+    const std::string& manifest = c.at("infobak.ini");
     EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), "Outlook");
     EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default user");
     EXPECT_EQ(iniValue(manifest, "Items", "Item6"), "Signatures");
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), appDataFolder(source));
     EXPECT_EQ(iniValue(manifest, "Directory", "Dir2"), localAppDataFolder(source));
     // Two stores of one outside folder share its number.
-    const std::string& others = c.data("Others.ini");
+    const std::string& others = c.at("Others.ini");
     EXPECT_EQ(iniValue(others, "Directory", "Dir1"), "C:\\Mail Archive\\");
     EXPECT_EQ(iniValue(others, "Directory", "Dir2"), "C:\\Shared Mail\\");
     EXPECT_EQ(iniValue(others, "Directory", "Dir3"), "<missing>");
-    const std::string& profile = c.data("setting.reg");
+    const std::string& profile = c.at("setting.reg");
     EXPECT_NE(profile.find("[HKEY_CURRENT_USER" + kNtProfiles + "\\Outlook]\r\n"),
               std::string::npos);
     EXPECT_NE(profile.find("\\Outlook\\9375CFF0413111d3B88A00104B2A6676\\00000001]"),
               std::string::npos);
-    EXPECT_NE(c.data("setting2.reg").find("\"MailSettings\"=dword:00000001"), std::string::npos);
-    EXPECT_NE(c.data("accounts2.reg").find("\"NoOST\"=\"0\""), std::string::npos);
+    EXPECT_NE(c.at("setting2.reg").find("\"MailSettings\"=dword:00000001"), std::string::npos);
+    EXPECT_NE(c.at("accounts2.reg").find("\"NoOST\"=\"0\""), std::string::npos);
 
-    ASSERT_TRUE(restoreThroughCommandLine(target, kBackup));
+    ASSERT_TRUE(restoreThroughProgram(target, kBackup));
 
     // The profile replaces Bob's, under both profiles keys, its stores pointing to
     // Bob's folders where they lay in Ann's.
@@ -302,9 +296,10 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
                   bob.localOutlookFolder + "\\Archives\\2005 archive.pst");
         EXPECT_EQ(storePath(key + kArchiveService), "C:\\Mail Archive\\archive.pst");
         EXPECT_EQ(storePath(key + kGoneService), "C:\\Gone\\old.pst");
-        EXPECT_EQ(readText(RootKey::CurrentUser,
-                           key + "\\9375CFF0413111d3B88A00104B2A6676\\00000001", "Account Name"),
-                  "mail.example.com");
+        EXPECT_EQ(
+            registryText(RootKey::CurrentUser, key + "\\9375CFF0413111d3B88A00104B2A6676\\00000001",
+                         "Account Name"),
+            "mail.example.com");
     }
     {
         platform::Registry reg(RootKey::CurrentUser);
@@ -316,7 +311,7 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
         EXPECT_EQ(reg.readInteger("MailSettings"), 1);
     }
     EXPECT_EQ(
-        readText(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook\\OST", "NoOST"),
+        registryText(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook\\OST", "NoOST"),
         "0");
 
     // Files: the Outlook folders into Bob's (their sub-folders kept), the outside
@@ -340,7 +335,7 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
         {"Others\\Dir1\\Old Projects.pst", "C:\\Mail Archive\\Old Projects.pst"},
         {"Others\\Dir2\\family.pst", "C:\\Shared Mail\\family.pst"}};
     for (const auto& [stored, place] : places)
-        EXPECT_EQ(readOn(target, place), c.data(stored)) << stored;
+        EXPECT_EQ(readOn(target, place), c.at(stored)) << stored;
     EXPECT_EQ(readOn(target, local + "\\Outlook.pst"), "ann's mail");
     EXPECT_EQ(readOn(target, local + "\\Old Mail\\Outlook.pst"), "ann's old mail");
     EXPECT_EQ(readOn(target, "C:\\Mail Archive\\archive.pst"), "ann's archive");
@@ -352,10 +347,10 @@ TEST_F(OutlookRestore, ThroughTheCommandLineIntoAnotherMachine) {
 TEST_F(OutlookRestore, RestoreIntoAFolderLeavesTheRegistryAlone) {
     const std::string t = "C:\\Restored\\Outlook Mail\\";
     ASSERT_FALSE(restoreToFolder(t)) << errorText();
-    const Contents c = storedOn(source, made);
+    const StoredFiles c = stored(source, made);
     for (const std::string& name : layout()) {
         if (name == "infobak.ini" || name == "Others.ini") continue;
-        EXPECT_EQ(readOn(target, t + name), c.data(name)) << name;
+        EXPECT_EQ(readOn(target, t + name), c.at(name)) << name;
     }
     EXPECT_EQ(readOn(target, t + "local\\Outlook.pst"), "ann's mail");
     use(target);
@@ -412,10 +407,10 @@ class OutlookHostileBackup : public AdapterTest {
                      {"Others.ini",
                       "[Directory]\r\nDir1=C:\\Windows\\..\\Evil\\\r\n..\\x=C:\\Evil\\\r\n"
                       "Dir2=C:\\Fine Mail\\\r\nDir3=relative\\\r\n"},
-                     {"Others\\Dir1\\a.pst", "a"},
-                     {"Others\\Dir2\\b.pst", "b"},
-                     {"Others\\Dir3\\c.pst", "c"},
-                     {"Others\\x\\d.pst", "d"},
+                     {"Others/Dir1/a.pst", "a"},
+                     {"Others/Dir2/b.pst", "b"},
+                     {"Others/Dir3/c.pst", "c"},
+                     {"Others/x/d.pst", "d"},
                      {"setting.reg",
                       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows"
                       "\\CurrentVersion\\Run]\r\n\"evil\"=\"C:\\evil.exe\"\r\n"},
@@ -425,7 +420,7 @@ class OutlookHostileBackup : public AdapterTest {
                      {"setting2.reg",
                       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\"
                       "Office\\11.0\\Outlook\\Options]\r\n\"Crafted\"=\"yes\"\r\n"},
-                     {"app\\ok.dat", "ok"}});
+                     {"app/ok.dat", "ok"}});
     }
     OutlookInstall bob;
 };
@@ -440,8 +435,8 @@ TEST_F(OutlookHostileBackup, DirectRestoreRefusesWhatIsNotOutlooks) {
         keyExists(RootKey::CurrentUser, "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
     EXPECT_FALSE(keyExists(RootKey::LocalMachine, "\\Software\\Microsoft\\Office\\Outlook"));
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
-    EXPECT_EQ(readText(RootKey::CurrentUser,
-                       "\\Software\\Microsoft\\Office\\11.0\\Outlook\\Options", "Crafted"),
+    EXPECT_EQ(registryText(RootKey::CurrentUser,
+                           "\\Software\\Microsoft\\Office\\11.0\\Outlook\\Options", "Crafted"),
               "yes");
     EXPECT_FALSE(existsOn(target, "C:\\Evil"));
     EXPECT_EQ(readOn(target, "C:\\Fine Mail\\b.pst"), "b");
@@ -469,10 +464,10 @@ TEST_F(OutlookHostileBackup, ProfileFileWithoutProfile) {
         {{"infobak.ini", "[Backup]\r\nEmailClient=Outlook\r\n[Directory]\r\nDir1=C:\\x\r\n"},
          {"setting.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER" + kNtProfiles +
                              "]\r\n\"DefaultProfile\"=\"Outlook\"\r\n"},
-         {"app\\ok.dat", "ok"}});
+         {"app/ok.dat", "ok"}});
     EXPECT_FALSE(jobs::RunRestore(kBackup, kind::Outlook, identities(), items())) << errorText();
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, kNtProfiles + "\\Bob's mail"));
-    EXPECT_EQ(readText(RootKey::CurrentUser, kNtProfiles, "DefaultProfile"), "Outlook");
+    EXPECT_EQ(registryText(RootKey::CurrentUser, kNtProfiles, "DefaultProfile"), "Outlook");
     EXPECT_EQ(readOn(target, bob.outlookFolder + "\\ok.dat"), "ok");
 }
 

@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "backup_file_support.h"
-#include "jobs/restore_job.h"
+#include "adapter_test_support.h"
 
 using namespace qb;
 using namespace qb::test;
-using namespace qb::test::ebk;
-using platform::RootKey;
 
 namespace {
 
@@ -29,7 +26,6 @@ class Pegasus : public AdapterTest {
         return backupOn(source, kBackup, kind::PegasusMail, identities,
                         allItems(kind::PegasusMail));
     }
-    Contents stored() { return storedOn(source, kBackup); }
 };
 
 TEST_F(Pegasus, BackupOfAMultiUserInstallation) {
@@ -40,22 +36,22 @@ TEST_F(Pegasus, BackupOfAMultiUserInstallation) {
     ASSERT_FALSE(backup(selection({{"ADMIN", true}, {"ANN SMITH", true}, {"GUEST", false}})))
         << errorText();
 
-    const Contents c = stored();
+    const StoredFiles c = stored(kBackup);
     ASSERT_TRUE(c.ok) << c.error;
     std::set<std::string> expected{"user.reg", "Pmail.usr", "infobak.ini"};
     for (const auto& part : {mailFolderNames("ADMIN"), mailFolderNames("ANN SMITH")})
         expected.insert(part.begin(), part.end());
-    EXPECT_EQ(c.files(), expected);
+    EXPECT_EQ(c.names('\\'), expected);
     EXPECT_TRUE(c.has("ANN SMITH\\Old Mail\\1999\\"));
-    EXPECT_NE(c.data("Pmail.usr").find("Y GUEST;"), std::string::npos);
-    EXPECT_EQ(c.data("user.reg"),
+    EXPECT_NE(c.at("Pmail.usr").find("Y GUEST;"), std::string::npos);
+    EXPECT_EQ(c.at("user.reg"),
               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\software\\pegasus "
               "mail\\Username]\r\n\"\"=\"multi-user mode\"\r\n");
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Backup"),
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Backup"),
               (std::map<std::string, std::string>{{"EmailClient", "PegasusMail"}}));
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Identities"),
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Identities"),
               (std::map<std::string, std::string>{{"Item1", "ADMIN"}, {"Item2", "ANN SMITH"}}));
-    EXPECT_EQ(manifestSection(c.data("infobak.ini"), "Items").size(), 4u);
+    EXPECT_EQ(iniSection(c.at("infobak.ini"), "Items").size(), 4u);
 }
 
 TEST_F(Pegasus, BackupInSingleUserModeTakesTheMailFolder) {
@@ -64,14 +60,14 @@ TEST_F(Pegasus, BackupInSingleUserModeTakesTheMailFolder) {
     ASSERT_FALSE(backup(selection({{"Default User", true}}))) << errorText();
     std::set<std::string> expected = mailFolderNames("Default User", false);
     expected.insert({"user.reg", "infobak.ini"});
-    EXPECT_EQ(stored().files(), expected);
+    EXPECT_EQ(stored(kBackup).names('\\'), expected);
 
     // A user list left over from a multi-user setup does not change where the one
     // user's mail is.
     source.writeFile(pm.baseFolder + "\\PMAIL.USR", "Y ADMIN;Admin\r\n");
     ASSERT_FALSE(backup(selection({{"Default User", true}}))) << errorText();
     expected.insert("Pmail.usr");
-    EXPECT_EQ(stored().files(), expected);
+    EXPECT_EQ(stored(kBackup).names('\\'), expected);
 }
 
 TEST_F(Pegasus, BackupRefusesUserNamesThatLeaveTheBaseFolder) {
@@ -90,7 +86,7 @@ TEST_F(Pegasus, BackupRefusesUserNamesThatLeaveTheBaseFolder) {
         << errorText();
     std::set<std::string> expected = mailFolderNames("ADMIN");
     expected.insert({"user.reg", "Pmail.usr", "infobak.ini"});
-    EXPECT_EQ(stored().files(), expected);
+    EXPECT_EQ(stored(kBackup).names('\\'), expected);
 
     // When the backup file cannot be written either, both are told.
     use(source);
@@ -130,14 +126,14 @@ class PegasusRestore : public Pegasus {
     void backupAndCarry(const std::vector<std::string>& users) {
         use(source);
         source_ = installPegasus(source, users);
-        made = backupThroughCommandLine(source, "pegasus", "PegasusMailBackup ");
+        made = backupThroughProgram(source, "pegasus", "PegasusMailBackup ");
         ASSERT_FALSE(made.empty());
         carry(source, made, target, kBackup);
     }
 
     Selection offeredIdentities() {
         use(target);
-        return AdapterTest::offeredIdentities(kBackup, kind::PegasusMail);
+        return contents(kBackup, kind::PegasusMail).identities;
     }
 
     // Every file of the user's mail folder on Ann's machine is in `to` on Bob's,
@@ -167,19 +163,19 @@ TEST_F(PegasusRestore, ThroughTheCommandLineIntoAnotherMachine) {
     std::set<std::string> expected{"user.reg", "Pmail.usr", "infobak.ini"};
     for (const auto& part : {mailFolderNames("ADMIN"), mailFolderNames("ANN SMITH")})
         expected.insert(part.begin(), part.end());
-    expectStoredFiles(storedOn(source, made), expected);
+    EXPECT_EQ(stored(source, made).names('\\'), expected);
 
     use(target);
     installPegasus(target, {}, kTargetBase);
     ASSERT_EQ(offeredIdentities().count, 2);
-    ASSERT_TRUE(restoreThroughCommandLine(target, kBackup));
+    ASSERT_TRUE(restoreThroughProgram(target, kBackup));
     for (const char* user : {"ADMIN", "ANN SMITH"})
         expectMailFolder(source_.baseFolder + "\\" + user, std::string(kTargetBase) + "\\" + user,
                          true, user);
     EXPECT_EQ(readOn(target, std::string(kTargetBase) + "\\Pmail.usr"),
               readOn(source, source_.baseFolder + "\\PMAIL.USR"));
     use(target);
-    EXPECT_EQ(readText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
+    EXPECT_EQ(registryText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
               "multi-user mode");
     EXPECT_EQ(ListIdentities(kind::PegasusMail), (std::vector<std::string>{"ADMIN", "ANN SMITH"}));
 }
@@ -194,7 +190,7 @@ TEST_F(PegasusRestore, SingleUserBackIntoTheMailFolder) {
         << errorText();
     expectMailFolder(source_.mailboxPath, std::string(kTargetBase) + "\\Mail", false, "");
     EXPECT_FALSE(existsOn(target, std::string(kTargetBase) + "\\Default User"));
-    EXPECT_EQ(readText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
+    EXPECT_EQ(registryText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
               "single-user mode");
 }
 
@@ -229,9 +225,9 @@ TEST_F(PegasusRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
         {{"infobak.ini",
           "[Backup]\r\nEmailClient=PegasusMail\r\n[Identities]\r\nItem1=ADMIN\r\n"
           "Item2=..\\PROGRAMS\r\n[Items]\r\nItem1=Accounts Settings\r\n"},
-         {"ADMIN\\FOLDER1.PMM", "mail"},
-         {"ADMIN\\..\\PROGRAMS\\WINPM-32.EXE", "replaced program"},
-         {"..\\PROGRAMS\\WINPM-32.EXE", "replaced program"},
+         {"ADMIN/FOLDER1.PMM", "mail"},
+         {"ADMIN/../PROGRAMS/WINPM-32.EXE", "replaced program"},
+         {"../PROGRAMS/WINPM-32.EXE", "replaced program"},
          {"user.reg",
           "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\software\\pegasus "
           "mail\\Username]\r\n\"\"=\"multi-user mode\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
@@ -246,9 +242,9 @@ TEST_F(PegasusRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
     EXPECT_EQ(target.readFile(std::string(kTargetBase) + "\\ADMIN\\FOLDER1.PMM"), "mail");
     EXPECT_NE(target.readFile(std::string(kTargetBase) + "\\PROGRAMS\\WINPM-32.EXE"),
               "replaced program");
-    EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine,
-                                "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
-    EXPECT_EQ(ebk::readText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
+    EXPECT_FALSE(
+        keyExists(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
+    EXPECT_EQ(registryText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
               "multi-user mode");
 }
 
@@ -260,7 +256,7 @@ TEST_F(PegasusRestore, AUserModeFileOfAnEarlierJobIsNotImported) {
     writeBackup(target.host(kBackup),
                 {{"infobak.ini",
                   "[Backup]\r\nEmailClient=PegasusMail\r\n[Identities]\r\nItem1=Default User\r\n"},
-                 {"Default User\\FOLDER1.PMM", "mail"}});
+                 {"Default User/FOLDER1.PMM", "mail"}});
     target.writeFile(jobs::StagingPath("user.reg"),
                      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\software\\pegasus "
                      "mail\\Username]\r\n\"\"=\"multi-user mode\"\r\n");
@@ -268,7 +264,7 @@ TEST_F(PegasusRestore, AUserModeFileOfAnEarlierJobIsNotImported) {
                                   allItems(kind::PegasusMail)))
         << errorText();
     EXPECT_EQ(readOn(target, std::string(kTargetBase) + "\\Mail\\FOLDER1.PMM"), "mail");
-    EXPECT_EQ(readText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
+    EXPECT_EQ(registryText(RootKey::LocalMachine, std::string(kPegasusKey) + "\\Username", ""),
               "single-user mode");
 }
 

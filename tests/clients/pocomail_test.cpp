@@ -58,7 +58,7 @@ class PocoMailVersions : public PocoMailTest, public ::testing::WithParamInterfa
 
 TEST_P(PocoMailVersions, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const ClientKind kind = GetParam();
-    const PocoInstall p = installPocoMail(machine, kind, {"Ann", "Bob Smith"});
+    const PocoInstall p = installPocoMail(source, kind, {"Ann", "Bob Smith"});
     // The users folder's plain file is listed too, but it is no user.
     ASSERT_EQ(everything(kind).identities.count, 4);
     const auto files = backupThroughProgram("pocomail", "C:\\CLI");
@@ -73,7 +73,7 @@ TEST_P(PocoMailVersions, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     EXPECT_EQ(s.names(), expected);
     EXPECT_TRUE(s.folders.count("Address/Old Lists/"));
     EXPECT_EQ(s.at("users/Ann/Mail/Inbox.mbx"),
-              machine.readFile(p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
+              source.readFile(p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
 
     const std::string& manifest = s.at("infobak.ini");
     EXPECT_EQ(iniKeys(manifest, "Identities"),
@@ -86,7 +86,7 @@ TEST_P(PocoMailVersions, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
               (std::vector<std::string>{"Dir1=Work", "Dir2=Work\\2005"}));
 
     // Another machine: the same version in another folder, nobody's users yet.
-    FakeMachine target("zoe");
+    use(target);
     const PocoInstall t = installPocoMail(target, kind, {}, "C:\\Mail Programs\\Poco");
     moveBackup(file, target);
     Choice c = contents(file, kind);
@@ -98,9 +98,9 @@ TEST_P(PocoMailVersions, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     restored.merge(userNames("users/Bob Smith/"));
     EXPECT_EQ(filesBelow(t.folder), restored);
     EXPECT_EQ(target.readFile(t.folder + "\\users\\Ann\\Mail\\Inbox.mbx"),
-              readOn(machine, p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
+              readOn(source, p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
     EXPECT_EQ(target.readFile(t.folder + "\\Mail\\Work\\2005\\Old.dat"),
-              readOn(machine, p.folder + "\\Mail\\Work\\2005\\Old.dat"));
+              readOn(source, p.folder + "\\Mail\\Work\\2005\\Old.dat"));
     // The restored settings point at this machine's users folder.
     const platform::IniFile settings(t.folder + "\\poco.ini");
     EXPECT_EQ(settings.readString("Program", "UsersPath", ""), t.folder + "\\users\\");
@@ -122,12 +122,12 @@ INSTANTIATE_TEST_SUITE_P(Versions, PocoMailVersions,
 TEST_F(PocoMailTest, FurtherUserAloneComesFromTheMainUsersUsersFolder) {
     // The users live outside the PocoMail folder, where the main user's settings
     // say; only the second further user is chosen.
-    const PocoInstall p = installPocoMail(machine, kind::PocoMail3, {});
+    const PocoInstall p = installPocoMail(source, kind::PocoMail3, {});
     const std::string users = "C:\\Poco Users";
-    machine.writeFile(p.folder + "\\poco.ini", pocoIniText(users));
+    source.writeFile(p.folder + "\\poco.ini", pocoIniText(users));
     for (const std::string name : {"Ann", "Bob"}) {
-        machine.writeFile(users + "\\" + name + "\\poco.ini", pocoIniText(users));
-        machine.writeFile(users + "\\" + name + "\\accounts.ini", name + "'s accounts");
+        source.writeFile(users + "\\" + name + "\\poco.ini", pocoIniText(users));
+        source.writeFile(users + "\\" + name + "\\accounts.ini", name + "'s accounts");
     }
     Choice c;
     c.identities = selection({{"Default User", false}, {"Ann", false}, {"Bob", true}});
@@ -140,7 +140,7 @@ TEST_F(PocoMailTest, FurtherUserAloneComesFromTheMainUsersUsersFolder) {
 
     // A backup without the main user restores nobody as the main user: Bob goes to
     // this machine's users folder, the main settings stay as they are.
-    FakeMachine target("zoe");
+    use(target);
     const PocoInstall t = installPocoMail(target, kind::PocoMail3, {});
     const std::string mainSettings = target.readFile(t.folder + "\\poco.ini");
     moveBackup(kBackupFile, target);
@@ -152,11 +152,11 @@ TEST_F(PocoMailTest, FurtherUserAloneComesFromTheMainUsersUsersFolder) {
 }
 
 TEST_F(PocoMailTest, FolderValuesWithoutTrailingBackslashKeepTheirLastLetter) {
-    const PocoInstall p = installPocoMail(machine, kind::PocoMail2, {});
-    machine.writeFile(p.folder + "\\poco.ini",
-                      "[Program]\r\nMailPath=Mail\r\nAddressPath=Address\r\nSigPath=Signatures\r\n"
-                      "UsersPath=" +
-                          p.folder + "\\users\r\n[Mail]\r\nAttachPath=Attach\r\n");
+    const PocoInstall p = installPocoMail(source, kind::PocoMail2, {});
+    source.writeFile(p.folder + "\\poco.ini",
+                     "[Program]\r\nMailPath=Mail\r\nAddressPath=Address\r\nSigPath=Signatures\r\n"
+                     "UsersPath=" +
+                         p.folder + "\\users\r\n[Mail]\r\nAttachPath=Attach\r\n");
     ASSERT_FALSE(backup(kind::PocoMail2, everything(kind::PocoMail2))) << errorText();
     const StoredFiles s = stored(kBackupFile);
     EXPECT_TRUE(s.has("Mail/Inbox.mbx"));
@@ -173,21 +173,21 @@ TEST_F(PocoMailTest, FolderValuesWithoutTrailingBackslashKeepTheirLastLetter) {
 
 TEST_F(PocoMailTest, MissingFoldersFailTheBackupWithoutTouchingADrivesRoot) {
     // No PocoMail folder registered: "\poco.ini" would be the root of the drive.
-    machine.writeFile("C:\\poco.ini", pocoIniText("C:\\users"));
+    source.writeFile("C:\\poco.ini", pocoIniText("C:\\users"));
     Choice c;
     c.identities = selection({{"Default User", true}});
     c.items = allItems(kind::PocoMail2);
     EXPECT_TRUE(backup(kind::PocoMail2, c));
     EXPECT_NE(errorText().find("HKEY_CURRENT_USER\\Software\\Poco\\Mail"), std::string::npos)
         << errorText();
-    EXPECT_FALSE(fs::exists(machine.host(kBackupFile)));
+    EXPECT_FALSE(fs::exists(source.host(kBackupFile)));
 
     // The main user's settings name no users folder: further users cannot be found.
-    const PocoInstall p = installPocoMail(machine, kind::PocoMail2, {"Ann"});
-    machine.writeFile(p.folder + "\\poco.ini", "[Program]\r\nMailPath=Mail\\\r\n");
+    const PocoInstall p = installPocoMail(source, kind::PocoMail2, {"Ann"});
+    source.writeFile(p.folder + "\\poco.ini", "[Program]\r\nMailPath=Mail\\\r\n");
     EXPECT_TRUE(backup(kind::PocoMail2, everything(kind::PocoMail2)));
     EXPECT_NE(errorText().find("UsersPath"), std::string::npos) << errorText();
-    EXPECT_FALSE(fs::exists(machine.host(kBackupFile)));
+    EXPECT_FALSE(fs::exists(source.host(kBackupFile)));
 }
 
 TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
@@ -195,9 +195,8 @@ TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
         "[Backup]\r\nEmailClient=PocoMail3\r\n"
         "[Identities]\r\nItem1=Default User\r\nItem2=..\\..\\evil\r\nItem3=Ann\r\n"
         "[Items]\r\nItem1=Accounts Settings\r\nItem2=Mail Folders\r\nItem3=Address Book\r\n";
-    FakeMachine target("zoe");
+    use(target);
     const PocoInstall t = installPocoMail(target, kind::PocoMail3, {});
-    prepare(target);
     writeBackup(target.host(kBackupFile),
                 {{"infobak.ini", manifest},
                  {"poco.ini",
@@ -229,8 +228,8 @@ TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
 }
 
 TEST_F(PocoMailTest, ProgramBacksUpEveryInstalledVersionAndRestoresOne) {
-    installPocoMail(machine, kind::PocoMail2, {"Ann"});
-    const PocoInstall p3 = installPocoMail(machine, kind::PocoMail3, {"Bob"});
+    installPocoMail(source, kind::PocoMail2, {"Ann"});
+    const PocoInstall p3 = installPocoMail(source, kind::PocoMail3, {"Bob"});
     // One backup file per version, each with that version's users only.
     const auto files = backupThroughProgram("pocomail", "C:\\CLI");
     ASSERT_EQ(files.size(), 2u);
@@ -241,9 +240,9 @@ TEST_F(PocoMailTest, ProgramBacksUpEveryInstalledVersionAndRestoresOne) {
         EXPECT_EQ(stored(file).names(), expected) << key;
     }
     ASSERT_TRUE(files.count("PocoMail2") && files.count("PocoMail3"));
-    const std::string bobInbox = machine.readFile(p3.folder + "\\users\\Bob\\Mail\\Inbox.mbx");
+    const std::string bobInbox = source.readFile(p3.folder + "\\users\\Bob\\Mail\\Inbox.mbx");
 
-    FakeMachine target("zoe");
+    use(target);
     const PocoInstall t = installPocoMail(target, kind::PocoMail3, {}, "C:\\Apps\\Poco");
     moveBackup(files.at("PocoMail3"), target);
     const ProgramRun restore =

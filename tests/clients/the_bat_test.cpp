@@ -50,9 +50,9 @@ Names allNames() {
 class TheBatTest : public AdapterTest {
   protected:
     BatInstall install(const std::vector<BatUser>& users = kUsers) {
-        BatInstall b = installTheBat(machine, users);
+        BatInstall b = installTheBat(source, users);
         // Distinct address book contents, so a restore shows where they came from.
-        machine.writeFile(b.workingFolder + "\\MainAB.abd", "source address book");
+        source.writeFile(b.workingFolder + "\\MainAB.abd", "source address book");
         return b;
     }
     bool backup(const Choice& c) {
@@ -70,9 +70,9 @@ TEST_F(TheBatTest, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
 
     // Each user's files are that user's, wherever the user keeps them.
     EXPECT_EQ(s.at("Bob/Inbox/Lists/Messages.tbi"),
-              machine.readFile("C:\\BatMail\\Bob\\Inbox\\Lists\\Messages.tbi"));
+              source.readFile("C:\\BatMail\\Bob\\Inbox\\Lists\\Messages.tbi"));
     EXPECT_EQ(s.at("Carol Smith/.Archive/Messages.tbb"),
-              machine.readFile(b.workingFolder + "\\Carol Smith\\.Archive\\Messages.tbb"));
+              source.readFile(b.workingFolder + "\\Carol Smith\\.Archive\\Messages.tbb"));
     EXPECT_EQ(s.at("Address Book/MainAB.abd"), "source address book");
 
     const std::string& manifest = s.at("infobak.ini");
@@ -97,13 +97,13 @@ TEST_F(TheBatTest, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
 
     // Another person's machine: The Bat! in another working folder, with a user
     // Zed of its own and a Bob kept elsewhere.
-    FakeMachine target("zoe");
+    use(target);
     const BatInstall t =
         installTheBat(target, {{"Zed", ""}, {"Bob", "C:\\Old\\Bob"}}, "C:\\Apps\\The Bat");
     moveBackup(file, target);
     const ProgramRun restore = runQuillbox(target, {"/r", "/f:" + file, "/p:C:\\Fallback"});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
-    prepare(target);
+    use(target);
 
     // Users of the working folder land in this machine's working folder + their
     // name; Bob in the folder the backup took him from. Never one level deeper.
@@ -115,7 +115,7 @@ TEST_F(TheBatTest, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
         const std::string from =
             user == "Bob" ? std::string("C:\\BatMail\\Bob") : b.workingFolder + "\\" + user;
         EXPECT_EQ(target.readFile(folder + "\\Inbox\\Lists\\Old Threads\\Messages.tbb"),
-                  readOn(machine, from + "\\Inbox\\Lists\\Old Threads\\Messages.tbb"));
+                  readOn(source, from + "\\Inbox\\Lists\\Old Threads\\Messages.tbb"));
     }
     EXPECT_EQ(target.readFile(t.workingFolder + "\\MainAB.abd"), "source address book");
     EXPECT_TRUE(exists(t.workingFolder + "\\.Private Contacts.abd"));
@@ -168,7 +168,7 @@ TEST_F(TheBatTest, OnlyTheChosenUsersAndItems) {
 TEST_F(TheBatTest, RestoreWithoutUsersCountAddsTheFirstUser) {
     install({{"Ann", ""}});
     ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
-    FakeMachine target("zoe");
+    use(target);
     setString(RootKey::CurrentUser, kBatKey, "Working Directory", "C:\\Bat\\");
     createKey(RootKey::CurrentUser, kDepot);
     moveBackup(kBackupFile, target);
@@ -177,13 +177,13 @@ TEST_F(TheBatTest, RestoreWithoutUsersCountAddsTheFirstUser) {
     EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 1);
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #1"), "Ann");
     EXPECT_EQ(target.readFile("C:\\Bat\\Ann\\account.cfg"),
-              readOn(machine, "C:\\Program Files\\The Bat!\\Ann\\account.cfg"));
+              readOn(source, "C:\\Program Files\\The Bat!\\Ann\\account.cfg"));
 }
 
 TEST_F(TheBatTest, MissingWorkingFolderFailsTheBackupAndKeepsTheOldFile) {
     install();
     ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
-    const std::string old = machine.readFile(kBackupFile);
+    const std::string old = source.readFile(kBackupFile);
     {
         platform::Registry reg(RootKey::CurrentUser);
         ASSERT_TRUE(reg.openKey(kBatKey, false));
@@ -193,7 +193,7 @@ TEST_F(TheBatTest, MissingWorkingFolderFailsTheBackupAndKeepsTheOldFile) {
     // root is searched instead, and the last good backup stays.
     EXPECT_TRUE(backup(everything(kind::TheBat)));
     EXPECT_NE(errorText().find("Working Directory"), std::string::npos) << errorText();
-    EXPECT_EQ(machine.readFile(kBackupFile), old);
+    EXPECT_EQ(source.readFile(kBackupFile), old);
 
     // A user in a folder of its own does not need the working folder.
     clearJobOutcome();
@@ -228,9 +228,8 @@ TEST_F(TheBatTest, HostileBackupIsRestoredWithinItsFolders) {
         "[Identities]\r\nItem1=Ann\r\nItem2=Eve\r\nItem3=..\r\nItem4=Mallory\r\n"
         "[Items]\r\nItem1=Accounts Settings\r\nItem2=Mail Folders\r\nItem3=Address Book\r\n"
         "[Directory]\r\nItem1=default\r\nItem2=..\\..\\evil\r\nItem3=default\r\nItem4=\r\n";
-    FakeMachine target("zoe");
+    use(target);
     installTheBat(target, {}, "C:\\Bat");
-    prepare(target);
     writeBackup(target.host(kBackupFile),
                 {{"infobak.ini", manifest},
                  {"Ann/directory.ini", "[Directory]\r\nDir1=Inbox\\\r\nDir2=..\\..\\evil\\\r\n"},
