@@ -1,36 +1,11 @@
 #include "clients/outlook_express.h"
 
-#include <archive.h>
-#include <archive_entry.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <clocale>
-#include <cstdlib>
-#include <map>
-#include <set>
 
-#include "catalog/identities.h"
+#include "adapter_test_support.h"
 #include "catalog/reads.h"
-#include "clients/all_clients.h"
-#include "jobs/archive_job.h"
-#include "jobs/job_progress.h"
-#include "platform/files.h"
-#include "platform/ini.h"
-#include "platform/paths.h"
-#include "support/interaction.h"
-#include "support/msg_texts.h"
-#include "testkit/clients_fixture.h"
-#include "testkit/testkit.h"
 
-using namespace qb;
-using platform::RootKey;
-using qb::test::FakeMachine;
-using qb::test::TempDir;
-namespace fs = std::filesystem;
+namespace qb::test {
 namespace oe = qb::clients::oe;
 
 namespace {
@@ -41,8 +16,8 @@ const std::string kOld = "{00000000-1111-2222-3333-444444444444}";
 
 // The two identities of the machine that is backed up: the client's default store
 // (below %UserProfile%) and one the person moved, stored with a trailing backslash.
-const std::vector<test::OEIdentity> kIdentities = {{"Main Identity", kMain},
-                                                   {"Ann", kAnn, "C:\\Mail Store\\Ann\\"}};
+const std::vector<OEIdentity> kIdentities = {{"Main Identity", kMain},
+                                             {"Ann", kAnn, "C:\\Mail Store\\Ann\\"}};
 
 const std::vector<std::string> kRegFiles = {"accounts.reg", "accounts2.reg", "blockedsender.reg",
                                             "identity.reg", "identity2.reg", "rules.reg",
@@ -52,114 +27,7 @@ const std::vector<std::string> kStoreFiles = {
     "Inbox.dbx",    "Offline.dbx",       "Old Folders/",  "Old Folders/Inbox.dbx",
     "Outbox.dbx",   "Pop3uidl.dbx",      "Sent Items.dbx"};
 
-// The names and contents of a ZIP file, read with libarchive (names with "/",
-// folders ending in "/").
-std::map<std::string, std::string> readZip(const fs::path& file) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    std::map<std::string, std::string> out;
-    struct archive* a = archive_read_new();
-    archive_read_support_format_zip(a);
-    if (archive_read_open_filename(a, file.c_str(), 65536) != ARCHIVE_OK) {
-        ADD_FAILURE() << "cannot open " << file << ": " << archive_error_string(a);
-        archive_read_free(a);
-        return out;
-    }
-    struct archive_entry* e;
-    while (archive_read_next_header(a, &e) == ARCHIVE_OK) {
-        std::string data;
-        char buf[65536];
-        la_ssize_t n;
-        while ((n = archive_read_data(a, buf, sizeof buf)) > 0)
-            data.append(buf, static_cast<size_t>(n));
-        const char* stored = archive_entry_pathname_utf8(e);
-        const std::string name = stored ? stored : "?";
-        if (out.count(name)) ADD_FAILURE() << "stored twice: " << name;
-        out[name] = std::move(data);
-    }
-    archive_read_free(a);
-    return out;
-}
-
-// Writes a ZIP file whose entries have exactly the given names.
-void writeZip(const fs::path& file, const std::vector<std::pair<std::string, std::string>>& files) {
-    struct archive* a = archive_write_new();
-    archive_write_set_format_zip(a);
-    ASSERT_EQ(archive_write_open_filename(a, file.c_str()), ARCHIVE_OK);
-    for (const auto& [name, data] : files) {
-        struct archive_entry* e = archive_entry_new();
-        archive_entry_set_pathname(e, name.c_str());
-        archive_entry_set_filetype(e, AE_IFREG);
-        archive_entry_set_perm(e, 0644);
-        archive_entry_set_size(e, static_cast<la_int64_t>(data.size()));
-        archive_write_header(a, e);
-        archive_write_data(a, data.data(), data.size());
-        archive_entry_free(e);
-    }
-    archive_write_close(a);
-    archive_write_free(a);
-}
-
-// Every file and folder below a host folder, relative, "/" separated, folders
-// ending in "/".
-std::vector<std::string> treeOf(const fs::path& root) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it); ++it) {
-        std::string rel = fs::relative(it->path(), root).generic_string();
-        if (it->is_directory()) rel += "/";
-        names.push_back(rel);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Runs the quillbox program on the machine at `prefix` without a terminal;
-// returns its exit status. Its output goes to `log`.
-int runQuillbox(const std::vector<std::string>& args, const fs::path& prefix, const fs::path& log) {
-    platform::flushRegistry();
-    const std::string program = QB_BIN_DIR "/quillbox";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        ::setenv("QUILLBOX_PREFIX", prefix.c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    // The program changed the machine's hives: read them afresh.
-    platform::unloadRegistry();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-Selection select(const std::vector<std::pair<std::string, bool>>& entries) {
-    Selection s;
-    for (const auto& [name, checked] : entries)
-        s.add(name, checked);
-    return s;
-}
-
-Selection allItems() {
-    Selection s;
-    for (const std::string& item : BackupItems(kind::OutlookExpress))
-        s.add(item, true);
-    return s;
-}
-
-Selection onlyItems(const std::set<std::string>& chosen) {
-    Selection s;
-    for (const std::string& item : BackupItems(kind::OutlookExpress))
-        s.add(item, chosen.count(item) > 0);
-    return s;
-}
+constexpr ClientKind kOE = kind::OutlookExpress;
 
 std::string text(RootKey root, std::string_view key, std::string_view name) {
     return catalog::readText(root, key, name);
@@ -170,69 +38,28 @@ std::string identity(const std::string& g, std::string_view below = "") {
 }
 const std::string kSettings = "\\Software\\Microsoft\\Outlook Express\\5.0";
 
-class OutlookExpress : public ::testing::Test {
+class OutlookExpress : public AdapterTest {
   protected:
-    static void SetUpTestSuite() {
-        ::setenv("QUILLBOX_SQX", QB_BIN_DIR "/libsqx.so", 0);
-        clients::RegisterAllClients();
-    }
-
-    // Makes `m` the machine the jobs work on (its own staging folder).
-    void use(const FakeMachine& m) {
-        m.activate();
-        const char* lang = "C:\\Program Files\\Quillbox\\English.lng";
-        ASSERT_TRUE(platform::forceDirectories(platform::extractFilePath(lang)));
-        ASSERT_TRUE(WriteBuiltInLanguageFile(lang));
-        ASSERT_TRUE(jobs::InitJobModule(lang));
-        jobs::ArchiveJob& job = jobs::archiveJob();
-        job.errorFlag = false;
-        job.errorText.clear();
-        job.aborted = false;
-        job.abortRequest = false;
-    }
-
     // A backup file in the shared folder, as every machine reaches it (drive Z:).
     std::string shared(std::string_view name) const {
         return platform::windowsPath(backups.path() / std::string(name));
     }
 
     // Backs up the person's identities, all items, on `m`.
-    std::string backUp(const FakeMachine& m, const Selection& items = allItems()) {
+    std::string backUp(const FakeMachine& m, const Selection& items = allItems(kOE)) {
         use(m);
-        Selection ids;
-        for (const std::string& n : ListIdentities(kind::OutlookExpress))
-            ids.add(n, true);
         const std::string path = shared("oe.ebk");
-        EXPECT_FALSE(jobs::RunBackup(path, kind::OutlookExpress, ids, items))
-            << jobs::archiveJob().errorText;
+        EXPECT_FALSE(jobs::RunBackup(path, kOE, everything(kOE).identities, items)) << errorText();
         return path;
     }
 
     // The entries of a backup file of the shared folder (whichever machine is current).
-    std::map<std::string, std::string> entriesOf(const std::string& backupPath) {
-        return readZip(backups.path() / platform::extractFileName(backupPath));
+    StoredFiles entriesOf(const std::string& backupPath) {
+        return storedIn(backups.path() / platform::extractFileName(backupPath));
     }
-
-    // An INI file of a backup, readable through IniFile.
-    platform::IniFile iniOf(const std::map<std::string, std::string>& entries,
-                            const std::string& name) {
-        const fs::path file = backups.path() / ("extracted-" + name);
-        test::writeHostFile(file, entries.at(name));
-        return platform::IniFile(platform::windowsPath(file));
-    }
-
-    struct QuietProgress : jobs::JobProgress {
-        void progress(int, int, std::string_view) override {}
-    };
 
     TempDir backups;
-    ScriptedInteraction boxes;
-    ScopedInteraction scope{boxes};
-    QuietProgress quiet;
-    jobs::ScopedJobProgress progressScope{quiet};
 };
-
-}  // namespace
 
 TEST(OutlookExpressVariables, ExpandEachVariableWhereItStands) {
     oe::Folders f;
@@ -249,37 +76,32 @@ TEST(OutlookExpressVariables, ExpandEachVariableWhereItStands) {
 }
 
 TEST_F(OutlookExpress, BackupHoldsEveryIdentityAndItemInTheLayoutOfTheClient) {
-    FakeMachine ann("ann");
-    const test::OEInstall install = test::installOutlookExpress(ann, kIdentities);
-    const auto entries = entriesOf(backUp(ann));
+    const OEInstall install = installOutlookExpress(source, kIdentities);
+    const StoredFiles entries = entriesOf(backUp(source));
 
-    std::vector<std::string> expected = {"infobak.ini",
-                                         "others.ini",
-                                         "stationery.ini",
-                                         "address.reg",
-                                         "Address Book/ann.wab",
-                                         "Address Book/ann.wa~",
-                                         "Stationery/Ivy.gif",
-                                         "Stationery/Ivy.htm",
-                                         "Stationery/Sample Pack/",
-                                         "Stationery/Sample Pack/Blue Note.htm"};
+    Names expected = {"infobak.ini",
+                      "others.ini",
+                      "stationery.ini",
+                      "address.reg",
+                      "Address Book/ann.wab",
+                      "Address Book/ann.wa~",
+                      "Stationery/Ivy.gif",
+                      "Stationery/Ivy.htm",
+                      "Stationery/Sample Pack/",
+                      "Stationery/Sample Pack/Blue Note.htm"};
     for (const std::string& n : {std::string("Main Identity"), std::string("Ann")})
         for (const std::string& f : kRegFiles)
-            expected.push_back(n + "/" + f);
+            expected.insert(n + "/" + f);
     for (const std::string& g : {kMain, kAnn})
         for (const std::string& f : kStoreFiles)
-            expected.push_back(g + "/" + f);
-    std::sort(expected.begin(), expected.end());
-    std::vector<std::string> names;
-    for (const auto& [name, data] : entries)
-        names.push_back(name);
-    EXPECT_EQ(names, expected);
+            expected.insert(g + "/" + f);
+    EXPECT_EQ(entries.everyName(), expected);
 
     // The mail store straight from its folders, the moved one included.
     EXPECT_EQ(entries.at(kMain + "/Inbox.dbx"),
-              ann.readFile(install.storeFolders[0] + "\\Inbox.dbx"));
+              source.readFile(install.storeFolders[0] + "\\Inbox.dbx"));
     EXPECT_EQ(entries.at(kAnn + "/Old Folders/Inbox.dbx"),
-              ann.readFile("C:\\Mail Store\\Ann\\Old Folders\\Inbox.dbx"));
+              source.readFile("C:\\Mail Store\\Ann\\Old Folders\\Inbox.dbx"));
     EXPECT_EQ(entries.at("Stationery/Sample Pack/Blue Note.htm"),
               "<html><body>Blue Note</body></html>");
 
@@ -298,91 +120,79 @@ TEST_F(OutlookExpress, BackupHoldsEveryIdentityAndItemInTheLayoutOfTheClient) {
 
     // The manifest pairs each identity with its key, "others.ini" with its store
     // as stored (one trailing backslash less), "stationery.ini" has the folder.
-    platform::IniFile manifest = iniOf(entries, "infobak.ini");
-    EXPECT_EQ(manifest.readString("Backup", "EmailClient", ""), "OutlookExpress");
-    EXPECT_EQ(manifest.readSectionValues("Identities"),
+    const std::string& manifest = entries.at("infobak.ini");
+    EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), "OutlookExpress");
+    EXPECT_EQ(iniLines(manifest, "Identities"),
               (std::vector<std::string>{"Item1=Main Identity", "Item2=Ann"}));
-    EXPECT_EQ(manifest.readSectionValues("Items").size(), 6u);
-    EXPECT_EQ(manifest.readSectionValues("Directory"),
+    EXPECT_EQ(iniLines(manifest, "Items").size(), 6u);
+    EXPECT_EQ(iniLines(manifest, "Directory"),
               (std::vector<std::string>{"Item1=" + kMain, "Item2=" + kAnn}));
-    EXPECT_EQ(iniOf(entries, "others.ini").readSectionValues("Directory"),
+    EXPECT_EQ(iniLines(entries.at("others.ini"), "Directory"),
               (std::vector<std::string>{"Item1=%UserProfile%\\Local Settings\\Application "
                                         "Data\\Identities\\" +
                                             kMain + "\\Microsoft\\Outlook Express",
                                         "Item2=C:\\Mail Store\\Ann"}));
-    EXPECT_EQ(iniOf(entries, "stationery.ini").readString("Directory", "Stationery", ""),
+    EXPECT_EQ(iniValue(entries.at("stationery.ini"), "Directory", "Stationery"),
               install.stationeryFolder + "\\");
 }
 
 TEST_F(OutlookExpress, BackupOfChosenIdentitiesAndItemsKeepsTheSectionsAligned) {
-    FakeMachine ann("ann");
-    test::installOutlookExpress(ann, kIdentities);
-    use(ann);
+    installOutlookExpress(source, kIdentities);
 
     // Only the second identity: line 1 of every section is Ann's.
     const std::string path = shared("second.ebk");
-    ASSERT_FALSE(jobs::RunBackup(path, kind::OutlookExpress,
-                                 select({{"Main Identity", false}, {"Ann", true}}),
-                                 onlyItems({"Signatures"})))
-        << jobs::archiveJob().errorText;
-    auto entries = entriesOf(path);
-    EXPECT_EQ(iniOf(entries, "infobak.ini").readSectionValues("Directory"),
+    ASSERT_FALSE(jobs::RunBackup(path, kOE, selection({{"Main Identity", false}, {"Ann", true}}),
+                                 onlyItems(kOE, {"Signatures"})))
+        << errorText();
+    StoredFiles entries = entriesOf(path);
+    EXPECT_EQ(iniLines(entries.at("infobak.ini"), "Directory"),
               std::vector<std::string>{"Item1=" + kAnn});
-    EXPECT_EQ(iniOf(entries, "infobak.ini").readSectionValues("Identities"),
+    EXPECT_EQ(iniLines(entries.at("infobak.ini"), "Identities"),
               std::vector<std::string>{"Item1=Ann"});
-    EXPECT_EQ(iniOf(entries, "others.ini").readSectionValues("Directory"),
+    EXPECT_EQ(iniLines(entries.at("others.ini"), "Directory"),
               std::vector<std::string>{"Item1=C:\\Mail Store\\Ann"});
-    EXPECT_EQ(iniOf(entries, "stationery.ini").readString("Directory", "Stationery", ""),
+    EXPECT_EQ(iniValue(entries.at("stationery.ini"), "Directory", "Stationery"),
               "C:\\Program Files\\Common Files\\Microsoft Shared\\Stationery\\");
-    EXPECT_TRUE(entries.count("Ann/signatures.reg"));
-    EXPECT_FALSE(entries.count("Ann/accounts.reg"));
-    EXPECT_FALSE(entries.count("Main Identity/identity.reg"));
-    EXPECT_FALSE(entries.count(kAnn + "/Inbox.dbx"));
+    EXPECT_TRUE(entries.has("Ann/signatures.reg"));
+    EXPECT_FALSE(entries.has("Ann/accounts.reg"));
+    EXPECT_FALSE(entries.has("Main Identity/identity.reg"));
+    EXPECT_FALSE(entries.has(kAnn + "/Inbox.dbx"));
 
     // An identity that matches no key still has its line, empty, in each section;
     // only the address book: no identity at all.
     const std::string book = shared("book.ebk");
-    ASSERT_FALSE(jobs::RunBackup(book, kind::OutlookExpress, select({{"Nobody", true}}),
-                                 onlyItems({"Address Book"})))
-        << jobs::archiveJob().errorText;
+    ASSERT_FALSE(
+        jobs::RunBackup(book, kOE, selection({{"Nobody", true}}), onlyItems(kOE, {"Address Book"})))
+        << errorText();
     entries = entriesOf(book);
-    std::vector<std::string> names;
-    for (const auto& [name, data] : entries)
-        names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Address Book/ann.wab", "Address Book/ann.wa~",
-                                               "address.reg", "infobak.ini", "others.ini",
-                                               "stationery.ini"}));
-    EXPECT_EQ(iniOf(entries, "infobak.ini").readSectionValues("Directory"),
-              std::vector<std::string>{"Item1="});
-    EXPECT_EQ(iniOf(entries, "others.ini").readSectionValues("Directory"),
-              std::vector<std::string>{"Item1="});
-    ASSERT_FALSE(jobs::RunBackup(book, kind::OutlookExpress,
-                                 select({{"Main Identity", false}, {"Ann", false}}),
-                                 onlyItems({"Address Book"})))
-        << jobs::archiveJob().errorText;
+    EXPECT_EQ(entries.everyName(),
+              (Names{"Address Book/ann.wab", "Address Book/ann.wa~", "address.reg", "infobak.ini",
+                     "others.ini", "stationery.ini"}));
+    EXPECT_EQ(iniLines(entries.at("infobak.ini"), "Directory"), std::vector<std::string>{"Item1="});
+    EXPECT_EQ(iniLines(entries.at("others.ini"), "Directory"), std::vector<std::string>{"Item1="});
+    ASSERT_FALSE(jobs::RunBackup(book, kOE, selection({{"Main Identity", false}, {"Ann", false}}),
+                                 onlyItems(kOE, {"Address Book"})))
+        << errorText();
     entries = entriesOf(book);
-    EXPECT_TRUE(iniOf(entries, "infobak.ini").readSectionValues("Identities").empty());
-    EXPECT_TRUE(entries.count("Address Book/ann.wab"));
+    EXPECT_TRUE(iniLines(entries.at("infobak.ini"), "Identities").empty());
+    EXPECT_TRUE(entries.has("Address Book/ann.wab"));
 }
 
 TEST_F(OutlookExpress, IdentitiesOfOneNameAreBothPackedEachUnderItsKey) {
-    FakeMachine ann("ann");
-    test::installOutlookExpress(ann, {{"Main Identity", kMain}, {"Main Identity", kAnn}});
-    const auto entries = entriesOf(backUp(ann, onlyItems({"Mail Folders"})));
-    EXPECT_TRUE(entries.count(kMain + "/Inbox.dbx"));
-    EXPECT_TRUE(entries.count(kAnn + "/Inbox.dbx"));
-    EXPECT_TRUE(entries.count("Main Identity/identity.reg"));
+    installOutlookExpress(source, {{"Main Identity", kMain}, {"Main Identity", kAnn}});
+    const StoredFiles entries = entriesOf(backUp(source, onlyItems(kOE, {"Mail Folders"})));
+    EXPECT_TRUE(entries.has(kMain + "/Inbox.dbx"));
+    EXPECT_TRUE(entries.has(kAnn + "/Inbox.dbx"));
+    EXPECT_TRUE(entries.has("Main Identity/identity.reg"));
 }
 
 TEST_F(OutlookExpress, BackupWithoutAFolderToPackFailsAndKeepsTheOlderBackup) {
-    FakeMachine ann("ann");
-    test::installOutlookExpress(ann, kIdentities);
-    use(ann);
+    installOutlookExpress(source, kIdentities);
     const std::string path = shared("kept.ebk");
-    test::writeHostFile(*platform::hostPath(path), "an older backup");
+    writeHostFile(*platform::hostPath(path), "an older backup");
     auto run = [&](const Selection& items) {
-        return jobs::RunBackup(path, kind::OutlookExpress,
-                               select({{"Main Identity", true}, {"Ann", true}}), items);
+        return jobs::RunBackup(path, kOE, selection({{"Main Identity", true}, {"Ann", true}}),
+                               items);
     };
 
     // No "Store Root": the search would run on the current drive's root.
@@ -392,25 +202,23 @@ TEST_F(OutlookExpress, BackupWithoutAFolderToPackFailsAndKeepsTheOlderBackup) {
         ASSERT_TRUE(reg.openKey(identity(kMain, kSettings), false));
         reg.deleteValue("Store Root");
     }
-    EXPECT_TRUE(run(onlyItems({"Mail Folders"})));
-    EXPECT_NE(jobs::archiveJob().errorText.find("\"Main Identity\""), std::string::npos)
-        << jobs::archiveJob().errorText;
-    EXPECT_NE(jobs::archiveJob().errorText.find("\"Ann\""), std::string::npos);
-    EXPECT_EQ(test::readHostFile(*platform::hostPath(path)), "an older backup");
+    EXPECT_TRUE(run(onlyItems(kOE, {"Mail Folders"})));
+    EXPECT_NE(errorText().find("\"Main Identity\""), std::string::npos) << errorText();
+    EXPECT_NE(errorText().find("\"Ann\""), std::string::npos);
+    EXPECT_EQ(readHostFile(*platform::hostPath(path)), "an older backup");
     // Without the mail folders the same identities back up.
-    EXPECT_FALSE(run(onlyItems({"Accounts Settings"}))) << jobs::archiveJob().errorText;
-    test::writeHostFile(*platform::hostPath(path), "an older backup");
+    EXPECT_FALSE(run(onlyItems(kOE, {"Accounts Settings"}))) << errorText();
+    writeHostFile(*platform::hostPath(path), "an older backup");
 
     // No address book file name, no stationery folder.
-    test::setString(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4\\Wab File Name", "",
-                    "");
-    EXPECT_TRUE(run(onlyItems({"Address Book"})));
-    EXPECT_NE(jobs::archiveJob().errorText.find("address book"), std::string::npos);
-    test::setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
-                    "Stationery Folder", "C:\\");
-    EXPECT_TRUE(run(onlyItems({"Stationery"})));
-    EXPECT_NE(jobs::archiveJob().errorText.find("stationery"), std::string::npos);
-    EXPECT_EQ(test::readHostFile(*platform::hostPath(path)), "an older backup");
+    setString(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4\\Wab File Name", "", "");
+    EXPECT_TRUE(run(onlyItems(kOE, {"Address Book"})));
+    EXPECT_NE(errorText().find("address book"), std::string::npos);
+    setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
+              "Stationery Folder", "C:\\");
+    EXPECT_TRUE(run(onlyItems(kOE, {"Stationery"})));
+    EXPECT_NE(errorText().find("stationery"), std::string::npos);
+    EXPECT_EQ(readHostFile(*platform::hostPath(path)), "an older backup");
 
     // No application data folder: nothing can be resolved.
     {
@@ -419,27 +227,24 @@ TEST_F(OutlookExpress, BackupWithoutAFolderToPackFailsAndKeepsTheOlderBackup) {
             "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false));
         reg.deleteValue("AppData");
     }
-    EXPECT_TRUE(run(onlyItems({"Signatures"})));
-    EXPECT_EQ(jobs::archiveJob().errorText, " Error code: 3120");
-    EXPECT_EQ(test::readHostFile(*platform::hostPath(path)), "an older backup");
+    EXPECT_TRUE(run(onlyItems(kOE, {"Signatures"})));
+    EXPECT_EQ(errorText(), " Error code: 3120");
+    EXPECT_EQ(readHostFile(*platform::hostPath(path)), "an older backup");
 }
 
 TEST_F(OutlookExpress, IdentityWhoseNameCannotBeAFolderIsSkipped) {
-    FakeMachine ann("ann");
-    test::installOutlookExpress(ann, {{"..\\..\\evil", kMain}, {"Ann", kAnn}});
-    use(ann);
+    installOutlookExpress(source, {{"..\\..\\evil", kMain}, {"Ann", kAnn}});
     const std::string path = shared("names.ebk");
-    EXPECT_TRUE(jobs::RunBackup(path, kind::OutlookExpress,
-                                select({{"..\\..\\evil", true}, {"Ann", true}}), allItems()));
-    EXPECT_NE(jobs::archiveJob().errorText.find("\"..\\..\\evil\""), std::string::npos)
-        << jobs::archiveJob().errorText;
-    const auto entries = entriesOf(path);
-    EXPECT_TRUE(entries.count("Ann/identity.reg"));
-    EXPECT_TRUE(entries.count(kAnn + "/Inbox.dbx"));
-    EXPECT_FALSE(entries.count(kMain + "/Inbox.dbx"));
-    for (const auto& [name, data] : entries)
+    EXPECT_TRUE(jobs::RunBackup(path, kOE, selection({{"..\\..\\evil", true}, {"Ann", true}}),
+                                allItems(kOE)));
+    EXPECT_NE(errorText().find("\"..\\..\\evil\""), std::string::npos) << errorText();
+    const StoredFiles entries = entriesOf(path);
+    EXPECT_TRUE(entries.has("Ann/identity.reg"));
+    EXPECT_TRUE(entries.has(kAnn + "/Inbox.dbx"));
+    EXPECT_FALSE(entries.has(kMain + "/Inbox.dbx"));
+    for (const std::string& name : entries.everyName())
         EXPECT_EQ(name.find(".."), std::string::npos) << name;
-    EXPECT_EQ(iniOf(entries, "infobak.ini").readSectionValues("Directory"),
+    EXPECT_EQ(iniLines(entries.at("infobak.ini"), "Directory"),
               (std::vector<std::string>{"Item1=", "Item2=" + kAnn}));
     // Nothing was written beside the staging folder.
     const fs::path staging = *platform::hostPath(jobs::archiveJob().stagingFolder);
@@ -448,24 +253,19 @@ TEST_F(OutlookExpress, IdentityWhoseNameCannotBeAFolderIsSkipped) {
 }
 
 TEST_F(OutlookExpress, RestoreIntoAnotherMachineImportsTheSettingsAndMovesTheFiles) {
-    std::string path;
-    {
-        FakeMachine ann("ann");
-        test::installOutlookExpress(ann, kIdentities);
-        path = backUp(ann);
-    }
-    const auto entries = entriesOf(path);
+    installOutlookExpress(source, kIdentities);
+    const std::string path = backUp(source);
+    const StoredFiles entries = entriesOf(path);
 
     // Bob has an identity of the same name under another key, and his stationery
     // in a folder of his own.
-    FakeMachine bob("bob");
-    test::installOutlookExpress(bob, {{"Main Identity", kOld}});
-    test::setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
-                    "Stationery Folder", "%SystemDrive%\\Stationery Bob\\");
-    use(bob);
-    ASSERT_FALSE(jobs::RunRestore(path, kind::OutlookExpress,
-                                  select({{"Main Identity", true}, {"Ann", true}}), allItems()))
-        << jobs::archiveJob().errorText;
+    use(target);
+    installOutlookExpress(target, {{"Main Identity", kOld}});
+    setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
+              "Stationery Folder", "%SystemDrive%\\Stationery Bob\\");
+    ASSERT_FALSE(jobs::RunRestore(path, kOE, selection({{"Main Identity", true}, {"Ann", true}}),
+                                  allItems(kOE)))
+        << errorText();
 
     // The namesake is replaced by the backed-up identity; both point to their
     // stores on this machine.
@@ -502,7 +302,8 @@ TEST_F(OutlookExpress, RestoreIntoAnotherMachineImportsTheSettingsAndMovesTheFil
             if (f.back() == '/') continue;
             std::string win = f;
             std::replace(win.begin(), win.end(), '/', '\\');
-            EXPECT_EQ(bob.readFile(store + "\\" + win), entries.at(g + "/" + f)) << g << " " << f;
+            EXPECT_EQ(target.readFile(store + "\\" + win), entries.at(g + "/" + f))
+                << g << " " << f;
         }
     }
 
@@ -511,10 +312,9 @@ TEST_F(OutlookExpress, RestoreIntoAnotherMachineImportsTheSettingsAndMovesTheFil
     const std::string wab = "C:\\users\\ann\\AppData\\Roaming\\Microsoft\\Address Book\\ann.wab";
     EXPECT_EQ(text(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4\\Wab File Name", ""),
               wab);
-    EXPECT_EQ(bob.readFile(wab), entries.at("Address Book/ann.wab"));
-    EXPECT_EQ(treeOf(bob.host("C:\\Stationery Bob")),
-              (std::vector<std::string>{"Ivy.gif", "Ivy.htm", "Sample Pack/",
-                                        "Sample Pack/Blue Note.htm"}));
+    EXPECT_EQ(target.readFile(wab), entries.at("Address Book/ann.wab"));
+    EXPECT_EQ(treeOf(target.host("C:\\Stationery Bob")),
+              (Names{"Ivy.gif", "Ivy.htm", "Sample Pack/", "Sample Pack/Blue Note.htm"}));
     EXPECT_EQ(text(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
                    "Stationery Folder"),
               "%SystemDrive%\\Stationery Bob\\");
@@ -524,32 +324,29 @@ TEST_F(OutlookExpress, RestorePairsIdentitiesByPositionAndFillsInMissingPlaces) 
     const std::string kWork = "{A1B2C3D4-0000-4000-8000-000000000003}";  // between the two
     std::string path, noStore;
     {
-        FakeMachine ann("ann");
-        test::installOutlookExpress(ann, {{"Main Identity", kMain},
-                                          {"Work", kWork, "C:\\Work Mail"},
-                                          {"Ann", kAnn, "C:\\Mail Store\\Ann\\"}});
-        path = backUp(ann);
+        installOutlookExpress(source, {{"Main Identity", kMain},
+                                       {"Work", kWork, "C:\\Work Mail"},
+                                       {"Ann", kAnn, "C:\\Mail Store\\Ann\\"}});
+        path = backUp(source);
         // A backup of an identity without "Store Root" (its mail not chosen).
         platform::Registry reg(RootKey::CurrentUser);
         ASSERT_TRUE(reg.openKey(identity(kMain, kSettings), false));
         reg.deleteValue("Store Root");
         reg.closeKey();
         noStore = shared("no store.ebk");
-        ASSERT_FALSE(jobs::RunBackup(noStore, kind::OutlookExpress,
-                                     select({{"Main Identity", true}}),
-                                     onlyItems({"Accounts Settings"})))
-            << jobs::archiveJob().errorText;
+        ASSERT_FALSE(jobs::RunBackup(noStore, kOE, selection({{"Main Identity", true}}),
+                                     onlyItems(kOE, {"Accounts Settings"})))
+            << errorText();
     }
 
     // Bob's stationery value exists but is empty.
-    FakeMachine bob("bob");
-    test::setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
-                    "Stationery Folder", "");
-    use(bob);
-    ASSERT_FALSE(jobs::RunRestore(path, kind::OutlookExpress,
-                                  select({{"Main Identity", true}, {"Work", false}, {"Ann", true}}),
-                                  onlyItems({"Mail Folders", "Stationery"})))
-        << jobs::archiveJob().errorText;
+    use(target);
+    setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
+              "Stationery Folder", "");
+    ASSERT_FALSE(jobs::RunRestore(
+        path, kOE, selection({{"Main Identity", true}, {"Work", false}, {"Ann", true}}),
+        onlyItems(kOE, {"Mail Folders", "Stationery"})))
+        << errorText();
     EXPECT_EQ(text(RootKey::CurrentUser, identity(kAnn, kSettings), "Store Root"),
               "C:\\Mail Store\\Ann");
     EXPECT_TRUE(platform::fileExists("C:\\Mail Store\\Ann\\Inbox.dbx"));
@@ -566,70 +363,61 @@ TEST_F(OutlookExpress, RestorePairsIdentitiesByPositionAndFillsInMissingPlaces) 
 
     // Without a store in the backup the identity's store is a folder of its own
     // below the profile.
-    ASSERT_FALSE(jobs::RunRestore(noStore, kind::OutlookExpress, select({{"Main Identity", true}}),
-                                  allItems()))
-        << jobs::archiveJob().errorText;
+    ASSERT_FALSE(
+        jobs::RunRestore(noStore, kOE, selection({{"Main Identity", true}}), allItems(kOE)))
+        << errorText();
     EXPECT_EQ(text(RootKey::CurrentUser, identity(kMain, kSettings), "Store Root"),
               "C:\\users\\bob\\OExpress\\" + kMain);
 }
 
 TEST_F(OutlookExpress, RestoreIntoAFolderLaysOutTheBackupWithoutTouchingTheRegistry) {
-    std::string path;
-    {
-        FakeMachine ann("ann");
-        test::installOutlookExpress(ann, kIdentities);
-        path = backUp(ann);
-    }
-    FakeMachine bob("bob");
-    use(bob);
-    const Selection ids = select({{"Main Identity", true}, {"Ann", true}});
-    ASSERT_FALSE(jobs::RunRestoreToFolder(path, "C:\\Restored Mail\\", kind::OutlookExpress, ids,
-                                          allItems()))
-        << jobs::archiveJob().errorText;
-    std::vector<std::string> expected = {"Address Book/",
-                                         "Address Book/ann.wa~",
-                                         "Address Book/ann.wab",
-                                         "Stationery/",
-                                         "Stationery/Ivy.gif",
-                                         "Stationery/Ivy.htm",
-                                         "Stationery/Sample Pack/",
-                                         "Stationery/Sample Pack/Blue Note.htm",
-                                         "address.reg"};
+    installOutlookExpress(source, kIdentities);
+    const std::string path = backUp(source);
+    use(target);
+    const Selection ids = selection({{"Main Identity", true}, {"Ann", true}});
+    ASSERT_FALSE(jobs::RunRestoreToFolder(path, "C:\\Restored Mail\\", kOE, ids, allItems(kOE)))
+        << errorText();
+    Names expected = {"Address Book/",
+                      "Address Book/ann.wa~",
+                      "Address Book/ann.wab",
+                      "Stationery/",
+                      "Stationery/Ivy.gif",
+                      "Stationery/Ivy.htm",
+                      "Stationery/Sample Pack/",
+                      "Stationery/Sample Pack/Blue Note.htm",
+                      "address.reg"};
     for (const std::string& n : {std::string("Main Identity"), std::string("Ann")}) {
-        expected.push_back(n + "/");
+        expected.insert(n + "/");
         for (const std::string& f : kRegFiles)
-            expected.push_back(n + "/" + f);
+            expected.insert(n + "/" + f);
     }
     for (const std::string& g : {kMain, kAnn}) {
-        expected.push_back(g + "/");
+        expected.insert(g + "/");
         for (const std::string& f : kStoreFiles)
-            expected.push_back(g + "/" + f);
+            expected.insert(g + "/" + f);
     }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(treeOf(bob.host("C:\\Restored Mail")), expected);
+    EXPECT_EQ(treeOf(target.host("C:\\Restored Mail")), expected);
     EXPECT_FALSE(catalog::keyExists(RootKey::CurrentUser, "\\identities"));
     EXPECT_TRUE(
         text(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4\\Wab File Name", "").empty());
 
-    ASSERT_FALSE(jobs::RunRestoreToFolder(path, "C:\\Book Only\\", kind::OutlookExpress,
-                                          select({{"Main Identity", false}, {"Ann", false}}),
-                                          onlyItems({"Address Book"})))
-        << jobs::archiveJob().errorText;
-    EXPECT_EQ(treeOf(bob.host("C:\\Book Only")),
-              (std::vector<std::string>{"Address Book/", "Address Book/ann.wab",
-                                        "Address Book/ann.wa~", "address.reg"}));
+    ASSERT_FALSE(jobs::RunRestoreToFolder(path, "C:\\Book Only\\", kOE,
+                                          selection({{"Main Identity", false}, {"Ann", false}}),
+                                          onlyItems(kOE, {"Address Book"})))
+        << errorText();
+    EXPECT_EQ(treeOf(target.host("C:\\Book Only")), (Names{"Address Book/", "Address Book/ann.wab",
+                                                           "Address Book/ann.wa~", "address.reg"}));
 }
 
 TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
-    FakeMachine bob("bob");
-    use(bob);
+    use(target);
     TempDir sentinel;
     const std::string absolute = platform::windowsPath(sentinel.path() / "evil drive.txt");
     std::string zipAbsolute = absolute;
     std::replace(zipAbsolute.begin(), zipAbsolute.end(), '\\', '/');
     const std::string idKey = "[HKEY_CURRENT_USER\\identities\\" + kMain;
     const std::string path = shared("hostile.ebk");
-    writeZip(
+    writeBackup(
         *platform::hostPath(path),
         {{"infobak.ini",
           "[Backup]\r\nEmailClient=OutlookExpress\r\n[Identities]\r\nItem1=Main "
@@ -674,7 +462,7 @@ TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
          {"Stationery/..\\..\\evil stationery.htm", "evil"}});
 
     auto nothingEvil = [&] {
-        for (const fs::path& root : {bob.prefix(), sentinel.path(), backups.path()})
+        for (const fs::path& root : {target.prefix(), sentinel.path(), backups.path()})
             for (const std::string& name : treeOf(root))
                 EXPECT_EQ(name.find("evil"), std::string::npos) << name;
         EXPECT_FALSE(catalog::keyExists(RootKey::LocalMachine, "\\Software\\Evil Run"));
@@ -682,10 +470,10 @@ TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
         EXPECT_FALSE(catalog::keyExists(RootKey::CurrentUser, "\\Software\\Evil Rules"));
     };
     const Selection ids =
-        select({{"Main Identity", true}, {"..\\..\\evil identity", true}, {"Bad Key", true}});
+        selection({{"Main Identity", true}, {"..\\..\\evil identity", true}, {"Bad Key", true}});
 
-    EXPECT_TRUE(jobs::RunRestore(path, kind::OutlookExpress, ids, allItems()));
-    const std::string errors = jobs::archiveJob().errorText;
+    EXPECT_TRUE(jobs::RunRestore(path, kOE, ids, allItems(kOE)));
+    const std::string errors = errorText();
     for (const char* named : {"evil store", "..\\..\\evil identity", "evil key", "Evil Run",
                               "Evil Rules", "evil book", "evil stationery", "evil parent.dbx"})
         EXPECT_NE(errors.find(named), std::string::npos) << named << " in:\n" << errors;
@@ -694,62 +482,48 @@ TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
     EXPECT_EQ(text(RootKey::CurrentUser, identity(kMain), "Username"), "Main Identity");
     const std::string store = "C:\\users\\bob\\OExpress\\" + kMain;
     EXPECT_EQ(text(RootKey::CurrentUser, identity(kMain, kSettings), "Store Root"), store);
-    EXPECT_EQ(treeOf(bob.host(store)), std::vector<std::string>{"Inbox.dbx"});
+    EXPECT_EQ(treeOf(target.host(store)), Names{"Inbox.dbx"});
     EXPECT_EQ(
         text(RootKey::CurrentUser, identity(kMain, kSettings + "\\Signatures\\00000000"), "text"),
         "-- \r\n[HKEY_LOCAL_MACHINE\\Software\\Evil Sig]");
     EXPECT_FALSE(catalog::keyExists(RootKey::CurrentUser, identity(kAnn)));
-    EXPECT_EQ(treeOf(bob.host("C:\\users\\bob\\OExpress\\Stationery")),
-              std::vector<std::string>{"good.htm"});
+    EXPECT_EQ(treeOf(target.host("C:\\users\\bob\\OExpress\\Stationery")), Names{"good.htm"});
 
-    EXPECT_TRUE(
-        jobs::RunRestoreToFolder(path, "C:\\Hostile\\", kind::OutlookExpress, ids, allItems()));
+    EXPECT_TRUE(jobs::RunRestoreToFolder(path, "C:\\Hostile\\", kOE, ids, allItems(kOE)));
     nothingEvil();
-    EXPECT_EQ(treeOf(bob.host("C:\\Hostile")),
-              (std::vector<std::string>{"Address Book/", "Address Book/good.wab", "Main Identity/",
-                                        "Main Identity/accounts.reg", "Main Identity/identity.reg",
-                                        "Main Identity/identity2.reg", "Main Identity/rules.reg",
-                                        "Main Identity/signatures.reg", "Stationery/",
-                                        "Stationery/good.htm", "address.reg", kMain + "/",
-                                        kMain + "/Inbox.dbx"}));
+    EXPECT_EQ(treeOf(target.host("C:\\Hostile")),
+              (Names{"Address Book/", "Address Book/good.wab", "Main Identity/",
+                     "Main Identity/accounts.reg", "Main Identity/identity.reg",
+                     "Main Identity/identity2.reg", "Main Identity/rules.reg",
+                     "Main Identity/signatures.reg", "Stationery/", "Stationery/good.htm",
+                     "address.reg", kMain + "/", kMain + "/Inbox.dbx"}));
 }
 
 TEST_F(OutlookExpress, CommandLineBacksUpAndRestoresIntoAnotherMachine) {
-    if (!fs::exists(QB_BIN_DIR "/quillbox")) GTEST_SKIP() << "the quillbox program is not built";
-    const fs::path log = backups.path() / "quillbox.log";
-    const fs::path folder = backups.path() / "cli";
-    {
-        FakeMachine ann("ann");
-        test::installOutlookExpress(ann, kIdentities);
-        ASSERT_EQ(
-            runQuillbox({"/b", "/c:oexpress", "/p:" + folder.string(), "-"}, ann.prefix(), log), 0)
-            << test::readHostFile(log);
-    }
-    std::vector<std::string> files = treeOf(folder);
-    ASSERT_EQ(files.size(), 1u) << test::readHostFile(log);
-    const fs::path backup = folder / files.front();
-    EXPECT_EQ(backup.extension(), ".ebk");
-    const auto entries = readZip(backup);
+    installOutlookExpress(source, kIdentities);
+    const std::string backup = backupThroughProgram(source, "oexpress", "OExpressBackup ");
+    ASSERT_FALSE(backup.empty());
+    const StoredFiles entries = stored(backup);
     for (const char* name : {"infobak.ini", "others.ini", "stationery.ini", "address.reg",
                              "Main Identity/identity.reg", "Ann/rules.reg"})
-        EXPECT_TRUE(entries.count(name)) << name;
-    EXPECT_TRUE(entries.count(kAnn + "/Old Folders/Inbox.dbx"));
+        EXPECT_TRUE(entries.has(name)) << name;
+    EXPECT_TRUE(entries.has(kAnn + "/Old Folders/Inbox.dbx"));
 
-    FakeMachine bob("bob");
-    test::installOutlookExpress(bob, {{"Main Identity", kOld}});
-    ASSERT_EQ(runQuillbox({"/r", "/f:" + backup.string(), "/p:" + (folder / "bob").string()},
-                          bob.prefix(), log),
-              0)
-        << test::readHostFile(log);
-    bob.activate();
+    use(target);
+    installOutlookExpress(target, {{"Main Identity", kOld}});
+    moveBackup(backup, target);
+    ASSERT_TRUE(restoreThroughProgram(target, backup));
     EXPECT_FALSE(catalog::keyExists(RootKey::CurrentUser, identity(kOld)));
     const std::string mainStore = "C:\\users\\bob\\Local Settings\\Application Data\\Identities\\" +
                                   kMain + "\\Microsoft\\Outlook Express";
     EXPECT_EQ(text(RootKey::CurrentUser, identity(kMain, kSettings), "Store Root"), mainStore);
-    EXPECT_EQ(bob.readFile(mainStore + "\\Inbox.dbx"), entries.at(kMain + "/Inbox.dbx"));
-    EXPECT_EQ(bob.readFile("C:\\Mail Store\\Ann\\Old Folders\\Inbox.dbx"),
+    EXPECT_EQ(target.readFile(mainStore + "\\Inbox.dbx"), entries.at(kMain + "/Inbox.dbx"));
+    EXPECT_EQ(target.readFile("C:\\Mail Store\\Ann\\Old Folders\\Inbox.dbx"),
               entries.at(kAnn + "/Old Folders/Inbox.dbx"));
     EXPECT_EQ(
         text(RootKey::CurrentUser, identity(kAnn, kSettings + "\\Signatures\\00000000"), "text"),
         "-- \r\nAnn");
 }
+
+}  // namespace
+}  // namespace qb::test
