@@ -17,11 +17,13 @@ struct Utf8Names {
     ~Utf8Names() { freelocale(uselocale(previous)); }
 };
 
-// INI text as a file of the current machine, for IniFile to read.
+// INI text as a file outside every machine (reached through the drive the
+// platform gives host folders), for IniFile to read.
 platform::IniFile iniOf(const std::string& text) {
-    const std::string path = "C:\\ini-value.tmp";
-    writeHostFile(*platform::hostPath(path), text);
-    return platform::IniFile(path);
+    static const TempDir dir;
+    const fs::path file = dir.path() / "text.ini";
+    writeHostFile(file, text);
+    return platform::IniFile(platform::windowsPath(file));
 }
 
 }  // namespace
@@ -296,9 +298,9 @@ bool AdapterTest::backupOn(const FakeMachine& m, const std::string& path, Client
     return jobs::RunBackup(path, kind, identities, items);
 }
 
-std::map<std::string, std::string> AdapterTest::backupThroughProgram(const std::string& keyword,
-                                                                     const std::string& folder,
-                                                                     const FakeMachine& m) {
+std::map<std::string, std::string> AdapterTest::backupsThroughProgram(const std::string& keyword,
+                                                                      const std::string& folder,
+                                                                      const FakeMachine& m) {
     const ProgramRun run = runQuillbox(m, {"/b", "/c:" + keyword, "/p:" + folder, "-"});
     use(m);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -318,7 +320,7 @@ std::map<std::string, std::string> AdapterTest::backupThroughProgram(const std::
 
 std::string AdapterTest::backupThroughProgram(const FakeMachine& m, const std::string& keyword,
                                               const std::string& prefix) {
-    const auto made = backupThroughProgram(keyword, "C:\\Backups\\Command Line", m);
+    const auto made = backupsThroughProgram(keyword, "C:\\Backups\\Command Line", m);
     EXPECT_EQ(made.size(), 1u);
     if (made.size() != 1) return {};
     const std::string& path = made.begin()->second;

@@ -77,9 +77,9 @@ StoredFiles storedIn(const fs::path& file);
 void writeBackup(const fs::path& file,
                  const std::vector<std::pair<std::string, std::string>>& entries);
 
-// INI text (a stored manifest, say) read with the profile rules through a file of
-// the current machine: a value ("<missing>" when absent), the keys of a section,
-// its "key=value" lines, and the section as a map.
+// INI text (a stored manifest, say) read with the profile rules: a value
+// ("<missing>" when absent), the keys of a section, its "key=value" lines, and
+// the section as a map.
 std::string iniValue(const std::string& text, std::string_view section, std::string_view key);
 std::vector<std::string> iniKeys(const std::string& text, std::string_view section);
 std::vector<std::string> iniLines(const std::string& text, std::string_view section);
@@ -170,12 +170,12 @@ class AdapterTest : public ::testing::Test {
     // Backs up through the quillbox program ("/b /c:<keyword> /p:<folder>"), every
     // identity and item, on the machine; returns the backup files written, by the
     // client key their manifest names ("Opera7", "Favorites", ...).
-    std::map<std::string, std::string> backupThroughProgram(const std::string& keyword,
-                                                            const std::string& folder,
-                                                            const FakeMachine& m);
-    std::map<std::string, std::string> backupThroughProgram(const std::string& keyword,
-                                                            const std::string& folder) {
-        return backupThroughProgram(keyword, folder, source);
+    std::map<std::string, std::string> backupsThroughProgram(const std::string& keyword,
+                                                             const std::string& folder,
+                                                             const FakeMachine& m);
+    std::map<std::string, std::string> backupsThroughProgram(const std::string& keyword,
+                                                             const std::string& folder) {
+        return backupsThroughProgram(keyword, folder, source);
     }
     // The one backup file the program writes for `keyword` on the machine into
     // C:\Backups\Command Line; its name begins with `prefix` ("" after a failure).

@@ -43,7 +43,7 @@ const Names kRestored = {".Private Bank.url",
 
 TEST_F(FavoritesTest, ThroughTheProgramIntoAnotherUsersFavoritesAndIntoAFolder) {
     installFavorites(source);
-    const auto files = backupThroughProgram("favorites", "C:\\Backups\\cli");
+    const auto files = backupsThroughProgram("favorites", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("Favorites");
 

@@ -51,7 +51,7 @@ using NetscapeTest = AdapterTest;
 
 TEST_F(NetscapeTest, Netscape4ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const auto users = installNetscape4(source, {"ann", "bob smith"});
-    const auto files = backupThroughProgram("netscape", "C:\\Backups\\cli");
+    const auto files = backupsThroughProgram("netscape", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("Netscape4");
 
@@ -185,7 +185,7 @@ TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     installNetscape4(source, {"ann"});
     const auto profiles = installMozilla(source, {"default", "work"});
     // The family's keyword backs up both versions, each into its file.
-    const auto files = backupThroughProgram("netscape", "C:\\Backups\\cli");
+    const auto files = backupsThroughProgram("netscape", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 2u);
     ASSERT_TRUE(files.count("Netscape4") && files.count("Netscape"));
     const std::string file = files.at("Netscape");

@@ -65,7 +65,7 @@ TEST_F(OperaTest, Opera6ThroughTheProgramIntoAnotherOperaFolderAndIntoAFolder) {
     const OperaInstall opera = installOpera6(source, {"account1", "work mail"});
     installOpera7(source);
     // The family's keyword backs up every installed version, each into its file.
-    const auto files = backupThroughProgram("opera", "C:\\Backups\\cli");
+    const auto files = backupsThroughProgram("opera", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 2u);
     ASSERT_TRUE(files.count("Opera") && files.count("Opera7"));
     const std::string file = files.at("Opera");
@@ -176,7 +176,7 @@ TEST_F(OperaTest, WithoutTheirFoldersOrWithHostileNames) {
 
 TEST_F(OperaTest, Opera7ThroughTheProgramIntoAnotherUsersProfileAndIntoAFolder) {
     const OperaInstall opera = installOpera7(source);
-    const auto files = backupThroughProgram("opera", "C:\\Backups\\cli");
+    const auto files = backupsThroughProgram("opera", "C:\\Backups\\cli");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("Opera7");
 

@@ -61,7 +61,7 @@ TEST_P(PocoMailVersions, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const PocoInstall p = installPocoMail(source, kind, {"Ann", "Bob Smith"});
     // The users folder's plain file is listed too, but it is no user.
     ASSERT_EQ(everything(kind).identities.count, 4);
-    const auto files = backupThroughProgram("pocomail", "C:\\CLI");
+    const auto files = backupsThroughProgram("pocomail", "C:\\CLI");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at(kManifestKeys.at(kind));
 
@@ -231,7 +231,7 @@ TEST_F(PocoMailTest, ProgramBacksUpEveryInstalledVersionAndRestoresOne) {
     installPocoMail(source, kind::PocoMail2, {"Ann"});
     const PocoInstall p3 = installPocoMail(source, kind::PocoMail3, {"Bob"});
     // One backup file per version, each with that version's users only.
-    const auto files = backupThroughProgram("pocomail", "C:\\CLI");
+    const auto files = backupsThroughProgram("pocomail", "C:\\CLI");
     ASSERT_EQ(files.size(), 2u);
     for (const auto& [key, file] : files) {
         Names expected = mainNames();

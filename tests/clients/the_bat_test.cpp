@@ -62,7 +62,7 @@ class TheBatTest : public AdapterTest {
 
 TEST_F(TheBatTest, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const BatInstall b = install();
-    const auto files = backupThroughProgram("thebat", "C:\\CLI");
+    const auto files = backupsThroughProgram("thebat", "C:\\CLI");
     ASSERT_EQ(files.size(), 1u);
     const std::string file = files.at("TheBat");
     const StoredFiles s = stored(file);
