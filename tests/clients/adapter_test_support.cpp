@@ -328,6 +328,13 @@ std::string AdapterTest::backupThroughProgram(const FakeMachine& m, const std::s
     return path;
 }
 
+std::string AdapterTest::carriedBackup(const std::string& keyword, const std::string& prefix,
+                                       const std::string& to) {
+    const std::string path = backupThroughProgram(source, keyword, prefix);
+    if (!path.empty()) carry(source, path, target, to);
+    return path;
+}
+
 bool AdapterTest::restoreThroughProgram(const FakeMachine& m, const std::string& backup) {
     const ProgramRun run = runQuillbox(m, {"/r", "/f:" + backup, "/p:C:\\Restore"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;

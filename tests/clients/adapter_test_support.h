@@ -181,6 +181,10 @@ class AdapterTest : public ::testing::Test {
     // C:\Backups\Command Line; its name begins with `prefix` ("" after a failure).
     std::string backupThroughProgram(const FakeMachine& m, const std::string& keyword,
                                      const std::string& prefix);
+    // The same made on Ann's machine and carried to `to` on Bob's; the path on
+    // Ann's machine ("" after a failure).
+    std::string carriedBackup(const std::string& keyword, const std::string& prefix,
+                              const std::string& to);
     // Restores the backup file with "quillbox /r" on the machine (directly into
     // the client, which does not run there); true when the program reports success.
     bool restoreThroughProgram(const FakeMachine& m, const std::string& backup);

@@ -148,9 +148,8 @@ class EudoraRestore : public EudoraAdapter {
         installEudora(source, kFolder);
         source.writeFile(kFolder + "\\In.mbx", "ann's inbox");
         source.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
-        made = backupThroughProgram(source, "eudora", "EudoraBackup ");
+        made = carriedBackup("eudora", "EudoraBackup ", kBackup);
         ASSERT_FALSE(made.empty());
-        carry(source, made, target, kBackup);
 
         use(target);
         bob = installEudora(target, profileFolder(target) + "\\Documents\\Eudora Mail", true);

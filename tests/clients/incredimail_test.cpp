@@ -250,9 +250,8 @@ class IncrediMailRestore : public IncrediMail {
     // identity and item) and carries the backup file to the target machine.
     void backupAndCarry(bool perUser) {
         source_ = installSource(perUser);
-        made = backupThroughProgram(source, "incredimail", "IncrediMailBackup ");
+        made = carriedBackup("incredimail", "IncrediMailBackup ", kBackup);
         ASSERT_FALSE(made.empty());
-        carry(source, made, target, kBackup);
     }
 
     Selection offeredIdentities() {

@@ -126,9 +126,8 @@ class PegasusRestore : public Pegasus {
     void backupAndCarry(const std::vector<std::string>& users) {
         use(source);
         source_ = installPegasus(source, users);
-        made = backupThroughProgram(source, "pegasus", "PegasusMailBackup ");
+        made = carriedBackup("pegasus", "PegasusMailBackup ", kBackup);
         ASSERT_FALSE(made.empty());
-        carry(source, made, target, kBackup);
     }
 
     Selection offeredIdentities() {
