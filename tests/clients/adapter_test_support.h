@@ -39,6 +39,11 @@ using platform::RootKey;
 
 // Stored names and relative file paths, in order.
 using Names = std::set<std::string>;
+using Strings = std::vector<std::string>;
+
+// The user's shell folders (AppData, Favorites, ...) in the registry.
+inline constexpr const char* kShellFolders =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 // Turns "\" into "/": Windows paths into the form stored names take.
 std::string slashes(std::string path);

@@ -10,8 +10,6 @@
 namespace qb::test {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 const char* kBackup = "C:\\Backups\\NetscapeBackup.ebk";
 const char* kNavigator = "\\Software\\Netscape\\Netscape Navigator";
 
@@ -288,9 +286,7 @@ TEST_F(NetscapeTest, MozillaWithoutApplicationDataFolder) {
     installMozilla(source, {"default"});
     ListIdentities(kind::Mozilla);
     source.writeFile(kBackup, "an older backup");
-    setString(RootKey::CurrentUser,
-              "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "AppData",
-              "");
+    setString(RootKey::CurrentUser, kShellFolders, "AppData", "");
     // The profile registry cannot be found: no drive's root is searched, and the
     // older backup stays.
     EXPECT_TRUE(

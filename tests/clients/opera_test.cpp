@@ -8,11 +8,7 @@
 namespace qb::test {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 const char* kBackup = "C:\\Backups\\OperaBackup.ebk";
-constexpr const char* kShellFolders =
-    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const Strings kItems = {"Accounts Settings", "Mail Folders", "Filters", "Signatures",
                         "Address Book"};
 

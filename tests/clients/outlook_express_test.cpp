@@ -223,8 +223,7 @@ TEST_F(OutlookExpress, BackupWithoutAFolderToPackFailsAndKeepsTheOlderBackup) {
     // No application data folder: nothing can be resolved.
     {
         platform::Registry reg(RootKey::CurrentUser);
-        ASSERT_TRUE(reg.openKey(
-            "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false));
+        ASSERT_TRUE(reg.openKey(kShellFolders, false));
         reg.deleteValue("AppData");
     }
     EXPECT_TRUE(run(onlyItems(kOE, {"Signatures"})));

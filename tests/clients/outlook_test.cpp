@@ -167,8 +167,7 @@ TEST_F(OutlookAdapter, BackupWithoutApplicationDataFolderFails) {
     source.writeFile(kBackup, "older backup");
     {
         platform::Registry reg(RootKey::CurrentUser);
-        ASSERT_TRUE(reg.openKey(
-            "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false));
+        ASSERT_TRUE(reg.openKey(kShellFolders, false));
         reg.deleteValue("AppData");
     }
     EXPECT_TRUE(backup());
