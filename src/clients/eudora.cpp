@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "catalog/reads.h"
-#include "clients/adapter_common.h"
 #include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
@@ -81,8 +80,7 @@ void backupMailFolders(const std::string& folder) {
         }
     }
 
-    const std::string list = jobs::StagingPath(kDirectoryFile);
-    DeleteStagingFile(kDirectoryFile);
+    const std::string list = FreshStagingPath(kDirectoryFile);
     bool written = WriteTextFile(list, "[Directory]\r\n");
     platform::IniFile ini(list);
     int n = 0;
@@ -113,10 +111,10 @@ struct Places {
 
 bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     const std::string& backup = ctx.backupPath;
-    BeginAdapterRestore(backup);
+    if (!BeginRestore(backup)) return true;
     if (ctx.items.isChecked(kAccounts)) {
         RestoreTree(backup, "Spool", to.spool);
-        ExtractFileTo(backup, "eudora.ini", to.settings);
+        ExtractFile(backup, "eudora.ini", to.settings);
     }
     if (ctx.items.isChecked(kMail)) {
         RestoreTree(backup, "Stationery", to.stationery);
@@ -140,11 +138,11 @@ bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     }
     if (ctx.items.isChecked(kFilters)) {
         RestoreTree(backup, "Filters", to.filters);
-        ExtractFileTo(backup, "filters.pce", to.filterFile);
+        ExtractFile(backup, "filters.pce", to.filterFile);
     }
     if (ctx.items.isChecked(kAddressBook)) {
-        ExtractFileTo(backup, "nndbase.toc", to.addressBook);
-        ExtractFileTo(backup, "nndbase.txt", to.addressBook);
+        ExtractFile(backup, "nndbase.toc", to.addressBook);
+        ExtractFile(backup, "nndbase.txt", to.addressBook);
     }
     if (ctx.items.isChecked(kSignatures)) RestoreTree(backup, "Sigs", to.signatures);
     return jobs::archiveJob().errorFlag;
