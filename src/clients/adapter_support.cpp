@@ -12,6 +12,7 @@
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "regfile/io_registry.h"
+#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -149,6 +150,19 @@ std::vector<std::string> ReadNumberedKeys(std::string_view iniPath, std::string_
     for (size_t k = 1; k <= n; ++k)
         values.push_back(ini.readString(section, std::string(prefix) + std::to_string(k), ""));
     return values;
+}
+
+std::vector<std::string> FoldersHolding(std::string_view pattern) {
+    ClearFoundFolders();
+    TFileSearch& search = FileSearch1();
+    search.SearchFile = std::string(pattern);
+    search.Execute();
+    // The search lists a folder once per match in it.
+    std::vector<std::string> folders;
+    std::unordered_set<std::string> seen;
+    for (const std::string& found : FoundFolders())
+        if (seen.insert(platform::lowerAscii(found)).second) folders.push_back(found);
+    return folders;
 }
 
 std::string ItemName(const Selection& items, int index, ClientKind kind) {

@@ -87,6 +87,12 @@ bool WriteStagingIni(std::string_view relativeName, const IniSections& sections)
 std::vector<std::string> ReadNumberedKeys(std::string_view iniPath, std::string_view section,
                                           std::string_view prefix);
 
+// Every folder in which the program's file search finds a file matching
+// `pattern` (a folder and a mask; sub-folders are searched too), each once
+// (folders differing only in letter case are one on Windows), in the order the
+// search first met it, each ending with "\".
+std::vector<std::string> FoldersHolding(std::string_view pattern);
+
 // The display name of item `index` of the kind: the selection's when it has that
 // entry, else the catalog's.
 std::string ItemName(const Selection& items, int index, ClientKind kind);

@@ -1,6 +1,5 @@
 #include "clients/eudora.h"
 
-#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -10,7 +9,6 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -50,20 +48,10 @@ std::string_view unquoted(std::string_view s) {
 // "Mail", the list of ".fol" folders and the stationery.
 void backupMailFolders(const std::string& folder) {
     const std::string base = folder + "\\";
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = folder + "\\*.pce";
-    search.Execute();
-    // The search lists a folder once per ".pce" file in it.
     std::vector<std::string> found;
-    for (const std::string& f : FoundFolders()) {
-        if (platform::equalsNoCase(f, base) || !platform::startsWithNoCase(f, base)) continue;
-        const std::string sub = platform::excludeTrailingBackslash(f);
-        const bool seen = std::any_of(found.begin(), found.end(), [&](const std::string& s) {
-            return platform::equalsNoCase(s, sub);
-        });
-        if (!seen) found.push_back(sub);
-    }
+    for (const std::string& f : FoldersHolding(folder + "\\*.pce"))
+        if (!platform::equalsNoCase(f, base) && platform::startsWithNoCase(f, base))
+            found.push_back(platform::excludeTrailingBackslash(f));
     for (const std::string& sub : found)
         for (std::string_view mask : kMailboxMasks)
             jobs::AddFolderToJob(sub, "", base, mask);

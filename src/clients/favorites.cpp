@@ -1,6 +1,5 @@
 #include "clients/favorites.h"
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -9,7 +8,6 @@
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -56,14 +54,7 @@ void BackupFavorites(jobs::BackupContext& ctx) {
 
     // Every folder of the tree that holds a shortcut, once, in the order the
     // search first met it.
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = fav + "\\*.url";
-    search.Execute();
-    std::vector<std::string> folders;
-    std::set<std::string> seen;
-    for (const std::string& found : FoundFolders())
-        if (seen.insert(found).second) folders.push_back(found);
+    const std::vector<std::string> folders = FoldersHolding(fav + "\\*.url");
 
     const std::string item = ItemName(ctx.items, 0, ctx.kind);
     IniKeys keys;

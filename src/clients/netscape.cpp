@@ -1,6 +1,5 @@
 #include "clients/netscape.h"
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,6 @@
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "regfile/io_registry.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -38,19 +36,6 @@ constexpr const char* kProfileFiles[] = {"prefs.js", "abook.mab",      "history.
 
 bool isDotEntry(const std::string& name) {
     return name == "." || name == "..";
-}
-
-// Every folder the main search found, once, in the order it first met them.
-std::vector<std::string> searchFolders(const std::string& pattern) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = pattern;
-    search.Execute();
-    std::vector<std::string> folders;
-    std::set<std::string> seen;
-    for (const std::string& found : FoundFolders())
-        if (seen.insert(found).second) folders.push_back(found);
-    return folders;
 }
 
 // Adds the plain files of a folder (ending "\"). Its sub-folders are not added:
@@ -127,7 +112,7 @@ void backupNetscape4User(const std::string& user, const std::string& windows) {
     if (mail) {
         const std::string mailFolder = uf + "Mail\\";
         jobs::AddFolderToJob(uf + "Mail", user + "\\Mailbox", mailFolder, "*");
-        for (const std::string& found : searchFolders(mailFolder + "*.*")) {
+        for (const std::string& found : FoldersHolding(mailFolder + "*.*")) {
             if (lowerAscii(found) == lowerAscii(mailFolder)) continue;
             addFilesOf(found, user, uf);
             const std::string folder = excludeTrailingBackslash(found);
@@ -302,7 +287,7 @@ void BackupMozilla(jobs::BackupContext& ctx) {
         const std::string stored = "Mozilla\\Profiles\\" + below;
         const std::string mail = pp + "\\Mail";
         IniKeys dirs;
-        for (const std::string& found : searchFolders(mail + "\\*.*")) {
+        for (const std::string& found : FoldersHolding(mail + "\\*.*")) {
             addFilesOf(found, stored, pp + "\\");
             dirs.emplace_back("Dir" + std::to_string(dirs.size() + 1),
                               below + "\\" + excludeTrailingBackslash(found.substr(pp.size() + 1)));

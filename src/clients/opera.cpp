@@ -1,6 +1,5 @@
 #include "clients/opera.h"
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,6 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -60,14 +58,9 @@ bool usableAccount(const std::string& account) {
 // The mail folders below the account folder (each ending "\"), every one once,
 // in the order the search met them; the account folder itself is left out.
 std::vector<std::string> opera6MailFolders(const std::string& accountFolder) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = accountFolder + "\\*.mbs";
-    search.Execute();
     std::vector<std::string> folders;
-    std::set<std::string> seen{accountFolder + "\\"};
-    for (const std::string& found : FoundFolders())
-        if (seen.insert(found).second) folders.push_back(found);
+    for (const std::string& found : FoldersHolding(accountFolder + "\\*.mbs"))
+        if (found != accountFolder + "\\") folders.push_back(found);
     return folders;
 }
 

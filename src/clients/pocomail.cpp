@@ -11,7 +11,6 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -111,14 +110,9 @@ bool hasMainUser(const Selection& ids) {
 // The mail sub-folders below the main user's mail folder M (ending "\") that hold
 // mailboxes, each once, in search order; M itself is not among them.
 std::vector<std::string> mailSubFolders(const std::string& mailFolder) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = mailFolder + "*.mbx";
-    search.Execute();
     std::vector<std::string> found;
-    std::unordered_set<std::string> seen{platform::lowerAscii(mailFolder)};
-    for (const std::string& f : FoundFolders())
-        if (seen.insert(platform::lowerAscii(f)).second) found.push_back(f);
+    for (const std::string& f : FoldersHolding(mailFolder + "*.mbx"))
+        if (!platform::equalsNoCase(f, mailFolder)) found.push_back(f);
     return found;
 }
 

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "catalog/reads.h"
@@ -15,7 +14,6 @@
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -64,15 +62,7 @@ struct UserPlan {
 // The mail folders below F that hold message bases, each once, in search order
 // (a folder before its subfolders), ending with "\".
 std::vector<std::string> mailFolders(const std::string& folder) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = folder + "\\*.tbi";
-    search.Execute();
-    std::vector<std::string> found;
-    std::unordered_set<std::string> seen;
-    for (const std::string& f : FoundFolders())
-        if (seen.insert(f).second) found.push_back(f);
-    return found;
+    return FoldersHolding(folder + "\\*.tbi");
 }
 
 // Writes the user's directory.ini into a staging folder of its own, so that every
