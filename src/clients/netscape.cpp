@@ -1,5 +1,7 @@
 #include "clients/netscape.h"
 
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -307,11 +309,216 @@ void BackupMozilla(jobs::BackupContext& ctx) {
     jobs::FinishBackupFrame(ctx);
 }
 
+namespace {
+
+// Whether a profile folder lies in an application data folder's profiles folder
+// (...\Mozilla\Profiles\...), the place the browser gives every new profile.
+bool inProfilesFolder(const std::string& profileFolder) {
+    return lowerAscii(profileFolder).find("\\mozilla\\profiles\\") != std::string::npos;
+}
+
+// A profile registry ("registry.dat") as the browser's library keeps it: a
+// 128-byte header (magic, version, the file's next free byte at 8, the root node
+// at 12) and 32-byte node records that begin with their own offset. Keys chain
+// their sub-keys (down) and their entries (value), both through "left". Every
+// profile is a key below /Common/Profiles whose text entry "directory" names its
+// folder; the entry's name is followed by its text, which is how the catalog
+// finds the folders, so new texts are written right after a new name.
+class ProfileRegistry {
+  public:
+    explicit ProfileRegistry(std::string bytes) : b_(std::move(bytes)) {}
+
+    bool valid() const { return in(0, kHeader) && r32(0) == kMagic; }
+    const std::string& bytes() const { return b_; }
+
+    // The profiles, (key name, folder), in key order.
+    std::vector<std::pair<std::string, std::string>> profiles() const {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const int64_t key : profileKeys()) {
+            if (r16(key + kType) != kKey) continue;
+            const int64_t entry = directoryEntry(key);
+            if (entry != 0)
+                out.emplace_back(text(key, kName, r16(key + kNameLen)), folderOf(entry));
+        }
+        return out;
+    }
+
+    // Points the profile that names `from` (ignoring case) at `to`: in place when
+    // the new text fits the old one's room, else after a new name at the end (the
+    // old text cleared, so that the folder is named once).
+    void move(const std::string& from, const std::string& to) {
+        for (const int64_t key : profileKeys()) {
+            const int64_t entry = r16(key + kType) == kKey ? directoryEntry(key) : 0;
+            if (entry == 0 || !platform::equalsNoCase(folderOf(entry), from)) continue;
+            const int64_t value = r32(entry + kValue), room = r32(entry + kValueLen);
+            const auto len = static_cast<int64_t>(to.size()) + 1;
+            b_.replace(static_cast<size_t>(value), static_cast<size_t>(room),
+                       static_cast<size_t>(room), '\0');
+            if (len <= room) {
+                b_.replace(static_cast<size_t>(value), to.size(), to);
+            } else {
+                w32(entry + kName, append("directory"));
+                w32(entry + kValue, append(to));
+                w32(entry + kDown, len);  // the room the new text has
+            }
+            w32(entry + kValueLen, len);
+            w32(8, static_cast<int64_t>(b_.size()));
+        }
+    }
+
+    // Adds a profile key with its folder; false when there is no profile list.
+    bool add(const std::string& name, const std::string& folder) {
+        const int64_t parent = profilesKey();
+        if (parent == 0) return false;
+        const int64_t key =
+            appendNode(append(name), static_cast<int64_t>(name.size()) + 1, kKey, parent);
+        const std::vector<int64_t> siblings = chain(r32(parent + kDown));
+        w32(siblings.empty() ? parent + kDown : siblings.back() + kLeft, key);
+        const int64_t entryName = append("directory");
+        const int64_t value = append(folder);
+        const int64_t entry = appendNode(entryName, 10, kString, key);
+        const auto len = static_cast<int64_t>(folder.size()) + 1;
+        w32(entry + kValue, value);
+        w32(entry + kValueLen, len);
+        w32(entry + kDown, len);
+        w32(key + kValue, entry);
+        return true;
+    }
+
+  private:
+    static constexpr int64_t kHeader = 128, kNode = 32, kMagic = 0x76644441;
+    static constexpr int64_t kName = 4, kNameLen = 8, kType = 10, kLeft = 12, kDown = 16,
+                             kValue = 20, kValueLen = 24, kParent = 28;
+    static constexpr int64_t kKey = 0x0001, kString = 0x0011;
+
+    bool in(int64_t at, int64_t n) const {
+        return at >= 0 && n >= 0 && at + n <= static_cast<int64_t>(b_.size());
+    }
+    int64_t r32(int64_t at) const {
+        if (!in(at, 4)) return 0;
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<uint8_t>(b_[static_cast<size_t>(at + i)]);
+        return static_cast<int32_t>(v);
+    }
+    int64_t r16(int64_t at) const {
+        if (!in(at, 2)) return 0;
+        return static_cast<uint8_t>(b_[static_cast<size_t>(at)]) |
+               static_cast<uint8_t>(b_[static_cast<size_t>(at + 1)]) << 8;
+    }
+    void w32(int64_t at, int64_t v) {
+        const auto u = static_cast<uint32_t>(v);
+        for (int i = 0; i < 4; ++i)
+            b_[static_cast<size_t>(at + i)] = static_cast<char>(u >> (8 * i));
+    }
+    void w16(int64_t at, int64_t v) {
+        b_[static_cast<size_t>(at)] = static_cast<char>(v);
+        b_[static_cast<size_t>(at + 1)] = static_cast<char>(v >> 8);
+    }
+    int64_t append(std::string_view data) {
+        const auto at = static_cast<int64_t>(b_.size());
+        b_.append(data);
+        b_.push_back('\0');
+        w32(8, static_cast<int64_t>(b_.size()));
+        return at;
+    }
+    int64_t appendNode(int64_t name, int64_t nameLen, int64_t type, int64_t parent) {
+        const auto at = static_cast<int64_t>(b_.size());
+        b_.append(static_cast<size_t>(kNode), '\0');
+        w32(at, at);
+        w32(at + kName, name);
+        w16(at + kNameLen, nameLen);
+        w16(at + kType, type);
+        w32(at + kParent, parent);
+        w32(8, static_cast<int64_t>(b_.size()));
+        return at;
+    }
+    // The nodes of a chain through "left", each a whole record, none twice.
+    std::vector<int64_t> chain(int64_t first) const {
+        std::vector<int64_t> out;
+        std::set<int64_t> seen;
+        for (int64_t n = first; n != 0 && in(n, kNode) && r32(n) == n && seen.insert(n).second;
+             n = r32(n + kLeft))
+            out.push_back(n);
+        return out;
+    }
+    // A NUL-terminated text of `len` bytes (NUL included) at the offset in a field.
+    std::string text(int64_t node, int64_t field, int64_t len) const {
+        const int64_t at = r32(node + field);
+        if (len < 1 || !in(at, len)) return {};
+        const std::string raw = b_.substr(static_cast<size_t>(at), static_cast<size_t>(len - 1));
+        return raw.substr(0, raw.find('\0'));
+    }
+    std::string folderOf(int64_t entry) const {
+        return text(entry, kValue, r32(entry + kValueLen));
+    }
+    int64_t subKey(int64_t key, std::string_view name) const {
+        if (key == 0) return 0;
+        for (const int64_t k : chain(r32(key + kDown)))
+            if (r16(k + kType) == kKey && text(k, kName, r16(k + kNameLen)) == name) return k;
+        return 0;
+    }
+    int64_t profilesKey() const {
+        if (!valid()) return 0;
+        const int64_t root = r32(12);
+        if (!in(root, kNode) || r32(root) != root) return 0;
+        return subKey(subKey(root, "Common"), "Profiles");
+    }
+    std::vector<int64_t> profileKeys() const {
+        const int64_t list = profilesKey();
+        return list == 0 ? std::vector<int64_t>{} : chain(r32(list + kDown));
+    }
+    int64_t directoryEntry(int64_t key) const {
+        for (const int64_t e : chain(r32(key + kValue)))
+            if (r16(e + kType) == kString && text(e, kName, r16(e + kNameLen)) == "directory" &&
+                r32(e + kValueLen) >= 1 && in(r32(e + kValue), r32(e + kValueLen)))
+                return e;
+        return 0;
+    }
+
+    std::string b_;
+};
+
+// Brings the restored profile registry to this machine: the moved profiles
+// pointed at their new folders, and the profiles this machine listed before the
+// restore (`before`, its old registry) that the backup does not name kept on the
+// list. Returns "" or what went wrong.
+std::string updateRestoredRegistry(const std::string& file,
+                                   const std::vector<std::pair<std::string, std::string>>& moves,
+                                   const std::optional<std::string>& before) {
+    const auto restored = catalog::readFileBytes(file);
+    if (!restored) return "it cannot be read";
+    ProfileRegistry reg(*restored);
+    if (!reg.valid()) return "it is not a profile registry";
+    for (const auto& [from, to] : moves)
+        reg.move(from, to);
+    if (before) {
+        std::set<std::string> names;
+        for (const auto& [name, folder] : reg.profiles())
+            names.insert(lowerAscii(name));
+        for (const auto& [name, folder] : ProfileRegistry(*before).profiles()) {
+            if (!names.insert(lowerAscii(name)).second) continue;
+            if (!reg.add(name, folder))
+                return "it holds no profile list, so this machine's profile \"" + name +
+                       "\" could not be kept on it";
+        }
+    }
+    if (reg.bytes() == *restored) return {};
+    return WriteTextFile(file, reg.bytes()) ? std::string() : "it cannot be written";
+}
+
+}  // namespace
+
 bool RestoreMozilla(jobs::RestoreContext& ctx) {
     AdapterRun run;
     if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
     const std::vector<std::string> oldFolders =
         ReadNumberedKeys(jobs::StagingPath(jobs::kManifestName), "Directory", "Dir");
+    const std::string appData = ctx.toFolder() ? std::string() : AppDataFolder();
+    const bool appDataKnown = IsFullPath(appData);
+    // Profiles moved from the old user's application data folder into this one's:
+    // (old folder, new folder), for the restored profile registry.
+    std::vector<std::pair<std::string, std::string>> moves;
     Extraction plan;
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
@@ -329,9 +536,18 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
                         "profile folder for it (\"" + old + "\").");
             continue;
         }
-        const std::string profilesTarget = ctx.targetFolder + "Profiles\\";
-        const std::string profileTarget =
-            ctx.toFolder() ? profilesTarget + below + "\\" : excludeTrailingBackslash(old) + "\\";
+        // A profile of the old application data folder goes into this user's, as
+        // the browser would have made it here: the old user's folders may not be
+        // there, or belong to someone else. A profile kept elsewhere keeps its place.
+        std::string profileTarget = excludeTrailingBackslash(old) + "\\";
+        if (ctx.toFolder()) {
+            profileTarget = ctx.targetFolder + "Profiles\\" + below + "\\";
+        } else if (appDataKnown && inProfilesFolder(old)) {
+            profileTarget = appData + "\\Mozilla\\Profiles\\" + below + "\\";
+            const std::string now = excludeTrailingBackslash(profileTarget);
+            if (!platform::equalsNoCase(now, excludeTrailingBackslash(old)))
+                moves.emplace_back(excludeTrailingBackslash(old), now);
+        }
 
         const std::string dirIni =
             ExtractToStaging(ctx.backupPath, name + "\\" + kDirectoryIni, name);
@@ -357,8 +573,7 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
     if (ctx.identities.count > 0) {
         std::string target = ctx.targetFolder;
         if (!ctx.toFolder()) {
-            const std::string appData = AppDataFolder();
-            if (IsFullPath(appData))
+            if (appDataKnown)
                 target = appData + "\\Mozilla\\";
             else
                 RecordError(
@@ -367,7 +582,18 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
         }
         if (!target.empty()) plan.addFile("registry.dat", target);
     }
+    // This machine's profile list before the restore: the restored one replaces it.
+    const std::string registry = appData + "\\Mozilla\\registry.dat";
+    const std::optional<std::string> before =
+        appDataKnown ? catalog::readFileBytes(registry) : std::nullopt;
     plan.run(ctx.backupPath);
+    if (appDataKnown && platform::fileExists(registry) && (!moves.empty() || before)) {
+        const std::string why = updateRestoredRegistry(registry, moves, before);
+        if (!why.empty())
+            RecordError("The profile registry " + registry + " could not be brought up to date " +
+                        "with the restored profiles' folders and this machine's profiles: " + why +
+                        ".");
+    }
     return jobs::archiveJob().errorFlag;
 }
 

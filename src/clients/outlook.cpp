@@ -212,9 +212,10 @@ struct UserFolders {
 
 // Adds the personal store file of every service of the profile, one progress group
 // per service. Stores in the two Outlook folders are already in the backup; other
-// stores in the user's folders go with them (the restore points the profile to the
-// Outlook folders for these); stores elsewhere go under Others\Dir<n>, one number
-// per folder, recorded in others.ini.
+// stores in the user's folders go with them, under their path below the application
+// data folder, so that two stores of one name stay apart (the restore points the
+// profile to them below the Outlook folders); stores elsewhere go under
+// Others\Dir<n>, one number per folder, recorded in others.ini.
 void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profile,
                   const UserFolders& user, const std::string& itemName) {
     const std::string othersPath = FreshStagingPath(kOthersFile);
@@ -238,9 +239,9 @@ void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profil
             if (isBelow(path, user.outlook) || isBelow(path, user.localOutlook)) {
                 // packed with its folder
             } else if (isBelow(path, user.localAppData)) {
-                jobs::AddFileToJob(path, "local", folder);
+                jobs::AddFileToJob(path, "local", user.localAppData + "\\");
             } else if (isBelow(path, user.appData)) {
-                jobs::AddFileToJob(path, "app", folder);
+                jobs::AddFileToJob(path, "app", user.appData + "\\");
             } else {
                 auto it = std::find_if(folders.begin(), folders.end(), [&](const std::string& f) {
                     return platform::equalsNoCase(f, folder);
@@ -343,13 +344,15 @@ struct OldFolders {
     std::string localAppData;  // Dir2
 };
 
-// Where a store that lay in one of the backed-up user's folders is now: at the same
-// place below the new Outlook folder when it lay in the old one, else (it came back
-// with the Outlook folder's files) directly in the new Outlook folder.
-std::string relocated(const std::string& path, const std::string& oldOutlook,
+// Where a store that lay in one of the backed-up user's application data folders
+// (`oldBase`) is now: at the same place below the new Outlook folder when it lay in
+// the old one, else (it came back with the Outlook folder's files) at its place
+// below the old application data folder, now below the new Outlook folder.
+std::string relocated(const std::string& path, const std::string& oldBase,
                       const std::string& newOutlook) {
+    const std::string oldOutlook = oldBase + "\\Microsoft\\Outlook";
     if (isBelow(path, oldOutlook)) return newOutlook + path.substr(oldOutlook.size());
-    return newOutlook + "\\" + platform::extractFileName(path);
+    return newOutlook + path.substr(oldBase.size());
 }
 
 // Points a service's store into the current user's Outlook folders when it lay in
@@ -362,10 +365,9 @@ void moveStorePath(const std::string& serviceKey, const OldFolders& old, const U
     const std::string path = StorePathFromValue(*value);
     if (path.empty()) return;
     std::string moved = path;
-    if (isBelow(path, old.appData))
-        moved = relocated(path, old.appData + "\\Microsoft\\Outlook", user.outlook);
+    if (isBelow(path, old.appData)) moved = relocated(path, old.appData, user.outlook);
     if (isBelow(path, old.localAppData))
-        moved = relocated(path, old.localAppData + "\\Microsoft\\Outlook", user.localOutlook);
+        moved = relocated(path, old.localAppData, user.localOutlook);
     if (moved != path) reg.writeValue(kStoreValue, storeValueLike(*value, moved));
 }
 

@@ -12,17 +12,32 @@ namespace {
 std::mutex g_errorMutex;
 std::string g_lastError;
 
-// The UTF-8 locale, made once. "C.UTF-8" ships with glibc; should it be
-// missing, the library keeps the host's locale (names outside ASCII may then
-// be stored with replacement characters).
+// The UTF-8 locale, made once per load of the library and freed when the
+// library is unloaded (the program loads and unloads it around every job, so a
+// locale kept past unloading would pile up). "C.UTF-8" ships with glibc; should
+// it be missing, the library keeps the host's locale (names outside ASCII may
+// then be stored with replacement characters).
+class Utf8Locale {
+  public:
+    Utf8Locale() {
+        loc_ = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (loc_ == static_cast<locale_t>(nullptr))
+            loc_ = newlocale(LC_ALL_MASK, "C.utf8", static_cast<locale_t>(nullptr));
+    }
+    ~Utf8Locale() {
+        if (loc_ != static_cast<locale_t>(nullptr)) freelocale(loc_);
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+    locale_t get() const { return loc_; }
+
+  private:
+    locale_t loc_;
+};
+
 locale_t utf8Locale() {
-    static const locale_t loc = [] {
-        locale_t l = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        if (l == static_cast<locale_t>(nullptr))
-            l = newlocale(LC_ALL_MASK, "C.utf8", static_cast<locale_t>(nullptr));
-        return l;
-    }();
-    return loc;
+    static const Utf8Locale loc;
+    return loc.get();
 }
 
 // What the thread ran under before the outermost LocaleScope.

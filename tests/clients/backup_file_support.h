@@ -1,6 +1,7 @@
 // Test support for the client adapters: reading and writing backup files with
 // libarchive (independently of the archive library the program uses), the job
-// environment of a test, and moving between fake machines.
+// environment of a test with a source and a target machine, moving files between
+// them, and backups and restores through the quillbox program.
 #pragma once
 
 #include <archive.h>
@@ -53,6 +54,8 @@ struct Contents {
     bool ok = false;
     std::string error;
     std::map<std::string, std::string> entries;
+    // Names stored more than once (a restore would write the file twice).
+    std::vector<std::string> storedTwice;
 
     // The names of the stored files (folder entries left out).
     std::set<std::string> files() const {
@@ -86,6 +89,7 @@ inline Contents readBackup(const fs::path& file) {
         while ((n = archive_read_data(a, buf, sizeof buf)) > 0)
             content.append(buf, static_cast<size_t>(n));
         if (n < 0) r = static_cast<int>(n);
+        if (c.entries.count(name)) c.storedTwice.push_back(name);
         c.entries[name] = std::move(content);
     }
     c.ok = r == ARCHIVE_EOF;
@@ -139,6 +143,22 @@ inline std::map<std::string, std::string> manifestSection(const std::string& tex
         if (in && eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return out;
+}
+
+// One value of INI text; "<missing>" when the section or key is not there.
+inline std::string iniValue(const std::string& text, const std::string& section,
+                            const std::string& key) {
+    const auto values = manifestSection(text, section);
+    const auto it = values.find(key);
+    return it == values.end() ? "<missing>" : it->second;
+}
+
+// The backup file could be read, stores no name twice, and holds exactly the
+// `expected` files.
+inline void expectStoredFiles(const Contents& c, const std::set<std::string>& expected) {
+    ASSERT_TRUE(c.ok) << c.error;
+    EXPECT_TRUE(c.storedTwice.empty()) << "stored twice: " << c.storedTwice.front();
+    EXPECT_EQ(c.files(), expected);
 }
 
 inline Selection selection(const std::vector<std::pair<std::string, bool>>& entries) {
@@ -248,8 +268,10 @@ class NoProgress : public jobs::JobProgress {
 };
 
 // The job environment of an adapter test: the archive library, the jobs' texts,
-// every adapter registered, boxes answered by script. Machines are switched with
-// use(), which also points the staging folder at that machine's temporary folder.
+// every adapter registered, boxes answered by script, and two machines: Ann's,
+// where backups are made, and Bob's, where they are restored. Machines are
+// switched with use(), which also points the staging folder at that machine's
+// temporary folder and makes its folder C:\Backups.
 class AdapterTest : public ::testing::Test {
   protected:
     static constexpr const char* kLanguageFile = "C:\\Program Files\\Quillbox\\English.lng";
@@ -272,9 +294,10 @@ class AdapterTest : public ::testing::Test {
         ASSERT_TRUE(WriteBuiltInLanguageFile(kLanguageFile));
     }
 
-    void use(const FakeMachine& m) {
+    static void use(const FakeMachine& m) {
         m.activate();
         writeLanguageFile();
+        platform::forceDirectories("C:\\Backups");
         jobs::archiveJob().stagingFolder =
             platform::excludeTrailingBackslash(platform::tempFolder());
     }
@@ -290,7 +313,37 @@ class AdapterTest : public ::testing::Test {
         fs::copy_file(source, target, fs::copy_options::overwrite_existing);
     }
 
+    // A file's content / whether a file or folder exists, on the machine (which is
+    // the current one afterwards).
+    static std::string readOn(const FakeMachine& m, const std::string& path) {
+        m.activate();
+        return platform::fileExists(path) ? m.readFile(path) : "<no file " + path + ">";
+    }
+    static bool existsOn(const FakeMachine& m, const std::string& path) {
+        m.activate();
+        return platform::fileExists(path) || platform::directoryExists(path);
+    }
+
     static std::string errorText() { return jobs::archiveJob().errorText; }
+
+    // A backup made with RunBackup on the machine, and what it holds.
+    static bool backupOn(const FakeMachine& m, const std::string& path, ClientKind kind,
+                         const Selection& identities, const Selection& items) {
+        use(m);
+        return jobs::RunBackup(path, kind, identities, items);
+    }
+    static Contents storedOn(const FakeMachine& m, const std::string& path) {
+        use(m);
+        return readBackup(m.host(path));
+    }
+
+    // Every identity the catalog lists for `kind` on the current machine, chosen.
+    static Selection allIdentities(ClientKind kind) {
+        Selection s;
+        for (const std::string& id : ListIdentities(kind))
+            s.add(id, true);
+        return s;
+    }
 
     // The identities a restore offers for a backup of `kind` on the current
     // machine, every one chosen.
@@ -308,10 +361,39 @@ class AdapterTest : public ::testing::Test {
         return s;
     }
 
+    // Backs up the client of `keyword` on the machine with "quillbox /b", every
+    // identity and item chosen, into `folder`; returns the path of the one backup
+    // file made there, whose name begins with `prefix` ("" after a failure).
+    static std::string backupThroughCommandLine(const FakeMachine& m, const std::string& keyword,
+                                                const std::string& prefix,
+                                                const std::string& folder =
+                                                    "C:\\Backups\\Command "
+                                                    "Line") {
+        const ProgramRun run = runQuillbox(m, {"/b", "/c:" + keyword, "/p:" + folder, "-"});
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        use(m);
+        const std::vector<std::string> files = backupFilesIn(folder);
+        EXPECT_EQ(files.size(), 1u) << run.out << run.err;
+        if (files.size() != 1) return {};
+        EXPECT_TRUE(platform::extractFileName(files[0]).starts_with(prefix)) << files[0];
+        return files[0];
+    }
+
+    // Restores the backup file with "quillbox /r" on the machine (directly into
+    // the client, which does not run there); true when the program reports success.
+    static bool restoreThroughCommandLine(const FakeMachine& m, const std::string& backup) {
+        const ProgramRun run = runQuillbox(m, {"/r", "/f:" + backup, "/p:C:\\Restore"});
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        use(m);
+        return run.status == 0;
+    }
+
     ScriptedInteraction boxes;
     ScopedInteraction interactionScope{boxes};
     NoProgress progress;
     jobs::ScopedJobProgress progressScope{progress};
+    FakeMachine source{"ann"};
+    FakeMachine target{"bob"};
 };
 
 }  // namespace qb::test::ebk

@@ -1,21 +1,19 @@
 #include "clients/eudora.h"
 
-#include <algorithm>
-
 #include "backup_file_support.h"
-#include "client_test_support.h"
 #include "jobs/restore_job.h"
 #include "testkit/clients_fixture.h"
 
 namespace qb::test {
 namespace {
 
-using namespace clientkit;
+using namespace ebk;
 
 using platform::RootKey;
 
 const std::string kBackup = "C:\\Backups\\Eudora Backup.ebk";
 const std::string kFolder = "C:\\Eudora Mail";
+const std::string kUserCommandLine = "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine";
 
 Selection identities() {
     return selection({{"Default", true}});
@@ -32,31 +30,31 @@ Selection items(bool accounts = true, bool mail = true, bool filters = true, boo
 
 // The stored files of a backup of installEudora with every item chosen. Attachments
 // are not Eudora's data to keep; a folder with two ".pce" files is packed once.
-std::vector<std::string> fullLayout() {
-    return {"Filters/Work.flt",
-            "Mail/In.mbx",
-            "Mail/In.toc",
-            "Mail/Out.mbx",
-            "Mail/Out.toc",
-            "Mail/Trash.mbx",
-            "Mail/Trash.toc",
-            "Mail/descmap.pce",
-            "Personal.fol/.Family.toc",
-            "Personal.fol/Family.mbx",
-            "Personal.fol/descmap.pce",
-            "Personal.fol/sortmap.pce",
-            "Sigs/Alternate Sig.txt",
-            "Sigs/Standard.txt",
-            "Spool/.queue.lck",
-            "Spool/spool.tmp",
-            "Stationery/Thanks.sta",
-            "Work.fol/Client Projects.mbx",
-            "Work.fol/Client Projects.toc",
-            "Work.fol/Old.fol/2003.mbx",
-            "Work.fol/Old.fol/descmap.pce",
-            "Work.fol/Projects.mbx",
-            "Work.fol/Projects.toc",
-            "Work.fol/descmap.pce",
+std::set<std::string> fullLayout() {
+    return {"Filters\\Work.flt",
+            "Mail\\In.mbx",
+            "Mail\\In.toc",
+            "Mail\\Out.mbx",
+            "Mail\\Out.toc",
+            "Mail\\Trash.mbx",
+            "Mail\\Trash.toc",
+            "Mail\\descmap.pce",
+            "Personal.fol\\.Family.toc",
+            "Personal.fol\\Family.mbx",
+            "Personal.fol\\descmap.pce",
+            "Personal.fol\\sortmap.pce",
+            "Sigs\\Alternate Sig.txt",
+            "Sigs\\Standard.txt",
+            "Spool\\.queue.lck",
+            "Spool\\spool.tmp",
+            "Stationery\\Thanks.sta",
+            "Work.fol\\Client Projects.mbx",
+            "Work.fol\\Client Projects.toc",
+            "Work.fol\\Old.fol\\2003.mbx",
+            "Work.fol\\Old.fol\\descmap.pce",
+            "Work.fol\\Projects.mbx",
+            "Work.fol\\Projects.toc",
+            "Work.fol\\descmap.pce",
             "directory.ini",
             "eudora.ini",
             "filters.pce",
@@ -65,7 +63,12 @@ std::vector<std::string> fullLayout() {
             "nndbase.txt"};
 }
 
-class EudoraAdapter : public ClientTest {};
+class EudoraAdapter : public AdapterTest {
+  protected:
+    bool backup(const Selection& chosen = items()) {
+        return backupOn(source, kBackup, kind::Eudora, identities(), chosen);
+    }
+};
 
 TEST(EudoraCommandLine, NamesTheDataFolder) {
     const std::pair<const char*, const char*> cases[] = {
@@ -90,199 +93,169 @@ TEST(EudoraCommandLine, NamesTheDataFolder) {
         EXPECT_EQ(clients::EudoraFolderFromCommandLine(commandLine), folder) << commandLine;
 }
 
-TEST_F(EudoraAdapter, BackupStoresTheBackupFileLayout) {
-    installEudora(machine, kFolder);
-    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Eudora, identities(), items()))
-        << jobs::archiveJob().errorText;
-
-    const auto entries = readZipEntries(machine.host(kBackup));
-    std::vector<std::string> names;
-    for (const StoredEntry& e : entries)
-        if (!e.folder) names.push_back(e.name);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, fullLayout());
-
-    const auto files = storedFiles(machine.host(kBackup));
-    EXPECT_EQ(files.at("Work.fol/Client Projects.mbx"),
-              machine.readFile(kFolder + "\\Work.fol\\Client Projects.mbx"));
-    // The mail folders in the order the search found them, a nested one after the
-    // folder that holds it.
-    const std::string& list = files.at("directory.ini");
-    EXPECT_EQ(iniValue(machine, list, "Directory", "Dir1"), "Personal.fol");
-    EXPECT_EQ(iniValue(machine, list, "Directory", "Dir2"), "Work.fol");
-    EXPECT_EQ(iniValue(machine, list, "Directory", "Dir3"), "Work.fol\\Old.fol");
-    EXPECT_EQ(iniValue(machine, list, "Directory", "Dir4"), "<missing>");
-    const std::string& manifest = files.at("infobak.ini");
-    EXPECT_EQ(iniValue(machine, manifest, "Backup", "EmailClient"), "Eudora");
-    EXPECT_EQ(iniValue(machine, manifest, "Identities", "Item1"), "Default");
-    EXPECT_EQ(iniValue(machine, manifest, "Items", "Item5"), "Address Book");
-    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir1"), "<missing>");
-}
-
 TEST_F(EudoraAdapter, OnlyTheChosenItems) {
-    installEudora(machine);
-    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Eudora, identities(),
-                                 items(false, false, false, false, true)))
-        << jobs::archiveJob().errorText;
-    const auto files = storedFiles(machine.host(kBackup));
-    EXPECT_EQ(namesOf(files),
-              (std::vector<std::string>{"infobak.ini", "nndbase.toc", "nndbase.txt"}));
-    EXPECT_EQ(iniValue(machine, files.at("infobak.ini"), "Items", "Item1"), "Address Book");
-    EXPECT_EQ(iniValue(machine, files.at("infobak.ini"), "Items", "Item2"), "<missing>");
+    use(source);
+    installEudora(source);
+    ASSERT_FALSE(backup(items(false, false, false, false, true))) << errorText();
+    const Contents c = storedOn(source, kBackup);
+    expectStoredFiles(c, {"infobak.ini", "nndbase.toc", "nndbase.txt"});
+    EXPECT_EQ(iniValue(c.data("infobak.ini"), "Items", "Item1"), "Address Book");
+    EXPECT_EQ(iniValue(c.data("infobak.ini"), "Items", "Item2"), "<missing>");
 }
 
 // A command line that names no data folder must not make the backup pack the
 // root of a drive: it fails with a clear text, and an older backup stays.
 TEST_F(EudoraAdapter, BackupWithoutDataFolderFails) {
-    machine.writeFile(kBackup, "older backup");
-    machine.writeFile("C:\\Spool\\x.tmp", "not Eudora's");
-    machine.writeFile("C:\\In.mbx", "not Eudora's");
+    use(source);
+    source.writeFile(kBackup, "older backup");
+    source.writeFile("C:\\Spool\\x.tmp", "not Eudora's");
+    source.writeFile("C:\\In.mbx", "not Eudora's");
     for (const char* commandLine : {"", "C:\\Eudora.exe C:\\ C:\\eudora.ini", "Eudora.exe Mail"}) {
         setString(RootKey::ClassesRoot, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine\\Current", "",
                   commandLine);
-        EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Eudora, identities(), items())) << commandLine;
-        EXPECT_NE(jobs::archiveJob().errorText.find("names no data folder"), std::string::npos)
-            << jobs::archiveJob().errorText;
-        EXPECT_EQ(machine.readFile(kBackup), "older backup");
-    }
-}
-
-// ---- restore ----
-
-// Ann's Eudora (folder with blanks, unquoted command line) backed up on her
-// machine; Bob's Eudora keeps its data in his profile and quotes its command line.
-class EudoraRestore : public EudoraAdapter {
-  protected:
-    void SetUp() override {
-        EudoraAdapter::SetUp();
-        installEudora(machine, kFolder);
-        machine.writeFile(kFolder + "\\In.mbx", "ann's inbox");
-        machine.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
-        ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Eudora, identities(), items()))
-            << jobs::archiveJob().errorText;
-        prepare(target);
-        copyFile(machine, target, kBackup);
-        bob = installEudora(target, appDataFolder(target) + "\\Qualcomm\\Eudora", true);
-        target.writeFile(bob.folder + "\\filters.pce", "bob's filters");
-        target.writeFile(bob.folder + "\\nndbase.toc", "bob's index");
-    }
-
-    FakeMachine target{"bob"};
-    EudoraInstall bob;
-};
-
-TEST_F(EudoraRestore, DirectRestoreIntoTheFolderOfTheCommandLine) {
-    // The mail folders alone leave Bob's filters and address book as they are.
-    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Eudora, identities(),
-                                  items(false, true, false, false, false)))
-        << jobs::archiveJob().errorText;
-    const std::string e = bob.folder + "\\";
-    EXPECT_EQ(target.readFile(e + "In.mbx"), "ann's inbox");
-    EXPECT_EQ(target.readFile(e + "Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
-    EXPECT_EQ(target.readFile(e + "filters.pce"), "bob's filters");
-    EXPECT_EQ(target.readFile(e + "nndbase.toc"), "bob's index");
-
-    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Eudora, identities(), items()))
-        << jobs::archiveJob().errorText;
-    for (const char* f :
-         {"Work.fol\\Client Projects.mbx", "Work.fol\\Client Projects.toc",
-          "Personal.fol\\.Family.toc", "Personal.fol\\sortmap.pce", "Spool\\.queue.lck",
-          "Spool\\spool.tmp", "eudora.ini", "Stationery\\Thanks.sta", "Filters\\Work.flt",
-          "Sigs\\Alternate Sig.txt", "nndbase.txt"})
-        EXPECT_TRUE(exists(e + f)) << f;
-    EXPECT_EQ(target.readFile(e + "filters.pce"), "rule Newsletters\r\n");  // Ann's
-    EXPECT_NE(target.readFile(e + "nndbase.toc"), "bob's index");
-    // The data folder's own mailboxes come back into it, not into a "Mail" folder.
-    EXPECT_FALSE(exists(e + "Mail"));
-    EXPECT_FALSE(exists(kFolder));
-}
-
-TEST_F(EudoraRestore, RestoreIntoAFolderKeepsTheMailFolderApart) {
-    // No registry value is read for this.
-    setString(RootKey::CurrentUser, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", "Current", "");
-    const std::string t = "C:\\Restored\\Eudora Mail\\";
-    ASSERT_FALSE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()))
-        << jobs::archiveJob().errorText;
-    for (const char* f :
-         {"Mail\\In.mbx", "Mail\\Trash.toc", "Mail\\descmap.pce", "Work.fol\\Old.fol\\2003.mbx",
-          "Work.fol\\Projects.toc", "Personal.fol\\Family.mbx", "Spool\\spool.tmp", "eudora.ini",
-          "Stationery\\Thanks.sta", "Filters\\Work.flt", "filters.pce", "nndbase.toc",
-          "nndbase.txt", "Sigs\\Standard.txt"})
-        EXPECT_TRUE(exists(t + f)) << f;
-    EXPECT_EQ(target.readFile(t + "Mail\\In.mbx"), "ann's inbox");
-    EXPECT_FALSE(exists(t + "In.mbx"));
-    EXPECT_FALSE(exists(t + "directory.ini"));
-}
-
-// Without a data folder in the command line the direct restore refuses: nothing may
-// land at the root of the drive.
-TEST_F(EudoraRestore, DirectRestoreWithoutDataFolderRefuses) {
-    for (bool missing : {false, true}) {
-        if (missing) {
-            platform::Registry reg(RootKey::CurrentUser);
-            ASSERT_TRUE(reg.openKey("\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", false));
-            reg.deleteValue("Current");
-        } else {
-            setString(RootKey::CurrentUser, "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine", "Current",
-                      "");
-        }
-        EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Eudora, identities(), items()));
-        EXPECT_NE(jobs::archiveJob().errorText.find("names no data folder"), std::string::npos)
-            << jobs::archiveJob().errorText;
-        for (const char* f : {"C:\\In.mbx", "C:\\eudora.ini", "C:\\Spool", "C:\\Work.fol",
-                              "C:\\nndbase.txt", "C:\\Sigs"})
-            EXPECT_FALSE(exists(f)) << f;
+        EXPECT_TRUE(backup()) << commandLine;
+        EXPECT_NE(errorText().find("names no data folder"), std::string::npos) << errorText();
+        EXPECT_EQ(readOn(source, kBackup), "older backup");
     }
 }
 
 // Mail folder names from the backup that would leave the data folder are skipped
 // and named; the others are restored.
 TEST_F(EudoraAdapter, HostileFolderListStaysInside) {
-    writeZip(
-        machine.host(kBackup),
+    use(target);
+    writeBackup(
+        target.host(kBackup),
         {{"infobak.ini", "[Backup]\r\nEmailClient=Eudora\r\n[Identities]\r\nItem1=Default\r\n"},
          {"directory.ini",
           "[Directory]\r\nDir1=Work.fol\r\nDir2=..\\Outside\r\nDir3=C:\\Windows\r\n"
           "Dir4=\\Root\r\n"},
-         {"Work.fol/x.mbx", "x"},
-         {"Windows/y.mbx", "y"}});
+         {"Work.fol\\x.mbx", "x"},
+         {"Windows\\y.mbx", "y"}});
     const std::string t = "C:\\Restored\\";
     EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()));
-    const std::string& error = jobs::archiveJob().errorText;
+    const std::string error = errorText();
     for (const char* named : {"..\\Outside", "C:\\Windows", "\\Root"})
         EXPECT_NE(error.find(named), std::string::npos) << named << " in: " << error;
-    EXPECT_EQ(machine.readFile(t + "Work.fol\\x.mbx"), "x");
-    EXPECT_FALSE(exists(t + "Windows"));
-    EXPECT_FALSE(exists("C:\\Outside"));
+    EXPECT_EQ(readOn(target, t + "Work.fol\\x.mbx"), "x");
+    EXPECT_FALSE(existsOn(target, t + "Windows"));
+    EXPECT_FALSE(existsOn(target, "C:\\Outside"));
 }
 
-// The whole way through the quillbox program: a backup on Ann's machine, the file
-// carried to Bob's, a restore there into the folder Bob's command line names.
-TEST_F(EudoraAdapter, ThroughTheCommandLine) {
-    if (!fs::exists(ebk::kQuillbox)) GTEST_SKIP() << "no " << ebk::kQuillbox;
-    installEudora(machine, kFolder);
-    machine.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
-    const ebk::ProgramRun b =
-        ebk::runQuillbox(machine, {"/b", "/c:eudora", "/p:C:\\Backups\\Command Line", "-"});
-    EXPECT_EQ(b.status, 0) << b.out << b.err;
-    machine.activate();
-    const auto files = ebk::backupFilesIn("C:\\Backups\\Command Line");
-    ASSERT_EQ(files.size(), 1u) << b.out << b.err;
-    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("EudoraBackup ")) << files[0];
-    EXPECT_EQ(namesOf(storedFiles(machine.host(files[0]))), fullLayout());
+// ---- restore ----
 
-    FakeMachine target("bob");
-    copyFile(machine, target, files[0]);
-    const EudoraInstall bob =
-        installEudora(target, profileFolder(target) + "\\Documents\\Eudora Mail", true);
-    const ebk::ProgramRun r = ebk::runQuillbox(target, {"/r", "/f:" + files[0], "/p:C:\\Restore"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    target.activate();
-    EXPECT_EQ(target.readFile(bob.folder + "\\Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
-    EXPECT_TRUE(exists(bob.folder + "\\Personal.fol\\.Family.toc"));
-    EXPECT_TRUE(exists(bob.folder + "\\Sigs\\Alternate Sig.txt"));
-    EXPECT_FALSE(exists(bob.folder + "\\Mail"));
-    machine.activate();
+// Ann's Eudora (folder with blanks, unquoted command line) backed up on her machine
+// with the quillbox program; Bob's Eudora keeps its data in his profile, quotes its
+// command line, and has only its settings, filters and address book index yet.
+class EudoraRestore : public EudoraAdapter {
+  protected:
+    void SetUp() override {
+        EudoraAdapter::SetUp();
+        use(source);
+        installEudora(source, kFolder);
+        source.writeFile(kFolder + "\\In.mbx", "ann's inbox");
+        source.writeFile(kFolder + "\\Work.fol\\Old.fol\\2003.mbx", "ann's 2003");
+        made = backupThroughCommandLine(source, "eudora", "EudoraBackup ");
+        ASSERT_FALSE(made.empty());
+        carry(source, made, target, kBackup);
+
+        use(target);
+        bob = installEudora(target, profileFolder(target) + "\\Documents\\Eudora Mail", true);
+        fs::remove_all(target.host(bob.folder));
+        target.writeFile(bob.folder + "\\eudora.ini", "[Settings]\r\nRealName=Bob\r\n");
+        target.writeFile(bob.folder + "\\filters.pce", "bob's filters");
+        target.writeFile(bob.folder + "\\nndbase.toc", "bob's index");
+    }
+
+    std::string made;  // the backup file on Ann's machine
+    EudoraInstall bob;
+};
+
+// The whole way: the stored names of the program's backup checked against the
+// layout, then the program's restore into the folder Bob's command line names.
+TEST_F(EudoraRestore, ThroughTheCommandLineIntoAnotherMachine) {
+    const Contents c = storedOn(source, made);
+    expectStoredFiles(c, fullLayout());
+    EXPECT_EQ(c.data("Work.fol\\Client Projects.mbx"),
+              readOn(source, kFolder + "\\Work.fol\\Client Projects.mbx"));
+    // The mail folders in the order the search found them, a nested one after the
+    // folder that holds it; a folder with two ".pce" files once.
+    const std::string& list = c.data("directory.ini");
+    EXPECT_EQ(iniValue(list, "Directory", "Dir1"), "Personal.fol");
+    EXPECT_EQ(iniValue(list, "Directory", "Dir2"), "Work.fol");
+    EXPECT_EQ(iniValue(list, "Directory", "Dir3"), "Work.fol\\Old.fol");
+    EXPECT_EQ(iniValue(list, "Directory", "Dir4"), "<missing>");
+    const std::string& manifest = c.data("infobak.ini");
+    EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), "Eudora");
+    EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default");
+    EXPECT_EQ(iniValue(manifest, "Items", "Item5"), "Address Book");
+    EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), "<missing>");
+
+    ASSERT_TRUE(restoreThroughCommandLine(target, kBackup));
+    const std::string e = bob.folder + "\\";
+    for (const std::string& name : fullLayout()) {
+        if (name == "infobak.ini" || name == "directory.ini") continue;
+        // The data folder's own mailboxes come back into it, not into a "Mail" folder.
+        const std::string at = name.starts_with("Mail\\") ? name.substr(5) : name;
+        EXPECT_EQ(readOn(target, e + at), c.data(name)) << name;
+    }
+    EXPECT_EQ(readOn(target, e + "In.mbx"), "ann's inbox");
+    EXPECT_EQ(readOn(target, e + "Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
+    EXPECT_FALSE(existsOn(target, e + "Mail"));
+    EXPECT_FALSE(existsOn(target, e + "directory.ini"));
+    EXPECT_FALSE(existsOn(target, kFolder));
+}
+
+TEST_F(EudoraRestore, MailFoldersAloneLeaveTheOtherItems) {
+    use(target);
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Eudora, identities(),
+                                  items(false, true, false, false, false)))
+        << errorText();
+    const std::string e = bob.folder + "\\";
+    EXPECT_EQ(readOn(target, e + "In.mbx"), "ann's inbox");
+    EXPECT_EQ(readOn(target, e + "Work.fol\\Old.fol\\2003.mbx"), "ann's 2003");
+    EXPECT_TRUE(existsOn(target, e + "Stationery\\Thanks.sta"));
+    EXPECT_EQ(readOn(target, e + "filters.pce"), "bob's filters");
+    EXPECT_EQ(readOn(target, e + "nndbase.toc"), "bob's index");
+    EXPECT_EQ(readOn(target, e + "eudora.ini"), "[Settings]\r\nRealName=Bob\r\n");
+    for (const char* f : {"Spool", "Filters", "Sigs", "nndbase.txt"})
+        EXPECT_FALSE(existsOn(target, e + f)) << f;
+}
+
+TEST_F(EudoraRestore, RestoreIntoAFolderKeepsTheMailFolderApart) {
+    // No registry value is read for this.
+    use(target);
+    setString(RootKey::CurrentUser, kUserCommandLine, "Current", "");
+    const std::string t = "C:\\Restored\\Eudora Mail\\";
+    ASSERT_FALSE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()))
+        << errorText();
+    const Contents c = storedOn(source, made);
+    for (const std::string& name : fullLayout()) {
+        if (name == "infobak.ini" || name == "directory.ini") continue;
+        EXPECT_EQ(readOn(target, t + name), c.data(name)) << name;
+    }
+    EXPECT_EQ(readOn(target, t + "Mail\\In.mbx"), "ann's inbox");
+    EXPECT_FALSE(existsOn(target, t + "In.mbx"));
+    EXPECT_FALSE(existsOn(target, t + "directory.ini"));
+}
+
+// Without a data folder in the command line the direct restore refuses: nothing may
+// land at the root of the drive.
+TEST_F(EudoraRestore, DirectRestoreWithoutDataFolderRefuses) {
+    for (bool missing : {false, true}) {
+        use(target);
+        if (missing) {
+            platform::Registry reg(RootKey::CurrentUser);
+            ASSERT_TRUE(reg.openKey(kUserCommandLine, false));
+            reg.deleteValue("Current");
+        } else {
+            setString(RootKey::CurrentUser, kUserCommandLine, "Current", "");
+        }
+        EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Eudora, identities(), items()));
+        EXPECT_NE(errorText().find("names no data folder"), std::string::npos) << errorText();
+        for (const char* f : {"C:\\In.mbx", "C:\\eudora.ini", "C:\\Spool", "C:\\Work.fol",
+                              "C:\\nndbase.txt", "C:\\Sigs"})
+            EXPECT_FALSE(existsOn(target, f)) << f;
+    }
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// Favorites: a backup through the quillbox program checked against the stored
+// layout, restores into another user's Favorites and into a folder, a missing
+// Favorites folder, many folders and hostile backup files.
 #include "clients/favorites.h"
 
 #include "adapter_test_support.h"
@@ -23,61 +26,51 @@ class FavoritesTest : public AdapterTest {
 
 // The folders in search order: the Favorites folder's own shortcuts first, then
 // its sub-folders depth first in name order; folders without shortcuts get no number.
-const Strings kStored = {"Dir1/.Private Bank.url", "Dir1/Example.url", "Dir2/Old Site.url",
-                         "Dir3/News.url",          "Dir3/Weather.url", "Dir4/Tracker.url",
-                         "Dir5/Budget Sheet.url",  "directory.ini",    "infobak.ini"};
+const Names kStored = {"Dir1/.Private Bank.url", "Dir1/Example.url", "Dir2/Old Site.url",
+                       "Dir3/News.url",          "Dir3/Weather.url", "Dir4/Tracker.url",
+                       "Dir5/Budget Sheet.url",  "directory.ini",    "infobak.ini"};
 const Strings kFolders = {"Dir1=", "Dir2=Archive\\2003", "Dir3=Links", "Dir4=Work\\Projects",
                           "Dir5=Work\\Projects\\Q1 Reports"};
-const Strings kRestored = {".Private Bank.url",
-                           "Archive\\2003\\Old Site.url",
-                           "Example.url",
-                           "Links\\News.url",
-                           "Links\\Weather.url",
-                           "Work\\Projects\\Q1 Reports\\Budget Sheet.url",
-                           "Work\\Projects\\Tracker.url"};
+// Only the shortcuts come back, each into its folder; the other files beside them
+// (desktop.ini, notes, documents) are not saved.
+const Names kRestored = {".Private Bank.url",
+                         "Archive/2003/Old Site.url",
+                         "Example.url",
+                         "Links/News.url",
+                         "Links/Weather.url",
+                         "Work/Projects/Q1 Reports/Budget Sheet.url",
+                         "Work/Projects/Tracker.url"};
 
-TEST_F(FavoritesTest, BackupStoresEachShortcutFolderOnceAndRestoresTheTree) {
+TEST_F(FavoritesTest, ThroughTheProgramIntoAnotherUsersFavoritesAndIntoAFolder) {
     installFavorites(machine);
-    ASSERT_FALSE(backup()) << errorText();
+    const auto files = backupThroughProgram("favorites", "C:\\Backups\\cli");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string file = files.at("Favorites");
 
-    const StoredFiles stored = readBackup(machine.host(kBackup));
-    EXPECT_EQ(stored.names(), kStored);
-    for (const auto& [name, times] : stored.times)
-        EXPECT_EQ(times, 1) << name;  // three shortcuts in one folder: still one folder
-    EXPECT_EQ(iniSection(machine, stored.data.at("directory.ini"), "Directory"), kFolders);
-    const std::string manifest = stored.data.at("infobak.ini");
-    EXPECT_EQ(iniValue(machine, manifest, "Backup", "EmailClient"), "Favorites");
-    EXPECT_EQ(iniValue(machine, manifest, "Identities", "Item1"), "Default");
-    EXPECT_EQ(iniValue(machine, manifest, "Items", "Item1"), "Favorites");
-    EXPECT_EQ(stored.data.at("Dir5/Budget Sheet.url"),
+    const StoredFiles s = stored(file);
+    EXPECT_EQ(s.names(), kStored);
+    EXPECT_EQ(iniLines(s.at("directory.ini"), "Directory"), kFolders);
+    const std::string& manifest = s.at("infobak.ini");
+    EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default");
+    EXPECT_EQ(iniValue(manifest, "Items", "Item1"), "Favorites");
+    EXPECT_EQ(s.at("Dir5/Budget Sheet.url"),
               machine.readFile(favoritesFolder(machine) +
                                "\\Work\\Projects\\Q1 Reports\\Budget Sheet.url"));
 
     // Into another user's Favorites folder, on another machine.
     const std::string news = machine.readFile(favoritesFolder(machine) + "\\Links\\News.url");
-    const std::string backupFile = machine.readFile(kBackup);
     FakeMachine other{"bob"};
-    other.writeFile(kBackup, backupFile);
-    prepare(other);
-    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Favorites, ids(), items())) << errorText();
-    EXPECT_EQ(filesBelow(other, favoritesFolder(other)), kRestored);
+    moveBackup(file, other);
+    const Choice c = contents(file, kind::Favorites);
+    ASSERT_FALSE(jobs::RunRestore(file, kind::Favorites, c.identities, c.items)) << errorText();
+    EXPECT_EQ(filesBelow(favoritesFolder(other)), kRestored);
     EXPECT_EQ(other.readFile(favoritesFolder(other) + "\\Links\\News.url"), news);
 
     // Into a folder: the same tree below it.
-    ASSERT_FALSE(
-        jobs::RunRestoreToFolder(kBackup, "C:\\Saved Favorites\\", kind::Favorites, ids(), items()))
+    ASSERT_FALSE(jobs::RunRestoreToFolder(file, "C:\\Saved Favorites\\", kind::Favorites,
+                                          c.identities, c.items))
         << errorText();
-    EXPECT_EQ(filesBelow(other, "C:\\Saved Favorites"), kRestored);
-}
-
-TEST_F(FavoritesTest, CommandLineBackup) {
-    if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
-    installFavorites(machine);
-    const ProgramRun run = runQuillbox(machine, {"/b", "/c:favorites", "/p:C:\\Backups\\cli", "-"});
-    ASSERT_EQ(run.status, 0) << run.output;
-    const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
-    ASSERT_EQ(backups.size(), 1u);
-    EXPECT_EQ(readBackup(backups.at("Favorites")).names(), kStored);
+    EXPECT_EQ(filesBelow("C:\\Saved Favorites"), kRestored);
 }
 
 TEST_F(FavoritesTest, NoFavoritesFolderFailsInsteadOfSearchingTheDrive) {
@@ -106,7 +99,7 @@ TEST_F(FavoritesTest, NoFavoritesFolderFailsInsteadOfSearchingTheDrive) {
     writeBackup(machine.host(kBackup),
                 {{"directory.ini", "[Directory]\r\nDir1=\r\n"}, {"Dir1/a.url", "x"}});
     EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Favorites, ids(), items()));
-    EXPECT_FALSE(exists(machine, "C:\\a.url"));
+    EXPECT_FALSE(exists("C:\\a.url"));
 }
 
 TEST_F(FavoritesTest, MoreThanAThousandShortcutFoldersAreAllKept) {
@@ -114,9 +107,9 @@ TEST_F(FavoritesTest, MoreThanAThousandShortcutFoldersAreAllKept) {
     for (int i = 1; i <= 1001; ++i)
         machine.writeFile(fav + "\\F" + std::to_string(i) + "\\site.url", "[InternetShortcut]\r\n");
     ASSERT_FALSE(backup()) << errorText();
-    const StoredFiles stored = readBackup(machine.host(kBackup));
-    EXPECT_TRUE(stored.has("Dir1001/site.url"));
-    EXPECT_EQ(iniSection(machine, stored.data.at("directory.ini"), "Directory").size(), 1001u);
+    const StoredFiles s = stored(kBackup);
+    EXPECT_TRUE(s.has("Dir1001/site.url"));
+    EXPECT_EQ(iniLines(s.at("directory.ini"), "Directory").size(), 1001u);
 }
 
 TEST_F(FavoritesTest, HostileFolderNamesInABackupStayInsideTheTarget) {
@@ -132,12 +125,12 @@ TEST_F(FavoritesTest, HostileFolderNamesInABackupStayInsideTheTarget) {
                  {"Dir4/../../escape.url", "x"},
                  {"Dir5/evil5.url", "x"}});
     EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, "C:\\Target\\", kind::Favorites, ids(), items()));
-    EXPECT_EQ(filesBelow(machine, "C:\\Target"), Strings{"Links\\good.url"});
+    EXPECT_EQ(filesBelow("C:\\Target"), Names{"Links/good.url"});
     for (const char* name : {"..\\..\\Windows", "C:\\Windows", "\\Windows", "Links\\. .\\.."})
         EXPECT_NE(errorText().find(name), std::string::npos) << name << "\n" << errorText();
     for (const char* path : {"C:\\Windows\\evil1.url", "C:\\Windows\\evil2.url",
                              "C:\\Windows\\evil3.url", "C:\\escape.url", "C:\\Target\\escape.url"})
-        EXPECT_FALSE(exists(machine, path)) << path;
+        EXPECT_FALSE(exists(path)) << path;
 }
 
 }  // namespace

@@ -45,6 +45,17 @@ std::set<std::string> registryNames(const std::string& n) {
     return {n + "\\identity.reg", n + "\\account.reg", n + "\\rules.reg", n + "\\RuleOrder.dat"};
 }
 
+// The stored files of a backup of the source with every identity and item.
+std::set<std::string> everyIdentityLayout() {
+    std::set<std::string> out = stationeryNames();
+    out.insert("infobak.ini");
+    for (const auto& part :
+         {registryNames("Ann Smith"), registryNames("Bob"), registryNames("[Identity3]"),
+          folderNames(kAnnKey), folderNames(kBobKey), folderNames(kNamelessKey)})
+        out.insert(part.begin(), part.end());
+    return out;
+}
+
 class IncrediMail : public AdapterTest {
   protected:
     // The source: identities under the current user, one of them without a name
@@ -59,24 +70,18 @@ class IncrediMail : public AdapterTest {
     }
 
     bool backup(const Selection& identities, const Selection& items) {
-        use(source);
-        platform::forceDirectories("C:\\Backups");
-        return jobs::RunBackup(kBackup, kind::IncrediMail, identities, items);
+        return backupOn(source, kBackup, kind::IncrediMail, identities, items);
     }
+    Contents stored() { return storedOn(source, kBackup); }
 
-    Contents stored() {
-        use(source);
-        return readBackup(source.host(kBackup));
-    }
-
-    // The second machine: another user, the content elsewhere, no identities yet.
+    // The second machine: another user, the content elsewhere, no identities and
+    // no content files yet.
     IMInstall installTarget() {
         use(target);
-        return installIncrediMail(target, true, {}, kContent2);
+        const IMInstall im = installIncrediMail(target, true, {}, kContent2);
+        fs::remove_all(target.host(kContent2));
+        return im;
     }
-
-    FakeMachine source{"ann"};
-    FakeMachine target{"bob"};
 };
 
 TEST_F(IncrediMail, BackupStoresTheLayoutOfEveryChosenIdentityAndTheStationery) {
@@ -149,8 +154,19 @@ TEST_F(IncrediMail, BackupOfChosenItemsOnly) {
                        {"Address Book", false},
                        {"Stationery", false}});
     ASSERT_FALSE(backup(selection({{"Ann Smith", true}}), items)) << errorText();
-    EXPECT_EQ(stored().files(), (std::set<std::string>{"infobak.ini", "Ann Smith\\identity.reg",
-                                                       "Ann Smith\\rules.reg"}));
+    expectStoredFiles(stored(), {"infobak.ini", "Ann Smith\\identity.reg", "Ann Smith\\rules.reg"});
+    // Its restore brings the rules back and misses no rule order file.
+    carry(source, kBackup, target, kBackup);
+    const IMInstall bob = installTarget();
+    EXPECT_FALSE(
+        jobs::RunRestore(kBackup, kind::IncrediMail, selection({{"Ann Smith", true}}), items))
+        << errorText();
+    EXPECT_EQ(
+        readText(RootKey::CurrentUser,
+                 "\\SOFTWARE\\incredimail\\identities\\" + kAnnKey + "\\Rules\\Rule1", "Name"),
+        "Move newsletters");
+    EXPECT_FALSE(
+        existsOn(target, bob.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
 }
 
 TEST_F(IncrediMail, IdentitiesSharingANameAreKeptApart) {
@@ -234,15 +250,13 @@ std::string identityKey(const std::string& k) {
 
 class IncrediMailRestore : public IncrediMail {
   protected:
-    // Backs up the source with the given variant and every identity and item, and
-    // carries the backup file to the target machine.
+    // Backs up the source of the given variant with the quillbox program (every
+    // identity and item) and carries the backup file to the target machine.
     void backupAndCarry(bool perUser) {
         source_ = installSource(perUser);
-        Selection ids;
-        for (const std::string& id : ListIdentities(kind::IncrediMail))
-            ids.add(id, true);
-        ASSERT_FALSE(backup(ids, allItems(kind::IncrediMail))) << errorText();
-        carry(source, kBackup, target, kBackup);
+        made = backupThroughCommandLine(source, "incredimail", "IncrediMailBackup ");
+        ASSERT_FALSE(made.empty());
+        carry(source, made, target, kBackup);
     }
 
     Selection offeredIdentities() {
@@ -250,28 +264,22 @@ class IncrediMailRestore : public IncrediMail {
         return AdapterTest::offeredIdentities(kBackup, kind::IncrediMail);
     }
 
-    std::string sourceFile(const std::string& path) {
-        source.activate();
-        return source.readFile(path);
-    }
-
-    bool targetHas(const std::string& path) {
-        target.activate();
-        return platform::fileExists(path);
-    }
-
     IMInstall source_;
+    std::string made;  // the backup file on the source machine
 };
 
-TEST_F(IncrediMailRestore, IntoTheClientOfAnotherMachine) {
+// The whole way: Ann's identities backed up with the quillbox program, the stored
+// names checked against the layout, the file restored with the program into Bob's
+// IncrediMail, whose application and content folders lie elsewhere.
+TEST_F(IncrediMailRestore, ThroughTheCommandLineIntoAnotherMachine) {
     backupAndCarry(true);
+    expectStoredFiles(storedOn(source, made), everyIdentityLayout());
+
     const IMInstall im = installTarget();
     const Selection ids = offeredIdentities();
     ASSERT_EQ(ids.count, 3);
     EXPECT_EQ(ids[2].name, "[Identity3]");
-    use(target);
-    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::IncrediMail, ids, allItems(kind::IncrediMail)))
-        << errorText();
+    ASSERT_TRUE(restoreThroughCommandLine(target, kBackup));
 
     for (const std::string& k : {kAnnKey, kBobKey, kNamelessKey}) {
         SCOPED_TRACE(k);
@@ -283,14 +291,14 @@ TEST_F(IncrediMailRestore, IntoTheClientOfAnotherMachine) {
               "Message Store\\Work\\Old\\2004 Archive.imm", "Message Store\\Attachments\\photo.jpg",
               "Message Store\\Attachments\\holiday notes.txt", "AddressBook\\AddressBook.db",
               "AddressBook\\Groups\\Family list.dat", "RuleOrder.dat"}) {
-            const std::string original = sourceFile(from + f);
-            ASSERT_TRUE(targetHas(to + f)) << to + f;
+            const std::string original = readOn(source, from + f);
+            ASSERT_TRUE(existsOn(target, to + f)) << to + f;
             EXPECT_EQ(target.readFile(to + f), original) << f;
         }
         // Folders come back as folders: nothing lands a level up.
-        EXPECT_FALSE(targetHas(to + "Message Store\\2004 Archive.imm"));
-        EXPECT_FALSE(targetHas(to + "Message Store\\photo.jpg"));
-        EXPECT_FALSE(targetHas(to + "AddressBook\\Family list.dat"));
+        EXPECT_FALSE(existsOn(target, to + "Message Store\\2004 Archive.imm"));
+        EXPECT_FALSE(existsOn(target, to + "Message Store\\photo.jpg"));
+        EXPECT_FALSE(existsOn(target, to + "AddressBook\\Family list.dat"));
     }
 
     use(target);
@@ -314,9 +322,9 @@ TEST_F(IncrediMailRestore, IntoTheClientOfAnotherMachine) {
     EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
 
     for (const char* c : kContentFolders)
-        EXPECT_TRUE(targetHas(std::string(kContent2) + "\\" + c + "\\item1.imc")) << c;
-    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
-    EXPECT_FALSE(targetHas(std::string(kContent2) + "\\Letter\\letter.htm"));
+        EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\" + c + "\\item1.imc")) << c;
+    EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
+    EXPECT_FALSE(existsOn(target, std::string(kContent2) + "\\Letter\\letter.htm"));
     use(target);
     EXPECT_EQ(
         ebk::readText(RootKey::CurrentUser, "\\SOFTWARE\\incredimail\\content\\Letter", "Path"),
@@ -331,21 +339,20 @@ TEST_F(IncrediMailRestore, IntoAFolder) {
     ASSERT_FALSE(
         jobs::RunRestoreToFolder(kBackup, t, kind::IncrediMail, ids, allItems(kind::IncrediMail)))
         << errorText();
-    for (const char* f :
-         {"Ann Smith\\identity.reg", "Ann Smith\\account.reg", "Ann Smith\\rules.reg",
-          "Ann Smith\\RuleOrder.dat", "[Identity3]\\identity.reg", "stationery.reg",
-          "Stationery\\Letter\\Sunny Day\\background.jpg", "Stationery\\Sound\\item1.imc"})
-        EXPECT_TRUE(targetHas(t + f)) << f;
-    for (const std::string& k : {kAnnKey, kBobKey, kNamelessKey})
-        for (const char* f :
-             {"\\Message Store\\Work\\Old\\2004 Archive.imm", "\\Message Store\\.Folders.dat",
-              "\\Message Store\\Attachments\\holiday notes.txt",
-              "\\AddressBook\\Groups\\Family list.dat"})
-            EXPECT_TRUE(targetHas(t + k + f)) << k + f;
-    const std::string ruleOrder =
-        sourceFile(source_.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat");
-    target.activate();
-    EXPECT_EQ(target.readFile(t + "Ann Smith\\RuleOrder.dat"), ruleOrder);
+    // Every stored file in its place: the separate copy of the attachments below
+    // the message store, everything else under its stored name.
+    const Contents c = storedOn(source, made);
+    for (const std::string& name : c.files()) {
+        if (name == "infobak.ini") continue;
+        std::string at = name;
+        const size_t attachments = name.find("\\Attachments\\");
+        if (attachments != std::string::npos && name.find("\\Message Store\\") == std::string::npos)
+            at.insert(attachments, "\\Message Store");
+        EXPECT_EQ(readOn(target, t + at), c.data(name)) << name;
+    }
+    EXPECT_EQ(
+        readOn(target, t + "Ann Smith\\RuleOrder.dat"),
+        readOn(source, source_.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
     // Nothing went into the registry of the machine.
     use(target);
     EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(kAnnKey)));
@@ -356,12 +363,16 @@ TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
     test::setString(RootKey::LocalMachine, identityKey(kAnnKey), "Note",
                     "HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail stays as written");
     backupAndCarry(false);
-    const Contents c = stored();
+    // The same layout as the current-user variant's; the nameless identity, listed
+    // with an empty name here, is stored by number, and the content comes from the
+    // application folder.
+    const Contents c = storedOn(source, made);
+    expectStoredFiles(c, everyIdentityLayout());
     EXPECT_NE(c.data("Ann Smith\\identity.reg").find("[HKEY_LOCAL_MACHINE\\Software\\"),
               std::string::npos);
-    // The nameless identity, listed with an empty name here, is stored by number.
-    EXPECT_TRUE(c.has("[Identity3]\\identity.reg"));
-    EXPECT_TRUE(c.has("Stationery\\Letter\\Sunny Day\\letter.htm"));
+    EXPECT_NE(
+        c.data("stationery.reg").find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\incredimail\\content\\"),
+        std::string::npos);
 
     const IMInstall im = installTarget();
     use(target);
@@ -376,9 +387,9 @@ TEST_F(IncrediMailRestore, MachineWideIdentitiesComeBackUnderTheCurrentUser) {
                             identityKey(kNamelessKey) + "\\Accounts\\Account1", "Email"),
               "user@example.com");
     EXPECT_FALSE(ebk::keyExists(RootKey::LocalMachine, identityKey(kAnnKey)));
-    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kNamelessKey +
-                          "\\Message Store\\Work\\Old\\2004 Archive.imm"));
-    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
+    EXPECT_TRUE(existsOn(target, im.applicationFolder + "\\Identities\\" + kNamelessKey +
+                                     "\\Message Store\\Work\\Old\\2004 Archive.imm"));
+    EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\Letter\\Sunny Day\\letter.htm"));
 }
 
 TEST_F(IncrediMailRestore, IdentitiesSharingANameBothComeBack) {
@@ -399,11 +410,11 @@ TEST_F(IncrediMailRestore, IdentitiesSharingANameBothComeBack) {
         use(target);
         EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(k), "Identity"), "Ann") << k;
         EXPECT_TRUE(ebk::keyExists(RootKey::CurrentUser, identityKey(k) + "\\Rules\\Rule1")) << k;
-        const std::string original = sourceFile(source_.applicationFolder + "\\Identities\\" + k +
-                                                "\\Message Store\\Inbox.imm");
+        const std::string original = readOn(source, source_.applicationFolder + "\\Identities\\" +
+                                                        k + "\\Message Store\\Inbox.imm");
         const std::string restored =
             im.applicationFolder + "\\Identities\\" + k + "\\Message Store\\Inbox.imm";
-        ASSERT_TRUE(targetHas(restored)) << restored;
+        ASSERT_TRUE(existsOn(target, restored)) << restored;
         EXPECT_EQ(target.readFile(restored), original);
     }
 }
@@ -457,14 +468,14 @@ TEST_F(IncrediMailRestore, AHostileBackupRestoresOnlyWhatIsSafe) {
                                 "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"));
     EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, "\\Software\\Microsoft\\x"));
     EXPECT_FALSE(ebk::keyExists(RootKey::CurrentUser, identityKey(k1) + "\\rules"));
-    EXPECT_TRUE(
-        targetHas(im.applicationFolder + "\\Identities\\" + k1 + "\\Message Store\\Inbox.imm"));
-    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Good\\letter.htm"));
+    EXPECT_TRUE(existsOn(
+        target, im.applicationFolder + "\\Identities\\" + k1 + "\\Message Store\\Inbox.imm"));
+    EXPECT_TRUE(existsOn(target, std::string(kContent2) + "\\Letter\\Good\\letter.htm"));
     for (const std::string& escaped :
          {im.applicationFolder + "\\escaped.txt",
           im.applicationFolder + "\\Identities\\escaped.txt",
           std::string("C:\\IM Shared\\escaped2.txt"), std::string(kContent2) + "\\escaped2.txt"})
-        EXPECT_FALSE(targetHas(escaped)) << escaped;
+        EXPECT_FALSE(existsOn(target, escaped)) << escaped;
 }
 
 TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
@@ -478,42 +489,5 @@ TEST_F(IncrediMailRestore, WithoutAnApplicationFolderOnlyTheSettingsComeBack) {
     EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kAnnKey), "Identity"), "Ann Smith");
     EXPECT_FALSE(platform::directoryExists("C:\\Identities"));
     EXPECT_FALSE(platform::directoryExists("C:\\Letter"));
-}
-
-TEST_F(IncrediMailRestore, ThroughTheCommandLine) {
-    ASSERT_TRUE(std::filesystem::exists(kQuillbox)) << kQuillbox;
-    source_ = installSource();
-    const ProgramRun b = runQuillbox(source, {"/b", "/c:incredimail", "/p:C:\\Backups", "-"});
-    EXPECT_EQ(b.status, 0) << b.err;
-    source.activate();
-    const std::vector<std::string> files = backupFilesIn("C:\\Backups");
-    ASSERT_EQ(files.size(), 1u) << b.err;
-    EXPECT_TRUE(platform::extractFileName(files[0]).starts_with("IncrediMailBackup ")) << files[0];
-
-    // Every identity and every item: the whole layout.
-    const Contents c = readBackup(source.host(files[0]));
-    ASSERT_TRUE(c.ok) << c.error;
-    std::set<std::string> expected = stationeryNames();
-    expected.insert("infobak.ini");
-    for (const auto& part :
-         {registryNames("Ann Smith"), registryNames("Bob"), registryNames("[Identity3]"),
-          folderNames(kAnnKey), folderNames(kBobKey), folderNames(kNamelessKey)})
-        expected.insert(part.begin(), part.end());
-    EXPECT_EQ(c.files(), expected);
-
-    carry(source, files[0], target, "C:\\Incoming\\mail backup.ebk");
-    const IMInstall im = installTarget();
-    const ProgramRun r =
-        runQuillbox(target, {"/r", "/f:C:\\Incoming\\mail backup.ebk", "/p:C:\\Restore"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    use(target);
-    EXPECT_EQ(ebk::readText(RootKey::CurrentUser, identityKey(kBobKey), "Identity"), "Bob");
-    EXPECT_EQ(
-        ebk::readText(RootKey::CurrentUser, identityKey(kBobKey) + "\\Accounts\\Account1", "Email"),
-        "user@example.com");
-    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kBobKey +
-                          "\\Message Store\\Work\\Old\\2004 Archive.imm"));
-    EXPECT_TRUE(targetHas(im.applicationFolder + "\\Identities\\" + kAnnKey + "\\RuleOrder.dat"));
-    EXPECT_TRUE(targetHas(std::string(kContent2) + "\\Letter\\Sunny Day\\background.jpg"));
 }
 }  // namespace

@@ -1,3 +1,6 @@
+// Netscape 4 and Netscape 6/7 (Mozilla): backups through the quillbox program
+// checked against the stored layout, restores into another user's machine and
+// into a folder, users without mail, profiles kept elsewhere and hostile backups.
 #include "clients/netscape.h"
 
 #include "adapter_test_support.h"
@@ -11,81 +14,72 @@ using Strings = std::vector<std::string>;
 
 const char* kBackup = "C:\\Backups\\NetscapeBackup.ebk";
 const char* kNavigator = "\\Software\\Netscape\\Netscape Navigator";
-const Strings kItems = {"Accounts Settings", "Mail Folders", "Filters", "Address Book"};
 
 Selection allItems() {
-    return allOf(kItems);
-}
-Strings sorted(Strings s) {
-    std::sort(s.begin(), s.end());
-    return s;
+    return qb::test::allItems(kind::Netscape4);
 }
 
 // The mail tree of a fixture user, below its mail folder.
-const Strings kMailTree = {"Inbox",
-                           "Inbox.sbd\\Old",
-                           "Inbox.sbd\\Old.sbd\\.2002.snm",
-                           "Inbox.sbd\\Old.sbd\\2002",
-                           "Inbox.snm",
-                           "Sent Items",
-                           "popstate.dat"};
+const Names kMailTree = {"Inbox",
+                         "Inbox.sbd/Old",
+                         "Inbox.sbd/Old.sbd/.2002.snm",
+                         "Inbox.sbd/Old.sbd/2002",
+                         "Inbox.snm",
+                         "Sent Items",
+                         "popstate.dat"};
 
-Strings netscape4Names(const std::string& u) {
-    Strings names = {u + "/Address/pab.na2", u + "/Address/work contacts.na2",
-                     u + "/directory.ini",   u + "/directorydat.ini",
-                     u + "/identity.reg",    u + "/liprefs.js",
-                     u + "/nsreg.dat",       u + "/prefs.js"};
-    for (std::string f : kMailTree) {
-        std::replace(f.begin(), f.end(), '\\', '/');
-        names.push_back(u + "/Mailbox/" + f);
-        if (f.find('/') != std::string::npos) names.push_back(u + "/Mail/" + f);
+Names netscape4Names(const std::string& u) {
+    Names names = {u + "/Address/pab.na2", u + "/Address/work contacts.na2",
+                   u + "/directory.ini",   u + "/directorydat.ini",
+                   u + "/identity.reg",    u + "/liprefs.js",
+                   u + "/nsreg.dat",       u + "/prefs.js"};
+    for (const std::string& f : kMailTree) {
+        names.insert(u + "/Mailbox/" + f);
+        if (f.find('/') != std::string::npos) names.insert(u + "/Mail/" + f);
     }
     return names;
 }
 
 // A user's files as they lie in its folder: the mail tree below `mail`.
-Strings userFiles(const std::string& mail, Strings others) {
+Names userFiles(const std::string& mail, Names others) {
     for (const std::string& f : kMailTree)
-        others.push_back(mail + "\\" + f);
-    return sorted(others);
+        others.insert(mail + "/" + f);
+    return others;
 }
 
 using NetscapeTest = AdapterTest;
 
-TEST_F(NetscapeTest, Netscape4BackupLayoutAndRestoreOnAnotherMachine) {
+TEST_F(NetscapeTest, Netscape4ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const auto users = installNetscape4(machine, {"ann", "bob smith"});
-    const Selection ids = selection({{"ann", true}, {"bob smith", true}});
-    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Netscape4, ids, allItems())) << errorText();
+    const auto files = backupThroughProgram("netscape", "C:\\Backups\\cli");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string file = files.at("Netscape4");
 
-    const StoredFiles stored = readBackup(machine.host(kBackup));
-    Strings expected = netscape4Names("ann");
-    for (std::string& n : netscape4Names("bob smith"))
-        expected.push_back(std::move(n));
-    expected.push_back("infobak.ini");
-    EXPECT_EQ(stored.names(), sorted(expected));
-    for (const auto& [name, times] : stored.times)
-        EXPECT_EQ(times, 1) << name;
+    const StoredFiles s = stored(file);
+    Names expected = netscape4Names("ann");
+    expected.merge(netscape4Names("bob smith"));
+    expected.insert("infobak.ini");
+    EXPECT_EQ(s.names(), expected);
     // Each user keeps its own list of mail sub-folders, relative to its folder.
-    EXPECT_EQ(iniSection(machine, stored.data.at("bob smith/directorydat.ini"), "Directory"),
+    EXPECT_EQ(iniLines(s.at("bob smith/directorydat.ini"), "Directory"),
               (Strings{"Dir1=Mail\\Inbox.sbd", "Dir2=Mail\\Inbox.sbd\\Old.sbd"}));
-    const std::string dirIni = stored.data.at("ann/directory.ini");
-    EXPECT_EQ(iniValue(machine, dirIni, "Directory", "Dir"), users[0].userFolder);
-    EXPECT_EQ(iniValue(machine, dirIni, "Directory", "Dir2"),
-              "C:\\Program Files\\Netscape\\Users\\");
-    EXPECT_EQ(iniValue(machine, stored.data.at("infobak.ini"), "Backup", "EmailClient"),
-              "Netscape4");
-    EXPECT_NE(stored.data.at("ann/identity.reg")
+    const std::string& dirIni = s.at("ann/directory.ini");
+    EXPECT_EQ(iniValue(dirIni, "Directory", "Dir"), users[0].userFolder);
+    EXPECT_EQ(iniValue(dirIni, "Directory", "Dir2"), "C:\\Program Files\\Netscape\\Users\\");
+    EXPECT_NE(s.at("ann/identity.reg")
                   .find("[HKEY_CURRENT_USER\\Software\\Netscape\\"
                         "Netscape Navigator\\ann\\Mail]"),
               std::string::npos);
 
-    const std::string backupFile = machine.readFile(kBackup);
+    // Another user's machine: the files into the user folders the backup names,
+    // which the restored settings name too.
     FakeMachine other{"carol"};
-    other.writeFile(kBackup, backupFile);
-    prepare(other);
-    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Netscape4, ids, allItems())) << errorText();
+    moveBackup(file, other);
+    const Choice c = contents(file, kind::Netscape4);
+    ASSERT_EQ(c.identities.count, 2);
+    ASSERT_FALSE(jobs::RunRestore(file, kind::Netscape4, c.identities, c.items)) << errorText();
     for (const Netscape4User& u : users)
-        EXPECT_EQ(filesBelow(other, u.userFolder),
+        EXPECT_EQ(filesBelow(u.userFolder),
                   userFiles("Mail", {"liprefs.js", "pab.na2", "prefs.js", "work contacts.na2"}))
             << u.name;
     EXPECT_EQ(
@@ -94,37 +88,18 @@ TEST_F(NetscapeTest, Netscape4BackupLayoutAndRestoreOnAnotherMachine) {
     EXPECT_EQ(
         registryText(RootKey::CurrentUser, std::string(kNavigator) + "\\ann\\Mail", "POP Server"),
         "pop.example.com");
-    EXPECT_TRUE(exists(other, "C:\\windows\\nsreg.dat"));
+    EXPECT_TRUE(exists("C:\\windows\\nsreg.dat"));
 
-    // Into a folder: per user its settings, address books and the whole mail tree.
-    ASSERT_FALSE(
-        jobs::RunRestoreToFolder(kBackup, "C:\\Netscape Copy", kind::Netscape4, ids, allItems()))
+    // Into a folder: per user its settings, address books and the whole mail tree,
+    // the main mail folder and its sub-folders together.
+    ASSERT_FALSE(jobs::RunRestoreToFolder(file, "C:\\Netscape Copy\\", kind::Netscape4,
+                                          c.identities, c.items))
         << errorText();
-    EXPECT_EQ(filesBelow(other, "C:\\Netscape Copy\\ann"),
-              userFiles("Mail", {"Address\\pab.na2", "Address\\work contacts.na2", "directory.ini",
-                                 "identity.reg", "liprefs.js", "prefs.js"}));
-}
-
-TEST_F(NetscapeTest, CommandLineBacksUpBothVersions) {
-    if (!quillboxBuilt()) GTEST_SKIP() << "the quillbox program is not built";
-    installNetscape4(machine, {"ann"});
-    const auto profiles = installMozilla(machine, {"default", "work"});
-    const ProgramRun run = runQuillbox(machine, {"/b", "/c:netscape", "/p:C:\\Backups\\cli", "-"});
-    ASSERT_EQ(run.status, 0) << run.output;
-    const auto backups = backupsByClient(machine, "C:\\Backups\\cli");
-    ASSERT_EQ(backups.size(), 2u);
-    Strings netscape4 = netscape4Names("ann");
-    netscape4.push_back("infobak.ini");
-    EXPECT_EQ(readBackup(backups.at("Netscape4")).names(), sorted(netscape4));
-    const StoredFiles mozilla = readBackup(backups.at("Netscape"));
-    EXPECT_TRUE(mozilla.has("registry.dat"));
-    for (const MozillaProfile& p : profiles) {
-        EXPECT_TRUE(mozilla.has(p.name + "/prefs.js")) << p.name;
-        EXPECT_TRUE(mozilla.has("Mozilla/Profiles/" + p.name + "/" +
-                                platform::extractFileName(p.folder) +
-                                "/Mail/pop.example.com/Inbox"))
-            << p.name;
-    }
+    for (const Netscape4User& u : users)
+        EXPECT_EQ(filesBelow("C:\\Netscape Copy\\" + u.name),
+                  userFiles("Mail", {"Address/pab.na2", "Address/work contacts.na2",
+                                     "directory.ini", "identity.reg", "liprefs.js", "prefs.js"}))
+            << u.name;
 }
 
 TEST_F(NetscapeTest, Netscape4UserWithoutMailServer) {
@@ -144,10 +119,10 @@ TEST_F(NetscapeTest, Netscape4UserWithoutMailServer) {
     EXPECT_TRUE(jobs::RunBackup(kBackup, kind::Netscape4, ids, allItems()));
     EXPECT_NE(errorText().find("\"carl\" has no mail server"), std::string::npos) << errorText();
     EXPECT_NE(errorText().find("\"dora\" has no mail server"), std::string::npos) << errorText();
-    EXPECT_EQ(readBackup(machine.host(kBackup)).names(),
-              (Strings{"carl/Address/carl.na2", "carl/directory.ini", "carl/directorydat.ini",
-                       "carl/identity.reg", "carl/nsreg.dat", "carl/prefs.js", "dora/directory.ini",
-                       "dora/directorydat.ini", "dora/nsreg.dat", "infobak.ini"}));
+    EXPECT_EQ(stored(kBackup).names(),
+              (Names{"carl/Address/carl.na2", "carl/directory.ini", "carl/directorydat.ini",
+                     "carl/identity.reg", "carl/nsreg.dat", "carl/prefs.js", "dora/directory.ini",
+                     "dora/directorydat.ini", "dora/nsreg.dat", "infobak.ini"}));
     // Exporting did not make up a key for dora.
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, std::string(kNavigator) + "\\dora"));
 
@@ -156,7 +131,7 @@ TEST_F(NetscapeTest, Netscape4UserWithoutMailServer) {
     EXPECT_FALSE(jobs::RunRestore(kBackup, kind::Netscape4,
                                   selection({{"carl", true}, {"dora", true}}), allItems()))
         << errorText();
-    EXPECT_TRUE(exists(machine, carl + "prefs.js"));
+    EXPECT_TRUE(exists(carl + "prefs.js"));
 }
 
 TEST_F(NetscapeTest, Netscape4SettingsOfAnotherKeyAreNotImported) {
@@ -182,78 +157,94 @@ TEST_F(NetscapeTest, Netscape4SettingsOfAnotherKeyAreNotImported) {
                   .find("evil.exe"),
               std::string::npos);
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, std::string(kNavigator) + "\\ann"));
-    EXPECT_EQ(filesBelow(machine, "C:\\Netscape\\ann"), (Strings{"Mail\\Inbox", "prefs.js"}));
-    EXPECT_FALSE(exists(machine, "C:\\evil.txt"));
+    EXPECT_EQ(filesBelow("C:\\Netscape\\ann"), (Names{"Mail/Inbox", "prefs.js"}));
+    EXPECT_FALSE(exists("C:\\evil.txt"));
 }
 
 // ---- Netscape 6/7 and Mozilla ----
 
-const Strings kProfileFiles = {"abook.mab",  "history.mab", "localstore.rdf", "panacea.dat",
-                               "panels.rdf", "prefs.js",    "xul.mfl"};
-const Strings kMozillaMail = {"Local Folders\\Projects",
-                              "Local Folders\\Projects.sbd\\.Old Stuff.msf",
-                              "Local Folders\\Projects.sbd\\Old Stuff",
-                              "Local Folders\\Trash",
-                              "Local Folders\\Trash.msf",
-                              "pop.example.com\\Inbox",
-                              "pop.example.com\\Inbox.msf"};
+const Names kProfileFiles = {"abook.mab",  "history.mab", "localstore.rdf", "panacea.dat",
+                             "panels.rdf", "prefs.js",    "xul.mfl"};
+const Names kMozillaMail = {"Local Folders/Projects",
+                            "Local Folders/Projects.sbd/.Old Stuff.msf",
+                            "Local Folders/Projects.sbd/Old Stuff",
+                            "Local Folders/Trash",
+                            "Local Folders/Trash.msf",
+                            "pop.example.com/Inbox",
+                            "pop.example.com/Inbox.msf"};
 
 // What a profile folder holds after a restore.
-Strings profileFiles() {
-    Strings files = kProfileFiles;
+Names profileFiles() {
+    Names files = kProfileFiles;
     for (const std::string& f : kMozillaMail)
-        files.push_back("Mail\\" + f);
-    return sorted(files);
+        files.insert("Mail/" + f);
+    return files;
 }
 
-TEST_F(NetscapeTest, MozillaBackupLayoutAndRestoreOnAnotherMachine) {
+TEST_F(NetscapeTest, MozillaThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
+    installNetscape4(machine, {"ann"});
     const auto profiles = installMozilla(machine, {"default", "work"});
-    const Selection ids = selection({{"default", true}, {"work", true}});
-    ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Mozilla, ids, allItems())) << errorText();
+    // The family's keyword backs up both versions, each into its file.
+    const auto files = backupThroughProgram("netscape", "C:\\Backups\\cli");
+    ASSERT_EQ(files.size(), 2u);
+    ASSERT_TRUE(files.count("Netscape4") && files.count("Netscape"));
+    const std::string file = files.at("Netscape");
 
-    const StoredFiles stored = readBackup(machine.host(kBackup));
-    Strings expected = {"registry.dat", "infobak.ini"};
+    const StoredFiles s = stored(file);
+    Names expected = {"registry.dat", "infobak.ini"};
     for (const MozillaProfile& p : profiles) {
         const std::string below = p.name + "/" + platform::extractFileName(p.folder);
-        for (std::string f : kMozillaMail) {
-            std::replace(f.begin(), f.end(), '\\', '/');
-            expected.push_back("Mozilla/Profiles/" + below + "/Mail/" + f);
-        }
+        for (const std::string& f : kMozillaMail)
+            expected.insert("Mozilla/Profiles/" + below + "/Mail/" + f);
         for (const std::string& f : kProfileFiles)
-            expected.push_back(p.name + "/" + f);
-        expected.push_back(p.name + "/directory.ini");
+            expected.insert(p.name + "/" + f);
+        expected.insert(p.name + "/directory.ini");
     }
-    EXPECT_EQ(stored.names(), sorted(expected));
-    for (const auto& [name, times] : stored.times)
-        EXPECT_EQ(times, 1) << name;
+    EXPECT_EQ(s.names(), expected);
     // One line per mail folder, however many files the search found in it.
     const std::string work = "work\\" + platform::extractFileName(profiles[1].folder);
-    EXPECT_EQ(iniSection(machine, stored.data.at("work/directory.ini"), "Directory"),
+    EXPECT_EQ(iniLines(s.at("work/directory.ini"), "Directory"),
               (Strings{"Dir1=" + work + "\\Mail", "Dir2=" + work + "\\Mail\\Local Folders",
                        "Dir3=" + work + "\\Mail\\Local Folders\\Projects.sbd",
                        "Dir4=" + work + "\\Mail\\pop.example.com"}));
-    const std::string manifest = stored.data.at("infobak.ini");
-    EXPECT_EQ(iniValue(machine, manifest, "Backup", "EmailClient"), "Netscape");
-    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir2"), profiles[1].folder);
+    const std::string& manifest = s.at("infobak.ini");
+    EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), profiles[0].folder);
+    EXPECT_EQ(iniValue(manifest, "Directory", "Dir2"), profiles[1].folder);
 
-    // Another machine and user: the profiles go back to the folders the restored
-    // profile registry names, and that registry to where this user's browser reads it.
-    const std::string backupFile = machine.readFile(kBackup);
-    FakeMachine other{"bob"};
-    other.writeFile(kBackup, backupFile);
-    prepare(other);
-    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Mozilla, ids, allItems())) << errorText();
-    for (const MozillaProfile& p : profiles)
-        EXPECT_EQ(filesBelow(other, p.folder), profileFiles()) << p.name;
-    EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work"}));
-    EXPECT_EQ(MozillaProfilePaths().path(2), profiles[1].folder);
+    // Another machine and user, with a profile of her own: the profile registry
+    // goes where this user's browser reads it, and the profiles of the old user's
+    // application data folder into this user's, where the restored registry names
+    // them. Nothing is written into a folder of the old user, and this user's own
+    // profile stays listed.
+    FakeMachine other{"roberta"};
+    const std::string mine = installMozilla(other, {"mine"}).front().folder;
+    moveBackup(file, other);
+    const Choice c = contents(file, kind::Mozilla);
+    ASSERT_EQ(c.identities.count, 2);
+    ASSERT_FALSE(jobs::RunRestore(file, kind::Mozilla, c.identities, c.items)) << errorText();
+    Strings listed;
+    for (const MozillaProfile& p : profiles) {
+        listed.push_back(appDataFolder(other) + "\\Mozilla\\Profiles\\" + p.name + "\\" +
+                         platform::extractFileName(p.folder));
+        EXPECT_EQ(filesBelow(listed.back()), profileFiles()) << p.name;
+    }
+    listed.push_back(mine);
+    EXPECT_FALSE(exists(profileFolder(machine)));
+    EXPECT_EQ(ListIdentities(kind::Mozilla), (Strings{"default", "work", "mine"}));
+    EXPECT_EQ(MozillaProfilePaths().paths(), listed);
+    EXPECT_EQ(other.readFile(mine + "\\Mail\\pop.example.com\\Inbox"),
+              "From - Mon Jan 05 2004\r\n");
 
     // Into a folder: the profiles below "Profiles" as they lay below the old one.
     ASSERT_FALSE(
-        jobs::RunRestoreToFolder(kBackup, "C:\\Mozilla Copy\\", kind::Mozilla, ids, allItems()))
+        jobs::RunRestoreToFolder(file, "C:\\Mozilla Copy\\", kind::Mozilla, c.identities, c.items))
         << errorText();
-    EXPECT_EQ(filesBelow(other, "C:\\Mozilla Copy\\Profiles\\" + work), profileFiles());
-    EXPECT_TRUE(exists(other, "C:\\Mozilla Copy\\registry.dat"));
+    Names inFolder = {"registry.dat"};
+    for (const MozillaProfile& p : profiles)
+        for (const std::string& f : profileFiles())
+            inFolder.insert("Profiles/" + p.name + "/" + platform::extractFileName(p.folder) + "/" +
+                            f);
+    EXPECT_EQ(filesBelow("C:\\Mozilla Copy"), inFolder);
 }
 
 TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
@@ -275,12 +266,12 @@ TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
     MozillaProfilePaths().clear();
     const Selection ids = selection({{"default", false}, {"work", true}, {"travel", true}});
     ASSERT_FALSE(jobs::RunBackup(kBackup, kind::Mozilla, ids, allItems())) << errorText();
-    const StoredFiles stored = readBackup(machine.host(kBackup));
-    const std::string manifest = stored.data.at("infobak.ini");
-    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir1"), profiles[1].folder);
-    EXPECT_EQ(iniValue(machine, manifest, "Directory", "Dir2"), travel);
-    EXPECT_TRUE(stored.has("Mozilla/Profiles/travel/zz91.slt/Mail/Local Folders/Inbox"));
-    EXPECT_FALSE(stored.has("default/prefs.js"));
+    const StoredFiles s = stored(kBackup);
+    const std::string manifest = s.at("infobak.ini");
+    EXPECT_EQ(iniValue(manifest, "Directory", "Dir1"), profiles[1].folder);
+    EXPECT_EQ(iniValue(manifest, "Directory", "Dir2"), travel);
+    EXPECT_TRUE(s.has("Mozilla/Profiles/travel/zz91.slt/Mail/Local Folders/Inbox"));
+    EXPECT_FALSE(s.has("default/prefs.js"));
 
     platform::deleteFile(travel + "\\Mail\\Local Folders\\Inbox");
     const Selection restored = selection({{"work", false}, {"travel", true}});
@@ -289,9 +280,41 @@ TEST_F(NetscapeTest, MozillaSecondProfileAloneAndAProfileKeptElsewhere) {
     ASSERT_FALSE(
         jobs::RunRestoreToFolder(kBackup, "C:\\Copy\\", kind::Mozilla, restored, allItems()))
         << errorText();
+    EXPECT_EQ(filesBelow("C:\\Copy\\Profiles"),
+              (Names{"travel/zz91.slt/Mail/Local Folders/Inbox", "travel/zz91.slt/prefs.js"}));
+}
+
+TEST_F(NetscapeTest, MozillaWithoutApplicationDataFolder) {
+    installMozilla(machine, {"default"});
+    ListIdentities(kind::Mozilla);
+    machine.writeFile(kBackup, "an older backup");
+    setString(RootKey::CurrentUser,
+              "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "AppData",
+              "");
+    // The profile registry cannot be found: no drive's root is searched, and the
+    // older backup stays.
+    EXPECT_TRUE(
+        jobs::RunBackup(kBackup, kind::Mozilla, selection({{"default", true}}), allItems()));
+    EXPECT_NE(errorText().find("\"AppData\""), std::string::npos) << errorText();
+    EXPECT_EQ(machine.readFile(kBackup), "an older backup");
+}
+
+TEST_F(NetscapeTest, MozillaDamagedProfileRegistryIsNamedAndTheProfileStillRestored) {
+    const std::string old = "C:\\users\\zed\\AppData\\Roaming\\Mozilla\\Profiles\\good\\a1.slt";
+    writeBackup(machine.host(kBackup),
+                {{"infobak.ini",
+                  "[Backup]\r\nEmailClient=Netscape\r\n[Identities]\r\nItem1=good\r\n"
+                  "[Directory]\r\nDir1=" +
+                      old + "\r\n"},
+                 {"good/prefs.js", "good prefs"},
+                 {"registry.dat", "not a profile registry"}});
+    EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Mozilla, selection({{"good", true}}), allItems()));
+    const std::string registry = appDataFolder(machine) + "\\Mozilla\\registry.dat";
+    EXPECT_NE(errorText().find(registry), std::string::npos) << errorText();
     EXPECT_EQ(
-        filesBelow(machine, "C:\\Copy\\Profiles"),
-        (Strings{"travel\\zz91.slt\\Mail\\Local Folders\\Inbox", "travel\\zz91.slt\\prefs.js"}));
+        machine.readFile(appDataFolder(machine) + "\\Mozilla\\Profiles\\good\\a1.slt\\prefs.js"),
+        "good prefs");
+    EXPECT_FALSE(exists("C:\\users\\zed"));
 }
 
 TEST_F(NetscapeTest, MozillaHostileManifestStaysInsideItsPlaces) {
@@ -307,10 +330,10 @@ TEST_F(NetscapeTest, MozillaHostileManifestStaysInsideItsPlaces) {
     const Selection ids = selection({{"default", true}, {"..", true}});
     EXPECT_TRUE(jobs::RunRestoreToFolder(kBackup, "C:\\Out\\", kind::Mozilla, ids, allItems()));
     EXPECT_TRUE(jobs::RunRestore(kBackup, kind::Mozilla, ids, allItems()));
-    EXPECT_TRUE(filesBelow(machine, "C:\\Out").empty());
-    EXPECT_FALSE(exists(machine, "C:\\Windows\\prefs.js"));
-    EXPECT_FALSE(exists(machine, "C:\\Windows\\evil.dll"));
-    EXPECT_FALSE(exists(machine, "C:\\P"));
+    EXPECT_TRUE(filesBelow("C:\\Out").empty());
+    EXPECT_FALSE(exists("C:\\Windows\\prefs.js"));
+    EXPECT_FALSE(exists("C:\\Windows\\evil.dll"));
+    EXPECT_FALSE(exists("C:\\P"));
 }
 
 TEST(NetscapePaths, UserFolderAndProfileFolderCuts) {

@@ -1,21 +1,19 @@
-// PocoMail 2, 3 and 2 PE: backups checked against the stored layout with an
-// independent reader, restores into another machine's client and into a folder,
+// PocoMail 2, 3 and 2 PE: backups through the quillbox program checked against
+// the stored layout, restores into another machine's client and into a folder,
 // damaged settings and hostile backup files.
 #include "clients/pocomail.h"
 
-#include "backup_file_support.h"
+#include "adapter_test_support.h"
 #include "catalog/client_paths.h"
-#include "jobs/restore_job.h"
-#include "mail_user_test_kit.h"
 
-namespace qb::test::mailkit {
+namespace qb::test {
 namespace {
 
-using platform::RootKey;
+constexpr const char* kBackupFile = "C:\\Backups\\mail backup.ebk";
 
 // Stored names of one user's files below `prefix` ("" or "users/N/"), all items.
-std::set<std::string> userNames(const std::string& prefix) {
-    std::set<std::string> names;
+Names userNames(const std::string& prefix) {
+    Names names;
     for (const char* f : {"poco.ini", "accounts.ini", "Filters.ini", "Mail/Inbox.mbx",
                           "Mail/Inbox.itx", "Mail/.sort.tmp", "Address/Address.dat",
                           "Address/Old Lists/Friends.dat", "Scripts/Hello.pms",
@@ -24,22 +22,30 @@ std::set<std::string> userNames(const std::string& prefix) {
     return names;
 }
 // The main user's mail sub-folders as the installer lays them out, below Mail.
-const std::set<std::string> kSubFolderFiles = {"Work/Project.mbx",  "Work/Project.itx",
-                                               "Work/Clients.mbx",  "Work/notes.txt",
-                                               "Work/2005/Old.mbx", "Work/2005/Old.dat"};
+const Names kSubFolderFiles = {"Work/Project.mbx", "Work/Project.itx",  "Work/Clients.mbx",
+                               "Work/notes.txt",   "Work/2005/Old.mbx", "Work/2005/Old.dat"};
 // The copies of those stored at the root: mailboxes, indexes and data files only.
-const std::set<std::string> kSubFolderCopies = {"Work/Project.mbx", "Work/Project.itx",
-                                                "Work/Clients.mbx", "Work/2005/Old.mbx",
-                                                "Work/2005/Old.dat"};
+const Names kSubFolderCopies = {"Work/Project.mbx", "Work/Project.itx", "Work/Clients.mbx",
+                                "Work/2005/Old.mbx", "Work/2005/Old.dat"};
 
-std::set<std::string> mainNames() {
-    std::set<std::string> names = userNames("");
+// The main user's files as they lie in its folder.
+Names mainFiles() {
+    Names names = userNames("");
     for (const std::string& f : kSubFolderFiles)
         names.insert("Mail/" + f);
+    return names;
+}
+// The same stored: with the root copies of the sub-folders and their list.
+Names mainNames() {
+    Names names = mainFiles();
     names.insert(kSubFolderCopies.begin(), kSubFolderCopies.end());
     names.insert("directory.ini");
     return names;
 }
+
+const std::map<ClientKind, std::string> kManifestKeys = {{kind::PocoMail2, "PocoMail2"},
+                                                         {kind::PocoMail3, "PocoMail3"},
+                                                         {kind::PocoMail2PE, "PocoMail20"}};
 
 class PocoMailTest : public AdapterTest {
   protected:
@@ -50,79 +56,63 @@ class PocoMailTest : public AdapterTest {
 
 class PocoMailVersions : public PocoMailTest, public ::testing::WithParamInterface<ClientKind> {};
 
-TEST_P(PocoMailVersions, BackupAndRestoreOfEveryUser) {
+TEST_P(PocoMailVersions, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const ClientKind kind = GetParam();
-    const PocoInstall p = installPocoMail(source, kind, {"Ann", "Bob Smith"});
-    Choice all = everything(kind);
-    ASSERT_EQ(all.identities.count, 4);  // the users folder's plain file is listed too
-    ASSERT_FALSE(backup(kind, all)) << errorText();
-    EXPECT_EQ(errorText(), "");
+    const PocoInstall p = installPocoMail(machine, kind, {"Ann", "Bob Smith"});
+    // The users folder's plain file is listed too, but it is no user.
+    ASSERT_EQ(everything(kind).identities.count, 4);
+    const auto files = backupThroughProgram("pocomail", "C:\\CLI");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string file = files.at(kManifestKeys.at(kind));
 
-    const Stored s = stored();
-    std::set<std::string> expected = mainNames();
+    const StoredFiles s = stored(file);
+    Names expected = mainNames();
     expected.merge(userNames("users/Ann/"));
     expected.merge(userNames("users/Bob Smith/"));
     expected.insert("infobak.ini");
-    EXPECT_EQ(s.fileNames(), expected);
+    EXPECT_EQ(s.names(), expected);
     EXPECT_TRUE(s.folders.count("Address/Old Lists/"));
     EXPECT_EQ(s.at("users/Ann/Mail/Inbox.mbx"),
-              source.readFile(p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
+              machine.readFile(p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
 
     const std::string& manifest = s.at("infobak.ini");
-    const std::map<ClientKind, std::string> keys = {{kind::PocoMail2, "PocoMail2"},
-                                                    {kind::PocoMail3, "PocoMail3"},
-                                                    {kind::PocoMail2PE, "PocoMail20"}};
-    EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), keys.at(kind));
-    // The plain file of the users folder is no user: it is not listed.
     EXPECT_EQ(iniKeys(manifest, "Identities"),
               (std::vector<std::string>{"Item1", "Item2", "Item3"}));
     EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Default User");
     EXPECT_EQ(iniValue(manifest, "Identities", "Item3"), "Bob Smith");
     // Sub-folders in search order, each once however many mailboxes it holds.
     const std::string& list = s.at("directory.ini");
-    EXPECT_EQ(iniKeys(list, "Directory"), (std::vector<std::string>{"Dir1", "Dir2"}));
-    EXPECT_EQ(iniValue(list, "Directory", "Dir1"), "Work");
-    EXPECT_EQ(iniValue(list, "Directory", "Dir2"), "Work\\2005");
+    EXPECT_EQ(iniLines(list, "Directory"),
+              (std::vector<std::string>{"Dir1=Work", "Dir2=Work\\2005"}));
 
     // Another machine: the same version in another folder, nobody's users yet.
     FakeMachine target("zoe");
     const PocoInstall t = installPocoMail(target, kind, {}, "C:\\Mail Programs\\Poco");
-    moveTo(target);
-    Choice c = contents(kind);
+    moveBackup(file, target);
+    Choice c = contents(file, kind);
     ASSERT_EQ(c.identities.count, 3);
-    EXPECT_FALSE(jobs::RunRestore(kBackupFile, kind, c.identities, c.items)) << errorText();
+    EXPECT_FALSE(jobs::RunRestore(file, kind, c.identities, c.items)) << errorText();
     EXPECT_EQ(errorText(), "");
-    std::set<std::string> restored = mainNames();
-    for (const std::string& copy : kSubFolderCopies)
-        restored.erase(copy);
-    restored.erase("directory.ini");
+    Names restored = mainFiles();
     restored.merge(userNames("users/Ann/"));
     restored.merge(userNames("users/Bob Smith/"));
-    EXPECT_EQ(filesBelow(target.host(t.folder)), restored);
+    EXPECT_EQ(filesBelow(t.folder), restored);
     EXPECT_EQ(target.readFile(t.folder + "\\users\\Ann\\Mail\\Inbox.mbx"),
-              readOn(source, p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
-    EXPECT_EQ(target.readFile(t.folder + "\\Mail\\Inbox.mbx"),
-              readOn(source, p.folder + "\\Mail\\Inbox.mbx"));
+              readOn(machine, p.folder + "\\users\\Ann\\Mail\\Inbox.mbx"));
     EXPECT_EQ(target.readFile(t.folder + "\\Mail\\Work\\2005\\Old.dat"),
-              readOn(source, p.folder + "\\Mail\\Work\\2005\\Old.dat"));
+              readOn(machine, p.folder + "\\Mail\\Work\\2005\\Old.dat"));
     // The restored settings point at this machine's users folder.
-    EXPECT_EQ(platform::IniFile(t.folder + "\\poco.ini").readString("Program", "UsersPath", ""),
-              t.folder + "\\users\\");
-    EXPECT_EQ(platform::IniFile(t.folder + "\\poco.ini").readString("Program", "MailPath", ""),
-              "Mail\\");
+    const platform::IniFile settings(t.folder + "\\poco.ini");
+    EXPECT_EQ(settings.readString("Program", "UsersPath", ""), t.folder + "\\users\\");
+    EXPECT_EQ(settings.readString("Program", "MailPath", ""), "Mail\\");
 
     // Into a folder: the stored layout, the users below "users".
-    clearJobOutcome();
     c.identities[1].checked = false;  // Ann stays out
-    EXPECT_FALSE(
-        jobs::RunRestoreToFolder(kBackupFile, "C:\\Restored\\", kind, c.identities, c.items))
+    EXPECT_FALSE(jobs::RunRestoreToFolder(file, "C:\\Restored\\", kind, c.identities, c.items))
         << errorText();
-    std::set<std::string> inFolder = mainNames();
-    for (const std::string& copy : kSubFolderCopies)
-        inFolder.erase(copy);
-    inFolder.erase("directory.ini");
+    Names inFolder = mainFiles();
     inFolder.merge(userNames("users/Bob Smith/"));
-    EXPECT_EQ(filesBelow(target.host("C:\\Restored")), inFolder);
+    EXPECT_EQ(filesBelow("C:\\Restored"), inFolder);
     EXPECT_TRUE(fs::is_directory(target.host("C:\\Restored\\Address\\Old Lists")));
 }
 
@@ -132,20 +122,19 @@ INSTANTIATE_TEST_SUITE_P(Versions, PocoMailVersions,
 TEST_F(PocoMailTest, FurtherUserAloneComesFromTheMainUsersUsersFolder) {
     // The users live outside the PocoMail folder, where the main user's settings
     // say; only the second further user is chosen.
-    const PocoInstall p = installPocoMail(source, kind::PocoMail3, {});
+    const PocoInstall p = installPocoMail(machine, kind::PocoMail3, {});
     const std::string users = "C:\\Poco Users";
-    source.writeFile(p.folder + "\\poco.ini", pocoIniText(users));
+    machine.writeFile(p.folder + "\\poco.ini", pocoIniText(users));
     for (const std::string name : {"Ann", "Bob"}) {
-        source.writeFile(users + "\\" + name + "\\poco.ini", pocoIniText(users));
-        source.writeFile(users + "\\" + name + "\\accounts.ini", name + "'s accounts");
+        machine.writeFile(users + "\\" + name + "\\poco.ini", pocoIniText(users));
+        machine.writeFile(users + "\\" + name + "\\accounts.ini", name + "'s accounts");
     }
     Choice c;
     c.identities = selection({{"Default User", false}, {"Ann", false}, {"Bob", true}});
     c.items = allItems(kind::PocoMail3);
     ASSERT_FALSE(backup(kind::PocoMail3, c)) << errorText();
-    const Stored s = stored();
-    EXPECT_EQ(s.fileNames(), (std::set<std::string>{"infobak.ini", "users/Bob/poco.ini",
-                                                    "users/Bob/accounts.ini"}));
+    const StoredFiles s = stored(kBackupFile);
+    EXPECT_EQ(s.names(), (Names{"infobak.ini", "users/Bob/poco.ini", "users/Bob/accounts.ini"}));
     EXPECT_EQ(s.at("users/Bob/accounts.ini"), "Bob's accounts");
     EXPECT_EQ(iniValue(s.at("infobak.ini"), "Identities", "Item1"), "Bob");
 
@@ -154,8 +143,8 @@ TEST_F(PocoMailTest, FurtherUserAloneComesFromTheMainUsersUsersFolder) {
     FakeMachine target("zoe");
     const PocoInstall t = installPocoMail(target, kind::PocoMail3, {});
     const std::string mainSettings = target.readFile(t.folder + "\\poco.ini");
-    moveTo(target);
-    const Choice r = contents(kind::PocoMail3);
+    moveBackup(kBackupFile, target);
+    const Choice r = contents(kBackupFile, kind::PocoMail3);
     EXPECT_FALSE(jobs::RunRestore(kBackupFile, kind::PocoMail3, r.identities, r.items))
         << errorText();
     EXPECT_EQ(target.readFile(t.folder + "\\users\\Bob\\accounts.ini"), "Bob's accounts");
@@ -163,42 +152,42 @@ TEST_F(PocoMailTest, FurtherUserAloneComesFromTheMainUsersUsersFolder) {
 }
 
 TEST_F(PocoMailTest, FolderValuesWithoutTrailingBackslashKeepTheirLastLetter) {
-    const PocoInstall p = installPocoMail(source, kind::PocoMail2, {});
-    source.writeFile(p.folder + "\\poco.ini",
-                     "[Program]\r\nMailPath=Mail\r\nAddressPath=Address\r\nSigPath=Signatures\r\n"
-                     "UsersPath=" +
-                         p.folder + "\\users\r\n[Mail]\r\nAttachPath=Attach\r\n");
+    const PocoInstall p = installPocoMail(machine, kind::PocoMail2, {});
+    machine.writeFile(p.folder + "\\poco.ini",
+                      "[Program]\r\nMailPath=Mail\r\nAddressPath=Address\r\nSigPath=Signatures\r\n"
+                      "UsersPath=" +
+                          p.folder + "\\users\r\n[Mail]\r\nAttachPath=Attach\r\n");
     ASSERT_FALSE(backup(kind::PocoMail2, everything(kind::PocoMail2))) << errorText();
-    const Stored s = stored();
-    EXPECT_TRUE(s.files.count("Mail/Inbox.mbx"));
-    EXPECT_TRUE(s.files.count("Address/Address.dat"));
-    EXPECT_TRUE(s.files.count("Signatures/Default.sig"));
-    EXPECT_TRUE(s.files.count("Attach/read me.txt"));
-    EXPECT_TRUE(s.files.count("Work/2005/Old.mbx"));
+    const StoredFiles s = stored(kBackupFile);
+    EXPECT_TRUE(s.has("Mail/Inbox.mbx"));
+    EXPECT_TRUE(s.has("Address/Address.dat"));
+    EXPECT_TRUE(s.has("Signatures/Default.sig"));
+    EXPECT_TRUE(s.has("Attach/read me.txt"));
+    EXPECT_TRUE(s.has("Work/2005/Old.mbx"));
     // Folders the settings do not name (no scripts, no templates) are left out
     // quietly, not taken as the whole PocoMail folder.
-    EXPECT_FALSE(s.files.count("Scripts/Hello.pms"));
-    EXPECT_FALSE(s.files.count("Templates/Reply.tpl"));
+    EXPECT_FALSE(s.has("Scripts/Hello.pms"));
+    EXPECT_FALSE(s.has("Templates/Reply.tpl"));
     EXPECT_EQ(errorText(), "");
 }
 
 TEST_F(PocoMailTest, MissingFoldersFailTheBackupWithoutTouchingADrivesRoot) {
     // No PocoMail folder registered: "\poco.ini" would be the root of the drive.
-    source.writeFile("C:\\poco.ini", pocoIniText("C:\\users"));
+    machine.writeFile("C:\\poco.ini", pocoIniText("C:\\users"));
     Choice c;
     c.identities = selection({{"Default User", true}});
     c.items = allItems(kind::PocoMail2);
     EXPECT_TRUE(backup(kind::PocoMail2, c));
     EXPECT_NE(errorText().find("HKEY_CURRENT_USER\\Software\\Poco\\Mail"), std::string::npos)
         << errorText();
-    EXPECT_FALSE(fs::exists(source.host(kBackupFile)));
+    EXPECT_FALSE(fs::exists(machine.host(kBackupFile)));
 
     // The main user's settings name no users folder: further users cannot be found.
-    const PocoInstall p = installPocoMail(source, kind::PocoMail2, {"Ann"});
-    source.writeFile(p.folder + "\\poco.ini", "[Program]\r\nMailPath=Mail\\\r\n");
+    const PocoInstall p = installPocoMail(machine, kind::PocoMail2, {"Ann"});
+    machine.writeFile(p.folder + "\\poco.ini", "[Program]\r\nMailPath=Mail\\\r\n");
     EXPECT_TRUE(backup(kind::PocoMail2, everything(kind::PocoMail2)));
     EXPECT_NE(errorText().find("UsersPath"), std::string::npos) << errorText();
-    EXPECT_FALSE(fs::exists(source.host(kBackupFile)));
+    EXPECT_FALSE(fs::exists(machine.host(kBackupFile)));
 }
 
 TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
@@ -220,7 +209,7 @@ TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
                  {"Work/Project.mbx", "work mail"},
                  {"users/Ann/poco.ini", "[Program]\r\nMailPath=C:\\evil\\\r\n"},
                  {"users/Ann/accounts.ini", "ann's accounts"}});
-    const Choice c = contents(kind::PocoMail3);
+    const Choice c = contents(kBackupFile, kind::PocoMail3);
     ASSERT_EQ(c.identities.count, 3);
     EXPECT_TRUE(jobs::RunRestore(kBackupFile, kind::PocoMail3, c.identities, c.items));
     const std::string errors = errorText();
@@ -239,39 +228,32 @@ TEST_F(PocoMailTest, HostileBackupIsRestoredWithinItsFolders) {
               t.folder + "\\users\\");
 }
 
-TEST_F(PocoMailTest, CommandLineBacksUpEveryInstalledVersion) {
-    installPocoMail(source, kind::PocoMail2, {"Ann"});
-    const PocoInstall p3 = installPocoMail(source, kind::PocoMail3, {"Bob"});
-    const ebk::ProgramRun backup =
-        ebk::runQuillbox(source, {"/b", "/c:pocomail", "/p:C:\\CLI", "-"});
-    ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+TEST_F(PocoMailTest, ProgramBacksUpEveryInstalledVersionAndRestoresOne) {
+    installPocoMail(machine, kind::PocoMail2, {"Ann"});
+    const PocoInstall p3 = installPocoMail(machine, kind::PocoMail3, {"Bob"});
     // One backup file per version, each with that version's users only.
-    std::map<std::string, std::string> byKey;  // manifest key -> backup file
-    for (const std::string& file : ebk::backupFilesIn("C:\\CLI")) {
-        const Stored s = readBackup(source.host(file));
-        const std::string key = iniValue(s.at("infobak.ini"), "Backup", "EmailClient");
-        std::set<std::string> expected = mainNames();
+    const auto files = backupThroughProgram("pocomail", "C:\\CLI");
+    ASSERT_EQ(files.size(), 2u);
+    for (const auto& [key, file] : files) {
+        Names expected = mainNames();
         expected.merge(userNames(key == "PocoMail3" ? "users/Bob/" : "users/Ann/"));
         expected.insert("infobak.ini");
-        EXPECT_EQ(s.fileNames(), expected) << key;
-        byKey[key] = file;
+        EXPECT_EQ(stored(file).names(), expected) << key;
     }
-    ASSERT_EQ(byKey.size(), 2u) << backup.out;
-    ASSERT_TRUE(byKey.count("PocoMail2") && byKey.count("PocoMail3"));
-    const std::string data = source.readFile(byKey["PocoMail3"]);
-    const std::string bobInbox = source.readFile(p3.folder + "\\users\\Bob\\Mail\\Inbox.mbx");
+    ASSERT_TRUE(files.count("PocoMail2") && files.count("PocoMail3"));
+    const std::string bobInbox = machine.readFile(p3.folder + "\\users\\Bob\\Mail\\Inbox.mbx");
 
     FakeMachine target("zoe");
     const PocoInstall t = installPocoMail(target, kind::PocoMail3, {}, "C:\\Apps\\Poco");
-    target.writeFile("C:\\In\\poco.ebk", data);
-    const ebk::ProgramRun restore =
-        ebk::runQuillbox(target, {"/r", "/f:C:\\In\\poco.ebk", "/p:C:\\Fallback"});
+    moveBackup(files.at("PocoMail3"), target);
+    const ProgramRun restore =
+        runQuillbox(target, {"/r", "/f:" + files.at("PocoMail3"), "/p:C:\\Fallback"});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(target.readFile(t.folder + "\\users\\Bob\\Mail\\Inbox.mbx"), bobInbox);
-    EXPECT_TRUE(fs::exists(target.host(t.folder + "\\Mail\\Work\\2005\\Old.mbx")));
+    EXPECT_TRUE(exists(t.folder + "\\Mail\\Work\\2005\\Old.mbx"));
     EXPECT_EQ(platform::IniFile(t.folder + "\\poco.ini").readString("Program", "UsersPath", ""),
               t.folder + "\\users\\");
 }
 
 }  // namespace
-}  // namespace qb::test::mailkit
+}  // namespace qb::test

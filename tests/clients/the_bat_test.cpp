@@ -1,17 +1,14 @@
-// The Bat!: backups checked against the stored layout with an independent reader,
-// restores into another machine's client and into a folder, damaged settings and
-// hostile backup files.
+// The Bat!: a backup through the quillbox program checked against the stored
+// layout, restores into another machine's client and into a folder, damaged
+// settings and hostile backup files.
 #include "clients/the_bat.h"
 
-#include "backup_file_support.h"
-#include "jobs/restore_job.h"
-#include "mail_user_test_kit.h"
+#include "adapter_test_support.h"
 
-namespace qb::test::mailkit {
+namespace qb::test {
 namespace {
 
-using platform::RootKey;
-
+constexpr const char* kBackupFile = "C:\\Backups\\mail backup.ebk";
 constexpr const char* kBatKey = "\\Software\\RIT\\The Bat!";
 constexpr const char* kDepot = "\\Software\\RIT\\The Bat!\\Users Depot";
 const std::vector<std::string> kUserFiles = {"account.cfg", "account.vcf", "account.flx",
@@ -22,30 +19,29 @@ const std::vector<std::string> kUserFiles = {"account.cfg", "account.vcf", "acco
 // blank in the name), one in a folder of its own.
 const std::vector<BatUser> kUsers = {{"Ann", ""}, {"Bob", "C:\\BatMail\\Bob"}, {"Carol Smith", ""}};
 
-std::string slashes(std::string path) {
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    return path;
-}
-
-// Stored names of one user's files, all items.
-std::set<std::string> userNames(const std::string& user) {
-    std::set<std::string> names;
-    for (const std::string& f : kUserFiles)
-        names.insert(user + "/" + f);
+// One user's files, all items, relative to the user's folder.
+Names userFiles() {
+    Names names(kUserFiles.begin(), kUserFiles.end());
     for (const std::string& box : batMailFolders()) {
-        names.insert(slashes(user + "/" + box + "/Messages.tbi"));
-        names.insert(slashes(user + "/" + box + "/Messages.tbb"));
+        names.insert(slashes(box + "/Messages.tbi"));
+        names.insert(slashes(box + "/Messages.tbb"));
     }
-    names.insert(user + "/directory.ini");
     return names;
 }
+// The same stored below the user's name, with the list of its mail folders.
+Names userNames(const std::string& user) {
+    Names names = {user + "/directory.ini"};
+    for (const std::string& f : userFiles())
+        names.insert(user + "/" + f);
+    return names;
+}
+const Names kAddressBook = {"Address Book/MainAB.abd", "Address Book/.Private Contacts.abd",
+                            "Address Book/Groups.cfg", "Address Book/Addrbook.ini"};
 
 // Everything a backup of kUsers with every item stores.
-std::set<std::string> allNames() {
-    std::set<std::string> names = {"infobak.ini", "Address Book/MainAB.abd",
-                                   "Address Book/.Private Contacts.abd", "Address Book/Groups.cfg",
-                                   "Address Book/Addrbook.ini"};
+Names allNames() {
+    Names names = kAddressBook;
+    names.insert("infobak.ini");
     for (const BatUser& u : kUsers)
         names.merge(userNames(u.name));
     return names;
@@ -54,9 +50,9 @@ std::set<std::string> allNames() {
 class TheBatTest : public AdapterTest {
   protected:
     BatInstall install(const std::vector<BatUser>& users = kUsers) {
-        BatInstall b = installTheBat(source, users);
+        BatInstall b = installTheBat(machine, users);
         // Distinct address book contents, so a restore shows where they came from.
-        source.writeFile(b.workingFolder + "\\MainAB.abd", "source address book");
+        machine.writeFile(b.workingFolder + "\\MainAB.abd", "source address book");
         return b;
     }
     bool backup(const Choice& c) {
@@ -64,27 +60,27 @@ class TheBatTest : public AdapterTest {
     }
 };
 
-TEST_F(TheBatTest, BackupStoresEveryUserUnderItsNameAndTheAddressBookBesideThem) {
+TEST_F(TheBatTest, ThroughTheProgramIntoAnotherMachineAndIntoAFolder) {
     const BatInstall b = install();
-    ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
-    EXPECT_EQ(errorText(), "");
-    const Stored s = stored();
-
-    EXPECT_EQ(s.fileNames(), allNames());
+    const auto files = backupThroughProgram("thebat", "C:\\CLI");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string file = files.at("TheBat");
+    const StoredFiles s = stored(file);
+    EXPECT_EQ(s.names(), allNames());
 
     // Each user's files are that user's, wherever the user keeps them.
     EXPECT_EQ(s.at("Bob/Inbox/Lists/Messages.tbi"),
-              source.readFile("C:\\BatMail\\Bob\\Inbox\\Lists\\Messages.tbi"));
+              machine.readFile("C:\\BatMail\\Bob\\Inbox\\Lists\\Messages.tbi"));
     EXPECT_EQ(s.at("Carol Smith/.Archive/Messages.tbb"),
-              source.readFile(b.workingFolder + "\\Carol Smith\\.Archive\\Messages.tbb"));
+              machine.readFile(b.workingFolder + "\\Carol Smith\\.Archive\\Messages.tbb"));
     EXPECT_EQ(s.at("Address Book/MainAB.abd"), "source address book");
 
     const std::string& manifest = s.at("infobak.ini");
-    EXPECT_EQ(iniValue(manifest, "Backup", "EmailClient"), "TheBat");
     EXPECT_EQ(iniKeys(manifest, "Identities"),
               (std::vector<std::string>{"Item1", "Item2", "Item3"}));
     EXPECT_EQ(iniValue(manifest, "Identities", "Item3"), "Carol Smith");
     EXPECT_EQ(iniValue(manifest, "Items", "Item4"), "Address Book");
+    // A user of the working folder is "default"; the others keep their folder.
     EXPECT_EQ(iniValue(manifest, "Directory", "Item1"), "default");
     EXPECT_EQ(iniValue(manifest, "Directory", "Item2"), "C:\\BatMail\\Bob");
     EXPECT_EQ(iniValue(manifest, "Directory", "Item3"), "default");
@@ -98,41 +94,16 @@ TEST_F(TheBatTest, BackupStoresEveryUserUnderItsNameAndTheAddressBookBesideThem)
             EXPECT_EQ(iniValue(list, "Directory", "Dir" + std::to_string(k + 1)),
                       folders[k] + "\\");
     }
-}
-
-TEST_F(TheBatTest, BackupTakesOnlyTheChosenUsersAndItems) {
-    install();
-    Choice c = everything(kind::TheBat);
-    c.identities[0].checked = false;
-    c.identities[2].checked = false;
-    c.items = selection({{"Accounts Settings", false},
-                         {"Mail Folders", false},
-                         {"Filters", true},
-                         {"Address Book", false}});
-    ASSERT_FALSE(backup(c)) << errorText();
-    const Stored s = stored();
-    EXPECT_EQ(s.fileNames(), (std::set<std::string>{"infobak.ini", "Bob/account.srx"}));
-    const std::string& manifest = s.at("infobak.ini");
-    EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Bob");
-    EXPECT_EQ(iniValue(manifest, "Identities", "Item2"), "<missing>");
-    EXPECT_EQ(iniValue(manifest, "Directory", "Item1"), "C:\\BatMail\\Bob");
-    EXPECT_EQ(iniValue(manifest, "Items", "Item1"), "Filters");
-}
-
-TEST_F(TheBatTest, RestorePutsUsersIntoTheirFoldersOnAnotherMachine) {
-    install();
-    ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
 
     // Another person's machine: The Bat! in another working folder, with a user
     // Zed of its own and a Bob kept elsewhere.
     FakeMachine target("zoe");
     const BatInstall t =
         installTheBat(target, {{"Zed", ""}, {"Bob", "C:\\Old\\Bob"}}, "C:\\Apps\\The Bat");
-    moveTo(target);
-    const Choice c = contents(kind::TheBat);
-    ASSERT_EQ(c.identities.count, 3);
-    EXPECT_FALSE(jobs::RunRestore(kBackupFile, kind::TheBat, c.identities, c.items)) << errorText();
-    EXPECT_EQ(errorText(), "");
+    moveBackup(file, target);
+    const ProgramRun restore = runQuillbox(target, {"/r", "/f:" + file, "/p:C:\\Fallback"});
+    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+    prepare(target);
 
     // Users of the working folder land in this machine's working folder + their
     // name; Bob in the folder the backup took him from. Never one level deeper.
@@ -140,18 +111,15 @@ TEST_F(TheBatTest, RestorePutsUsersIntoTheirFoldersOnAnotherMachine) {
              {"Ann", t.workingFolder + "\\Ann"},
              {"Bob", "C:\\BatMail\\Bob"},
              {"Carol Smith", t.workingFolder + "\\Carol Smith"}}) {
-        std::set<std::string> expected;
-        for (const std::string& name : userNames(user))
-            if (name != user + "/directory.ini") expected.insert(name.substr(user.size() + 1));
-        EXPECT_EQ(filesBelow(target.host(folder)), expected) << user;
-        const std::string from = user == "Bob" ? std::string("C:\\BatMail\\Bob")
-                                               : "C:\\Program Files\\The Bat!\\" + user;
+        EXPECT_EQ(filesBelow(folder), userFiles()) << user;
+        const std::string from =
+            user == "Bob" ? std::string("C:\\BatMail\\Bob") : b.workingFolder + "\\" + user;
         EXPECT_EQ(target.readFile(folder + "\\Inbox\\Lists\\Old Threads\\Messages.tbb"),
-                  readOn(source, from + "\\Inbox\\Lists\\Old Threads\\Messages.tbb"));
+                  readOn(machine, from + "\\Inbox\\Lists\\Old Threads\\Messages.tbb"));
     }
     EXPECT_EQ(target.readFile(t.workingFolder + "\\MainAB.abd"), "source address book");
-    EXPECT_TRUE(fs::exists(target.host(t.workingFolder + "\\.Private Contacts.abd")));
-    EXPECT_TRUE(fs::exists(target.host(t.workingFolder + "\\Addrbook.ini")));
+    EXPECT_TRUE(exists(t.workingFolder + "\\.Private Contacts.abd"));
+    EXPECT_TRUE(exists(t.workingFolder + "\\Addrbook.ini"));
 
     // Bob is pointed at his folder; Ann and Carol are appended as new users.
     EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 4);
@@ -161,6 +129,40 @@ TEST_F(TheBatTest, RestorePutsUsersIntoTheirFoldersOnAnotherMachine) {
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "Dir #3"), "");
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #4"), "Carol Smith");
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "Dir #4"), "");
+
+    // Into a folder: the stored layout without the lists; the client's settings
+    // stay as they are.
+    Choice c = contents(file, kind::TheBat);
+    ASSERT_EQ(c.identities.count, 3);
+    c.identities[2].checked = false;  // Carol stays out
+    EXPECT_FALSE(
+        jobs::RunRestoreToFolder(file, "C:\\Restored Mail\\", kind::TheBat, c.identities, c.items))
+        << errorText();
+    Names expected = kAddressBook;
+    for (const std::string user : {"Ann", "Bob"})
+        for (const std::string& f : userFiles())
+            expected.insert(user + "/" + f);
+    EXPECT_EQ(filesBelow("C:\\Restored Mail"), expected);
+    EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 4);
+}
+
+TEST_F(TheBatTest, OnlyTheChosenUsersAndItems) {
+    install();
+    Choice c = everything(kind::TheBat);
+    c.identities[0].checked = false;
+    c.identities[2].checked = false;
+    c.items = selection({{"Accounts Settings", false},
+                         {"Mail Folders", false},
+                         {"Filters", true},
+                         {"Address Book", false}});
+    ASSERT_FALSE(backup(c)) << errorText();
+    const StoredFiles s = stored(kBackupFile);
+    EXPECT_EQ(s.names(), (Names{"infobak.ini", "Bob/account.srx"}));
+    const std::string& manifest = s.at("infobak.ini");
+    EXPECT_EQ(iniValue(manifest, "Identities", "Item1"), "Bob");
+    EXPECT_EQ(iniValue(manifest, "Identities", "Item2"), "<missing>");
+    EXPECT_EQ(iniValue(manifest, "Directory", "Item1"), "C:\\BatMail\\Bob");
+    EXPECT_EQ(iniValue(manifest, "Items", "Item1"), "Filters");
 }
 
 TEST_F(TheBatTest, RestoreWithoutUsersCountAddsTheFirstUser) {
@@ -169,40 +171,19 @@ TEST_F(TheBatTest, RestoreWithoutUsersCountAddsTheFirstUser) {
     FakeMachine target("zoe");
     setString(RootKey::CurrentUser, kBatKey, "Working Directory", "C:\\Bat\\");
     createKey(RootKey::CurrentUser, kDepot);
-    moveTo(target);
-    const Choice c = contents(kind::TheBat);
+    moveBackup(kBackupFile, target);
+    const Choice c = contents(kBackupFile, kind::TheBat);
     EXPECT_FALSE(jobs::RunRestore(kBackupFile, kind::TheBat, c.identities, c.items)) << errorText();
     EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 1);
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #1"), "Ann");
     EXPECT_EQ(target.readFile("C:\\Bat\\Ann\\account.cfg"),
-              readOn(source, "C:\\Program Files\\The Bat!\\Ann\\account.cfg"));
-}
-
-TEST_F(TheBatTest, RestoreIntoAFolderKeepsTheStoredLayout) {
-    install();
-    ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
-    FakeMachine target("zoe");
-    moveTo(target);
-    Choice c = contents(kind::TheBat);
-    c.identities[2].checked = false;  // Carol stays out
-    EXPECT_FALSE(jobs::RunRestoreToFolder(kBackupFile, "C:\\Restored Mail\\", kind::TheBat,
-                                          c.identities, c.items))
-        << errorText();
-    std::set<std::string> expected = {"Address Book/MainAB.abd",
-                                      "Address Book/.Private Contacts.abd",
-                                      "Address Book/Groups.cfg", "Address Book/Addrbook.ini"};
-    for (const std::string user : {"Ann", "Bob"})
-        for (const std::string& name : userNames(user))
-            if (name != user + "/directory.ini") expected.insert(name);
-    EXPECT_EQ(filesBelow(target.host("C:\\Restored Mail")), expected);
-    // The client's settings are not touched.
-    EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "Count"), "<no key>");
+              readOn(machine, "C:\\Program Files\\The Bat!\\Ann\\account.cfg"));
 }
 
 TEST_F(TheBatTest, MissingWorkingFolderFailsTheBackupAndKeepsTheOldFile) {
     install();
     ASSERT_FALSE(backup(everything(kind::TheBat))) << errorText();
-    const std::string old = source.readFile(kBackupFile);
+    const std::string old = machine.readFile(kBackupFile);
     {
         platform::Registry reg(RootKey::CurrentUser);
         ASSERT_TRUE(reg.openKey(kBatKey, false));
@@ -212,25 +193,26 @@ TEST_F(TheBatTest, MissingWorkingFolderFailsTheBackupAndKeepsTheOldFile) {
     // root is searched instead, and the last good backup stays.
     EXPECT_TRUE(backup(everything(kind::TheBat)));
     EXPECT_NE(errorText().find("Working Directory"), std::string::npos) << errorText();
-    EXPECT_EQ(source.readFile(kBackupFile), old);
+    EXPECT_EQ(machine.readFile(kBackupFile), old);
 
     // A user in a folder of its own does not need the working folder.
+    clearJobOutcome();
     Choice bob = everything(kind::TheBat);
     bob.identities[0].checked = bob.identities[2].checked = false;
     bob.items[3].checked = false;
     EXPECT_FALSE(backup(bob)) << errorText();
-    EXPECT_TRUE(stored().files.count("Bob/Inbox/Messages.tbi"));
+    EXPECT_TRUE(stored(kBackupFile).has("Bob/Inbox/Messages.tbi"));
 }
 
 TEST_F(TheBatTest, UserNameThatIsNoFolderNameIsLeftOutAndNamed) {
     install({{"Ann", ""}, {"..\\..\\Windows", ""}, {"Bob", "C:\\BatMail\\Bob"}});
     EXPECT_TRUE(backup(everything(kind::TheBat)));
     EXPECT_NE(errorText().find("..\\..\\Windows"), std::string::npos) << errorText();
-    const Stored s = stored();
-    for (const std::string& name : s.fileNames())
+    const StoredFiles s = stored(kBackupFile);
+    for (const std::string& name : s.names())
         EXPECT_EQ(name.find(".."), std::string::npos) << name;
-    EXPECT_TRUE(s.files.count("Ann/account.cfg"));
-    EXPECT_TRUE(s.files.count("Bob/account.cfg"));
+    EXPECT_TRUE(s.has("Ann/account.cfg"));
+    EXPECT_TRUE(s.has("Bob/account.cfg"));
     // The manifest's users and folders stay paired.
     const std::string& manifest = s.at("infobak.ini");
     EXPECT_EQ(iniValue(manifest, "Identities", "Item2"), "Bob");
@@ -247,7 +229,7 @@ TEST_F(TheBatTest, HostileBackupIsRestoredWithinItsFolders) {
         "[Items]\r\nItem1=Accounts Settings\r\nItem2=Mail Folders\r\nItem3=Address Book\r\n"
         "[Directory]\r\nItem1=default\r\nItem2=..\\..\\evil\r\nItem3=default\r\nItem4=\r\n";
     FakeMachine target("zoe");
-    const BatInstall t = installTheBat(target, {}, "C:\\Bat");
+    installTheBat(target, {}, "C:\\Bat");
     prepare(target);
     writeBackup(target.host(kBackupFile),
                 {{"infobak.ini", manifest},
@@ -256,8 +238,7 @@ TEST_F(TheBatTest, HostileBackupIsRestoredWithinItsFolders) {
                  {"Ann/account.cfg", "ann's account"},
                  {"Eve/account.cfg", "eve's account"},
                  {"Address Book/Main.abd", "addresses"}});
-    clearJobOutcome();
-    const Choice c = contents(kind::TheBat);
+    const Choice c = contents(kBackupFile, kind::TheBat);
     ASSERT_EQ(c.identities.count, 4);
     EXPECT_TRUE(jobs::RunRestore(kBackupFile, kind::TheBat, c.identities, c.items));
     const std::string errors = errorText();
@@ -273,33 +254,7 @@ TEST_F(TheBatTest, HostileBackupIsRestoredWithinItsFolders) {
     // Only Ann became a user.
     EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 1);
     EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #1"), "Ann");
-    (void)t;
-}
-
-TEST_F(TheBatTest, CommandLineBacksUpAndRestoresIntoAnotherMachine) {
-    install();
-    const ebk::ProgramRun backup = ebk::runQuillbox(source, {"/b", "/c:thebat", "/p:C:\\CLI", "-"});
-    ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
-    const std::vector<std::string> files = ebk::backupFilesIn("C:\\CLI");
-    ASSERT_EQ(files.size(), 1u) << backup.out;
-    EXPECT_EQ(readBackup(source.host(files[0])).fileNames(), allNames());
-    const std::string data = source.readFile(files[0]);
-    const std::string inbox =
-        source.readFile("C:\\Program Files\\The Bat!\\Ann\\Inbox\\Messages.tbi");
-
-    FakeMachine target("zoe");
-    const BatInstall t = installTheBat(target, {{"Zed", ""}}, "C:\\Apps\\The Bat");
-    target.writeFile("C:\\In\\bat.ebk", data);
-    const ebk::ProgramRun restore =
-        ebk::runQuillbox(target, {"/r", "/f:C:\\In\\bat.ebk", "/p:C:\\Fallback"});
-    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
-    EXPECT_EQ(target.readFile(t.workingFolder + "\\Ann\\Inbox\\Messages.tbi"), inbox);
-    EXPECT_TRUE(
-        fs::exists(target.host("C:\\BatMail\\Bob\\Inbox\\Lists\\Old Threads\\Messages.tbb")));
-    EXPECT_EQ(target.readFile(t.workingFolder + "\\MainAB.abd"), "source address book");
-    EXPECT_EQ(registryNumber(RootKey::CurrentUser, kDepot, "Count"), 4);
-    EXPECT_EQ(registryText(RootKey::CurrentUser, kDepot, "User #4"), "Carol Smith");
 }
 
 }  // namespace
-}  // namespace qb::test::mailkit
+}  // namespace qb::test
