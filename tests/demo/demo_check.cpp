@@ -233,7 +233,9 @@ int main(int argc, char** argv) {
         for (const ClientCheck& c : checks)
             sidesB.push_back(readSide(c, false));
 
-        bool allEqual = true;
+        std::printf("%-26s %-38s %10s %6s %16s  %s\n", "client", "backup file", "bytes", "files",
+                    "registry values", "restored data");
+        size_t different = 0;
         for (size_t i = 0; i < checks.size(); ++i) {
             const ClientCheck& c = checks[i];
             const std::string file = backupFile(argv[5], c);
@@ -244,17 +246,21 @@ int main(int argc, char** argv) {
                 diffs.push_back(std::move(d));
             if (file.empty()) diffs.insert(diffs.begin(), "no backup file");
             if (sidesA[i].files.empty()) diffs.push_back("machine A holds no files of it");
-            std::printf("%-26s %-40s %9ju bytes %5zu files %5zu registry values  %s\n",
-                        c.name.c_str(),
+            std::printf("%-26s %-38s %10ju %6zu %16zu  %s\n", c.name.c_str(),
                         file.empty() ? "-" : fs::path(file).filename().string().c_str(),
                         static_cast<uintmax_t>(size), sidesB[i].files.size(),
                         sidesB[i].values.size(), diffs.empty() ? "equal" : "DIFFERENT");
             for (size_t d = 0; d < diffs.size() && d < 12; ++d)
                 std::printf("    %s\n", diffs[d].c_str());
             if (diffs.size() > 12) std::printf("    ... %zu more\n", diffs.size() - 12);
-            allEqual = allEqual && diffs.empty();
+            if (!diffs.empty()) ++different;
         }
-        return allEqual ? 0 : 1;
+        if (different == 0)
+            std::printf("All %zu restored clients equal their originals.\n", checks.size());
+        else
+            std::printf("%zu of %zu restored clients differ from their originals.\n", different,
+                        checks.size());
+        return different == 0 ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qb_demo_check: %s\n", e.what());
         return 2;
