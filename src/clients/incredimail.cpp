@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "regfile/io_registry.h"
 
 namespace qb::clients {
@@ -279,6 +280,23 @@ void importFromBackup(const std::string& backupPath, const std::string& name,
     ImportBackupRegistryFile(file, name, {{RootKey::CurrentUser, allowedKey}}, true);
 }
 
+// The imported content keys name the content folders of the backed-up machine,
+// while the files went into this machine's content folder: each key's "Path"
+// follows its files.
+void pointContentAt(const std::string& contentFolder) {
+    for (const char* content : kContentFolders) {
+        const std::string key = std::string(kContentPath) + "\\" + content;
+        try {
+            platform::Registry reg(RootKey::CurrentUser);
+            if (!reg.openKey("\\" + key, false) || !reg.valueExists("Path")) continue;
+            reg.writeString("Path", contentFolder + "\\" + content);
+        } catch (const platform::RegistryError& e) {
+            RecordError("Cannot point HKEY_CURRENT_USER\\" + key +
+                        " at the restored files: " + e.what());
+        }
+    }
+}
+
 bool restore(jobs::RestoreContext& rc) {
     AdapterRun run;
     if (!BeginRestore(rc.backupPath)) return true;
@@ -379,6 +397,7 @@ bool restore(jobs::RestoreContext& rc) {
                     "stationery files were not restored.");
             }
             importFromBackup(rc.backupPath, "stationery.reg", kContentPath);
+            if (IsDrivePath(in.contentFolder)) pointContentAt(in.contentFolder);
         }
     }
     return jobs::archiveJob().errorFlag;
