@@ -397,7 +397,7 @@ bool restore(jobs::RestoreContext& rc) {
                     "stationery files were not restored.");
             }
             importFromBackup(rc.backupPath, "stationery.reg", kContentPath);
-            if (IsDrivePath(in.contentFolder)) pointContentAt(in.contentFolder);
+            if (IsFullPath(in.contentFolder)) pointContentAt(in.contentFolder);
         }
     }
     return jobs::archiveJob().errorFlag;
