@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/mozilla_profiles.h"
 #include "demo/demo_check.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -83,6 +84,19 @@ std::string mapPaths(std::string text, const std::vector<PathMap>& maps) {
     return text;
 }
 
+// A profile registry compares by the profile folders it names: a restore
+// rewrites them for the new machine, and a longer path is appended rather than
+// written over the old one, so the bytes differ where the meaning is the same.
+std::string profileList(const std::string& bytes) {
+    std::vector<std::string> paths =
+        qb::ScanMozillaRegistry({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    std::sort(paths.begin(), paths.end());
+    std::string list;
+    for (const std::string& p : paths)
+        list += p + "\n";
+    return list;
+}
+
 // What one side holds of a client: entries by a key that names the check, the
 // relative name or the value's key path and name.
 struct Side {
@@ -104,7 +118,9 @@ void readTree(const Tree& tree, const std::string& folder, int index, Side& side
         if (!tree.recursive && rel.find('\\') != std::string::npos) continue;
         if (!wanted(tree, rel)) continue;
         // Windows names compare without regard to case, as the clients see them.
-        side.files[label + lower(rel)] = qb::test::readHostFile(it->path());
+        std::string content = qb::test::readHostFile(it->path());
+        if (lower(it->path().filename().string()) == "registry.dat") content = profileList(content);
+        side.files[label + lower(rel)] = std::move(content);
         side.shown[label + lower(rel)] = label + rel;
     }
 }

@@ -66,9 +66,9 @@ std::vector<ClientCheck> demoChecks(const std::string& userA, const std::string&
         c.trees.push_back({a.local + "\\Microsoft\\Outlook",
                            b.local + "\\Microsoft\\Outlook",
                            {},
-                           {"2004 mail.pst"}});
+                           {"Mail Backup\\*"}});
         c.trees.push_back({a.local + "\\Mail Backup",
-                           b.local + "\\Microsoft\\Outlook",
+                           b.local + "\\Microsoft\\Outlook\\Mail Backup",
                            {"2004 mail.pst"},
                            {},
                            false});
@@ -85,7 +85,7 @@ std::vector<ClientCheck> demoChecks(const std::string& userA, const std::string&
             sameKey(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\11.0\\Outlook"));
         c.keys.push_back(sameKey(RootKey::CurrentUser, "\\Software\\Microsoft\\Office\\Outlook"));
         c.rewrites = {{a.local + "\\Microsoft\\Outlook", b.local + "\\Microsoft\\Outlook"},
-                      {a.local + "\\Mail Backup", b.local + "\\Microsoft\\Outlook"},
+                      {a.local + "\\Mail Backup", b.local + "\\Microsoft\\Outlook\\Mail Backup"},
                       {a.appData + "\\Microsoft\\Outlook", b.appData + "\\Microsoft\\Outlook"}};
         checks.push_back(std::move(c));
     }
@@ -155,13 +155,16 @@ std::vector<ClientCheck> demoChecks(const std::string& userA, const std::string&
                         std::string("\\Software\\Netscape\\Netscape Navigator\\") + u));
         checks.push_back(std::move(c));
     }
-    {  // Mozilla: the profiles come back to the folders the restored profile
-       // registry names, which are those of machine A; the registry goes where
-       // the browser of machine B reads it.
+    {  // Mozilla: the profiles below the old user's profiles folder move below
+       // the new user's, and the restored profile registry names them there.
         ClientCheck c{"Mozilla", "NetscapeBackup 6.x-7.x ", {}, {}, {}};
-        c.trees.push_back(same(a.appData + "\\Mozilla\\Profiles", {}, {"*\\bookmarks.html"}));
+        c.trees.push_back({a.appData + "\\Mozilla\\Profiles",
+                           b.appData + "\\Mozilla\\Profiles",
+                           {},
+                           {"*\\bookmarks.html"}});
         c.trees.push_back(
             {a.appData + "\\Mozilla", b.appData + "\\Mozilla", {"registry.dat"}, {}, false});
+        c.rewrites = {{a.appData + "\\Mozilla\\Profiles", b.appData + "\\Mozilla\\Profiles"}};
         checks.push_back(std::move(c));
     }
     {  // Favorites: the shortcuts, folder by folder.
