@@ -1,18 +1,24 @@
 #include "clients/adapter_support.h"
 
 #include <fstream>
-#include <iterator>
+#include <unordered_map>
 
+#include "catalog/identities.h"
+#include "catalog/reads.h"
 #include "jobs/archive_job.h"
 #include "jobs/backup_job.h"
 #include "jobs/restore_job.h"
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "platform/paths.h"
 #include "regfile/io_registry.h"
+#include "support/file_search.h"
 
 namespace qb::clients {
 
 using platform::RootKey;
+
+// ---- failures ----------------------------------------------------------------
 
 namespace {
 
@@ -50,16 +56,15 @@ AdapterRun::~AdapterRun() {
     recorded().clear();
 }
 
+// ---- names and paths ---------------------------------------------------------
+
 std::string FolderNameProblem(std::string_view name) {
     if (name.empty()) return "an empty name";
-    // Windows drops trailing dots and blanks, so ". ." would name the folder itself
-    // and ".. " its parent.
     if (name.find_first_not_of(". ") == std::string_view::npos)
         return "nothing but dots and blanks";
     if (name.size() >= 2 && name[1] == ':') return "a drive";
     for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20) return "a control character";
+        if (static_cast<unsigned char>(c) < 0x20) return "a control character";
         switch (c) {
             case '\\':
             case '/':
@@ -94,14 +99,80 @@ std::string RelativePathProblem(std::string_view path) {
     }
 }
 
-bool IsDrivePath(std::string_view path) {
-    if (path.size() < 2 || path[1] != ':') return false;
-    const char d = path[0];
-    if (!((d >= 'A' && d <= 'Z') || (d >= 'a' && d <= 'z'))) return false;
-    return path.size() == 2 || path[2] == '\\';
+bool IsFullPath(std::string_view path) {
+    const char d = path.empty() ? '\0' : path[0];
+    const bool letter = (d >= 'A' && d <= 'Z') || (d >= 'a' && d <= 'z');
+    return path.size() > 3 && letter && path[1] == ':' && path[2] == '\\' &&
+           IsSafeRelativePath(path.substr(3));
 }
 
-// ---- registry files ----------------------------------------------------------
+// ---- staging files and text files ---------------------------------------------
+
+std::string FreshStagingPath(std::string_view name) {
+    const std::string path = jobs::StagingPath(name);
+    if (platform::fileExists(path) && !platform::deleteFile(path)) {
+        RecordError("Cannot replace " + path + ": " + platform::lastFileError());
+        return {};
+    }
+    return path;
+}
+
+bool WriteTextFile(std::string_view winPath, std::string_view text) {
+    const auto host = platform::hostPath(winPath);
+    if (!host) return false;
+    std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+bool WriteStagingIni(std::string_view relativeName, const IniSections& sections) {
+    const std::string path = FreshStagingPath(relativeName);
+    if (path.empty()) return false;
+    std::string text;
+    for (const auto& [section, keys] : sections) {
+        text += "[" + section + "]\r\n";
+        for (const auto& [key, value] : keys)
+            text += key + "=" + value + "\r\n";
+    }
+    if (platform::forceDirectories(platform::extractFilePath(path)) && WriteTextFile(path, text))
+        return true;
+    RecordError("Cannot write " + path + ": " + platform::lastFileError());
+    return false;
+}
+
+std::vector<std::string> ReadNumberedKeys(std::string_view iniPath, std::string_view section,
+                                          std::string_view prefix) {
+    const platform::IniFile ini{std::string(iniPath)};
+    const size_t n = ini.readSectionValues(section).size();
+    std::vector<std::string> values;
+    values.reserve(n);
+    for (size_t k = 1; k <= n; ++k)
+        values.push_back(ini.readString(section, std::string(prefix) + std::to_string(k), ""));
+    return values;
+}
+
+std::vector<std::string> FoldersHolding(std::string_view pattern) {
+    ClearFoundFolders();
+    TFileSearch& search = FileSearch1();
+    search.SearchFile = std::string(pattern);
+    search.Execute();
+    // The search lists a folder once per match in it.
+    std::vector<std::string> folders;
+    std::unordered_set<std::string> seen;
+    for (const std::string& found : FoundFolders())
+        if (seen.insert(platform::lowerAscii(found)).second) folders.push_back(found);
+    return folders;
+}
+
+std::string ItemName(const Selection& items, int index, ClientKind kind) {
+    if (index >= 0 && index < items.count && !items[index].name.empty()) return items[index].name;
+    const std::vector<std::string> list = BackupItems(kind);
+    return index >= 0 && static_cast<size_t>(index) < list.size() ? list[static_cast<size_t>(index)]
+                                                                  : std::string();
+}
+
+// ---- registry files of a backup ------------------------------------------------
 
 namespace {
 
@@ -168,34 +239,18 @@ bool insideKey(std::string_view path, std::string_view allowed) {
     return path.size() == allowed.size() || path[allowed.size()] == '\\';
 }
 
-bool readWholeFile(std::string_view winPath, std::string& text) {
-    const auto host = platform::hostPath(winPath);
-    if (!host) return false;
-    std::ifstream in(*host, std::ios::binary);
-    if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool writeWholeFile(std::string_view winPath, std::string_view text) {
-    const auto host = platform::hostPath(winPath);
-    if (!host) return false;
-    std::ofstream out(*host, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    return static_cast<bool>(out);
-}
-
 }  // namespace
 
 bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBackup,
                               const std::vector<AllowedKey>& allowed,
-                              bool localMachineToCurrentUser) {
+                              bool localMachineToCurrentUser, OutsideKeys outside) {
     const std::string what = "Registry file \"" + std::string(nameInBackup) + "\" of the backup";
-    std::string text;
-    if (!readWholeFile(file, text)) {
+    const auto read = catalog::readFileBytes(file);
+    if (!read) {
         RecordError(what + ": cannot read " + std::string(file));
         return false;
     }
+    std::string text = *read;
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
 
     std::string out;
@@ -237,15 +292,20 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
         i = last;
     }
 
-    bool ok = true;
     if (!leftOut.empty()) {
-        ok = false;
         std::string keys;
         for (const std::string& k : leftOut)
             keys += (keys.empty() ? "\"" : ", \"") + k + "\"";
+        if (outside == OutsideKeys::RefuseFile) {
+            RecordError(what +
+                        " names keys outside the client's settings, so nothing of it was "
+                        "imported: " +
+                        keys);
+            return false;
+        }
         RecordError(what + ": keys outside the client's settings were not imported: " + keys);
     }
-    if (!writeWholeFile(file, out)) {
+    if (!WriteTextFile(file, out)) {
         RecordError(what + ": cannot write " + std::string(file));
         return false;
     }
@@ -259,47 +319,39 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
         RecordError(what + ": " + e.what());
         return false;
     }
-    return ok;
+    return leftOut.empty();
 }
 
-// ---- restores ----------------------------------------------------------------
+// ---- restores ------------------------------------------------------------------
 
 namespace {
 
-std::string stagingFolderSlash() {
-    return jobs::archiveJob().stagingFolder + "\\";
+// The backup's names by their lower-case form, so that single names are found
+// fast in listings of many thousand names; rebuilt by every BeginRestore.
+std::unordered_map<std::string, std::string>& listingIndex() {
+    static std::unordered_map<std::string, std::string> index;
+    return index;
 }
 
 }  // namespace
 
-void BeginAdapterRestore(std::string_view backupPath) {
-    const std::string manifest = jobs::StagingPath(jobs::kManifestName);
-    if (platform::fileExists(manifest)) platform::deleteFile(manifest);
-    jobs::BeginExtraction(false);
-    jobs::AddExtractEntry(jobs::kManifestName, stagingFolderSlash());
-    jobs::ExtractJob(backupPath);
+bool BeginRestore(std::string_view backupPath) {
     jobs::ListArchive(backupPath);
-    jobs::EndExtraction();
+    listingIndex().clear();
+    for (const std::string& name : jobs::ArchiveListing())
+        listingIndex().emplace(platform::lowerAscii(name), name);
+    const std::string manifest = ExtractToStaging(backupPath, jobs::kManifestName);
     jobs::archiveJob().filesStarted = 0;
     jobs::SetRestoreScale(jobs::ArchiveListing().size());
+    if (!manifest.empty()) return true;
+    RecordError("The backup file " + std::string(backupPath) + " holds no contents list (" +
+                std::string(jobs::kManifestName) + "); nothing was restored.");
+    return false;
 }
 
-std::string ExtractToStaging(std::string_view backupPath, std::string_view nameInBackup) {
-    const std::string path = jobs::StagingPath(platform::extractFileName(nameInBackup));
-    if (platform::fileExists(path) && !platform::deleteFile(path)) {
-        RecordError("Cannot replace " + path + ": " + platform::lastFileError());
-        return {};
-    }
-    ExtractFileTo(backupPath, nameInBackup, stagingFolderSlash());
-    return platform::fileExists(path) ? path : std::string();
-}
-
-void ExtractFileTo(std::string_view backupPath, std::string_view nameInBackup,
-                   std::string_view destinationFolder) {
-    jobs::BeginExtraction(false);
-    jobs::AddExtractEntry(nameInBackup, destinationFolder);
-    jobs::ExtractJob(backupPath);
-    jobs::EndExtraction();
+std::string ListedName(std::string_view name) {
+    const auto it = listingIndex().find(platform::lowerAscii(name));
+    return it == listingIndex().end() ? std::string() : it->second;
 }
 
 std::vector<std::string> ListedNamesUnder(std::string_view prefix) {
@@ -311,62 +363,77 @@ std::vector<std::string> ListedNamesUnder(std::string_view prefix) {
     return names;
 }
 
-size_t RestoreTree(std::string_view backupPath, std::string_view prefix,
-                   std::string_view destinationFolder) {
-    const std::vector<std::string> names = ListedNamesUnder(prefix);
-    if (names.empty()) return 0;
-    const std::string dest = platform::includeTrailingBackslash(destinationFolder);
-    const std::string tail = std::string(prefix) + "\\";
+std::string ExtractToStaging(std::string_view backupPath, std::string_view name,
+                             std::string_view subfolder) {
+    std::string relative = subfolder.empty() ? std::string() : std::string(subfolder) + "\\";
+    relative += platform::extractFileName(name);
+    const std::string path = FreshStagingPath(relative);
+    if (path.empty()) return {};
+    if (!ExtractFile(backupPath, name, platform::extractFilePath(path))) return {};
+    return platform::fileExists(path) ? path : std::string();
+}
 
-    // Where the destination ends with the prefix, the stored paths fit below the
-    // folder in front of it: the library writes them there directly.
-    if (dest.size() > tail.size() && dest[dest.size() - tail.size() - 1] == '\\' &&
-        platform::equalsNoCase(std::string_view(dest).substr(dest.size() - tail.size()), tail)) {
-        jobs::BeginExtraction(true);
-        jobs::AddExtractEntriesUnder(prefix, dest.substr(0, dest.size() - tail.size()));
+bool ExtractFile(std::string_view backupPath, std::string_view name,
+                 std::string_view destinationFolder) {
+    Extraction cycle;
+    if (!cycle.addFile(name, destinationFolder)) return false;
+    cycle.run(backupPath);
+    return true;
+}
+
+bool Extraction::addFile(std::string_view name, std::string_view destinationFolder) {
+    const std::string stored = ListedName(name);
+    if (stored.empty()) return false;
+    addListed(stored, destinationFolder);
+    return true;
+}
+
+void Extraction::addListed(const std::string& stored, std::string_view folder) {
+    std::string destination = platform::includeTrailingBackslash(folder);
+    if (!destinations_.insert(platform::lowerAscii(destination + platform::extractFileName(stored)))
+             .second)
+        return;
+    entries_.emplace_back(stored, std::move(destination));
+}
+
+void Extraction::addTree(std::string_view prefix, std::string_view folder, bool directOnly) {
+    const std::string base = platform::includeTrailingBackslash(folder);
+    for (const std::string& stored : ListedNamesUnder(prefix)) {
+        const std::string rest = stored.substr(prefix.size() + 1);
+        if (std::string why = RelativePathProblem(rest); !why.empty()) {
+            RecordError("\"" + stored + "\" in the backup was not restored: its name holds " + why +
+                        " and would leave " + base);
+            continue;
+        }
+        const std::string sub = platform::extractFilePath(rest);
+        if (directOnly && !sub.empty()) continue;
+        if (rest.back() == '\\')
+            folders_.push_back(base + rest);
+        else
+            addListed(stored, base + sub);
+    }
+}
+
+void Extraction::run(std::string_view backupPath) {
+    for (const std::string& folder : folders_)
+        if (!platform::forceDirectories(folder))
+            RecordError("Cannot create the folder " + folder + ": " + platform::lastFileError());
+    if (!entries_.empty()) {
+        jobs::BeginExtraction(false);
+        for (const auto& [name, folder] : entries_)
+            jobs::AddExtractEntry(name, folder);
         jobs::ExtractJob(backupPath);
         jobs::EndExtraction();
-        return names.size();
     }
+    entries_.clear();
+    folders_.clear();
+    destinations_.clear();
+}
 
-    // Otherwise the tree is unpacked into the staging folder and each file moved
-    // to its place below the destination. Copies left in the staging folder by an
-    // earlier job must not stand in for files this extraction did not produce.
-    std::vector<std::string> rests;
-    for (const std::string& name : names) {
-        const std::string rest = name.substr(tail.size());
-        if (std::string why = RelativePathProblem(rest); !why.empty()) {
-            RecordError("\"" + name + "\" in the backup was not restored: its name holds " + why);
-            rests.emplace_back();
-            continue;
-        }
-        const std::string staged = jobs::StagingPath(name);
-        if (platform::fileExists(staged)) platform::deleteFile(staged);
-        rests.push_back(rest);
-    }
-    jobs::BeginExtraction(true);
-    jobs::AddExtractEntriesUnder(prefix, stagingFolderSlash());
-    jobs::ExtractJob(backupPath);
-    jobs::EndExtraction();
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (rests[i].empty()) continue;
-        const std::string staged = jobs::StagingPath(platform::excludeTrailingBackslash(names[i]));
-        const std::string target = dest + platform::excludeTrailingBackslash(rests[i]);
-        if (platform::directoryExists(staged)) {
-            if (!platform::forceDirectories(target))
-                RecordError("Cannot create the folder " + target + ": " +
-                            platform::lastFileError());
-            continue;
-        }
-        if (!platform::fileExists(staged)) continue;  // not extracted: the job says why
-        if (!platform::forceDirectories(platform::extractFilePath(target)) ||
-            !platform::copyFile(staged, target, false)) {
-            RecordError("Cannot restore " + target + ": " + platform::lastFileError());
-            continue;
-        }
-        platform::deleteFile(staged);
-    }
-    return names.size();
+void RestoreTree(std::string_view backupPath, std::string_view prefix, std::string_view folder) {
+    Extraction cycle;
+    cycle.addTree(prefix, folder);
+    cycle.run(backupPath);
 }
 
 }  // namespace qb::clients

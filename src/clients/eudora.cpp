@@ -1,17 +1,14 @@
 #include "clients/eudora.h"
 
-#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "catalog/reads.h"
-#include "clients/adapter_common.h"
 #include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
@@ -51,20 +48,10 @@ std::string_view unquoted(std::string_view s) {
 // "Mail", the list of ".fol" folders and the stationery.
 void backupMailFolders(const std::string& folder) {
     const std::string base = folder + "\\";
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = folder + "\\*.pce";
-    search.Execute();
-    // The search lists a folder once per ".pce" file in it.
     std::vector<std::string> found;
-    for (const std::string& f : FoundFolders()) {
-        if (platform::equalsNoCase(f, base) || !platform::startsWithNoCase(f, base)) continue;
-        const std::string sub = platform::excludeTrailingBackslash(f);
-        const bool seen = std::any_of(found.begin(), found.end(), [&](const std::string& s) {
-            return platform::equalsNoCase(s, sub);
-        });
-        if (!seen) found.push_back(sub);
-    }
+    for (const std::string& f : FoldersHolding(folder + "\\*.pce"))
+        if (!platform::equalsNoCase(f, base) && platform::startsWithNoCase(f, base))
+            found.push_back(platform::excludeTrailingBackslash(f));
     for (const std::string& sub : found)
         for (std::string_view mask : kMailboxMasks)
             jobs::AddFolderToJob(sub, "", base, mask);
@@ -81,8 +68,7 @@ void backupMailFolders(const std::string& folder) {
         }
     }
 
-    const std::string list = jobs::StagingPath(kDirectoryFile);
-    DeleteStagingFile(kDirectoryFile);
+    const std::string list = FreshStagingPath(kDirectoryFile);
     bool written = WriteTextFile(list, "[Directory]\r\n");
     platform::IniFile ini(list);
     int n = 0;
@@ -113,10 +99,10 @@ struct Places {
 
 bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     const std::string& backup = ctx.backupPath;
-    BeginAdapterRestore(backup);
+    if (!BeginRestore(backup)) return true;
     if (ctx.items.isChecked(kAccounts)) {
         RestoreTree(backup, "Spool", to.spool);
-        ExtractFileTo(backup, "eudora.ini", to.settings);
+        ExtractFile(backup, "eudora.ini", to.settings);
     }
     if (ctx.items.isChecked(kMail)) {
         RestoreTree(backup, "Stationery", to.stationery);
@@ -140,11 +126,11 @@ bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     }
     if (ctx.items.isChecked(kFilters)) {
         RestoreTree(backup, "Filters", to.filters);
-        ExtractFileTo(backup, "filters.pce", to.filterFile);
+        ExtractFile(backup, "filters.pce", to.filterFile);
     }
     if (ctx.items.isChecked(kAddressBook)) {
-        ExtractFileTo(backup, "nndbase.toc", to.addressBook);
-        ExtractFileTo(backup, "nndbase.txt", to.addressBook);
+        ExtractFile(backup, "nndbase.toc", to.addressBook);
+        ExtractFile(backup, "nndbase.txt", to.addressBook);
     }
     if (ctx.items.isChecked(kSignatures)) RestoreTree(backup, "Sigs", to.signatures);
     return jobs::archiveJob().errorFlag;

@@ -1,18 +1,15 @@
 #include "clients/favorites.h"
 
-#include <set>
 #include <string>
 #include <vector>
 
 #include "catalog/reads.h"
-#include "clients/adapter_helpers.h"
+#include "clients/adapter_support.h"
+#include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
-
-using namespace helpers;
 
 namespace {
 
@@ -22,19 +19,19 @@ constexpr const char* kDirectoryIni = "directory.ini";
 
 // The Favorites folder without a trailing backslash, or "" with a note saying why
 // it cannot be used. An unset value must not turn into a search of a drive's root.
-std::string favoritesFolder(JobNotes& notes) {
+std::string favoritesFolder() {
     const std::string value =
         catalog::readText(platform::RootKey::CurrentUser, kShellFolders, "Favorites");
     if (value.empty()) {
-        notes.add(std::string("The Favorites folder is not known: the value \"Favorites\" of "
-                              "HKEY_CURRENT_USER") +
-                  kShellFolders + " is missing or empty.");
+        RecordError(std::string("The Favorites folder is not known: the value \"Favorites\" of "
+                                "HKEY_CURRENT_USER") +
+                    kShellFolders + " is missing or empty.");
         return {};
     }
-    if (!IsUsableFolder(value)) {
-        notes.add("The Favorites folder \"" + value +
-                  "\" is not a folder on a drive (value \"Favorites\" of HKEY_CURRENT_USER" +
-                  kShellFolders + ").");
+    if (!IsFullPath(value)) {
+        RecordError("The Favorites folder \"" + value +
+                    "\" is not a folder on a drive (value \"Favorites\" of HKEY_CURRENT_USER" +
+                    kShellFolders + ").");
         return {};
     }
     return platform::excludeTrailingBackslash(value);
@@ -43,32 +40,23 @@ std::string favoritesFolder(JobNotes& notes) {
 }  // namespace
 
 void BackupFavorites(jobs::BackupContext& ctx) {
-    JobNotes notes;
-    const std::string fav = favoritesFolder(notes);
+    AdapterRun run;
+    const std::string fav = favoritesFolder();
     if (fav.empty()) {
-        notes.add("Nothing was backed up.");
-        notes.report();
+        RecordError("Nothing was backed up.");
         return;
     }
     if (!platform::directoryExists(fav)) {
-        notes.add("The Favorites folder " + fav + " does not exist. Nothing was backed up.");
-        notes.report();
+        RecordError("The Favorites folder " + fav + " does not exist. Nothing was backed up.");
         return;
     }
     jobs::StartBackupFrame(ctx);
 
     // Every folder of the tree that holds a shortcut, once, in the order the
     // search first met it.
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = fav + "\\*.url";
-    search.Execute();
-    std::vector<std::string> folders;
-    std::set<std::string> seen;
-    for (const std::string& found : FoundFolders())
-        if (seen.insert(found).second) folders.push_back(found);
+    const std::vector<std::string> folders = FoldersHolding(fav + "\\*.url");
 
-    const std::string item = ItemName(ctx.kind, 0);
+    const std::string item = ItemName(ctx.items, 0, ctx.kind);
     IniKeys keys;
     for (size_t k = 1; k <= folders.size(); ++k) {
         const std::string folder = platform::excludeTrailingBackslash(folders[k - 1]);
@@ -82,50 +70,45 @@ void BackupFavorites(jobs::BackupContext& ctx) {
         keys.emplace_back(dir, relative);
     }
 
-    WriteStagingIni(kDirectoryIni, {{"Directory", keys}}, notes);
+    WriteStagingIni(kDirectoryIni, {{"Directory", keys}});
     jobs::AddStagingFileToJob(kDirectoryIni);
     jobs::WriteManifest(ctx);
     jobs::AddStagingFileToJob(jobs::kManifestName);
     jobs::FinishBackupFrame(ctx);
-    notes.report();
 }
 
 bool RestoreFavorites(jobs::RestoreContext& ctx) {
-    JobNotes notes;
+    AdapterRun run;
     std::string target = ctx.targetFolder;
     if (!ctx.toFolder()) {
-        const std::string fav = favoritesFolder(notes);
+        const std::string fav = favoritesFolder();
         if (fav.empty()) {
-            notes.add("Nothing was restored.");
-            return notes.report();
+            RecordError("Nothing was restored.");
+            return jobs::archiveJob().errorFlag;
         }
         target = fav + "\\";
     }
-    if (ctx.toFolder())
-        BeginRestore(ctx.backupPath, {kDirectoryIni});
-    else
-        BeginRestore(ctx.backupPath, {jobs::kManifestName, kDirectoryIni});
-
-    const std::string directory = jobs::StagingPath(kDirectoryIni);
-    if (!platform::fileExists(directory)) {
-        notes.add("The backup " + ctx.backupPath + " holds no " + kDirectoryIni +
-                  ": it names no Favorites folders to restore.");
-        return notes.report();
+    if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
+    const std::string directory = ExtractToStaging(ctx.backupPath, kDirectoryIni);
+    if (directory.empty()) {
+        RecordError("The backup " + ctx.backupPath + " holds no " + kDirectoryIni +
+                    ": it names no Favorites folders to restore.");
+        return jobs::archiveJob().errorFlag;
     }
-    ExtractionPlan plan;
+    Extraction plan;
     const std::vector<std::string> dirs = ReadNumberedKeys(directory, "Directory", "Dir");
     for (size_t k = 1; k <= dirs.size(); ++k) {
         const std::string& relative = dirs[k - 1];
-        if (!relative.empty() && !IsSafeRelativeName(relative)) {
-            notes.add("Not restored: folder \"" + relative + "\" (Dir" + std::to_string(k) +
-                      " of " + kDirectoryIni + ") would leave " + target);
+        if (!relative.empty() && !IsSafeRelativePath(relative)) {
+            RecordError("Not restored: folder \"" + relative + "\" (Dir" + std::to_string(k) +
+                        " of " + kDirectoryIni + ") would leave " + target);
             continue;
         }
         const std::string folder = relative.empty() ? target : target + relative + "\\";
-        plan.addTree("Dir" + std::to_string(k), folder, notes);
+        plan.addTree("Dir" + std::to_string(k), folder);
     }
     plan.run(ctx.backupPath);
-    return notes.report();
+    return jobs::archiveJob().errorFlag;
 }
 
 void RegisterFavorites() {

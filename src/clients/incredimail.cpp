@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "regfile/io_registry.h"
 
 namespace qb::clients {
@@ -108,12 +109,11 @@ std::vector<ListedIdentity> listIdentities(const Installation& in) {
     return out;
 }
 
+// Exports the key into the staging file `name`.
 bool exportKey(const std::string& rootName, const std::string& key, bool subKeys,
-               const std::string& file) {
-    if (platform::fileExists(file) && !platform::deleteFile(file)) {
-        RecordError("Cannot replace " + file + ": " + platform::lastFileError());
-        return false;
-    }
+               const std::string& name) {
+    const std::string file = FreshStagingPath(name);
+    if (file.empty()) return false;
     TIORegistry& io = jobs::IORegistry();
     if (io.ExportKey(rootName, key, subKeys, file)) return true;
     RecordError("Cannot save the registry key " + rootName + "\\" + key + ": " + io.LastError());
@@ -124,9 +124,9 @@ bool exportKey(const std::string& rootName, const std::string& key, bool subKeys
 // folder + "\" + file.
 void addRegistryFile(const Installation& in, const std::string& folder, const std::string& key,
                      bool subKeys, const char* file) {
-    const std::string path = jobs::StagingPath(folder + "\\" + file);
-    exportKey(in.rootName, key, subKeys, path);
-    jobs::AddFileToJob(path, "", jobs::archiveJob().stagingFolder + "\\");
+    exportKey(in.rootName, key, subKeys, folder + "\\" + file);
+    jobs::AddFileToJob(jobs::StagingPath(folder + "\\" + file), "",
+                       jobs::archiveJob().stagingFolder + "\\");
 }
 
 // Everything of one identity: its key K, stored under the name `folder`.
@@ -189,12 +189,12 @@ void backup(jobs::BackupContext& ctx) {
         anyChecked(ctx.identities) &&
         (ctx.items.isChecked(kMailFolders) || ctx.items.isChecked(kMessageRules) ||
          ctx.items.isChecked(kAddressBook));
-    if (identityFolders && !IsDrivePath(in.applicationFolder)) {
+    if (identityFolders && !IsFullPath(in.applicationFolder)) {
         RecordError("IncrediMail's application folder is not set (value \"ApplicationPath\" of " +
                     in.rootName + kClientKey + "): nothing was backed up.");
         return;
     }
-    if (ctx.items.isChecked(kStationery) && !IsDrivePath(in.contentFolder)) {
+    if (ctx.items.isChecked(kStationery) && !IsFullPath(in.contentFolder)) {
         RecordError("IncrediMail's content folder is not set (value \"" +
                     std::string(in.perUser ? "CommonDataPath" : "ApplicationPath") +
                     "\" of HKEY_LOCAL_MACHINE" + kClientKey + "): nothing was backed up.");
@@ -255,7 +255,7 @@ void backup(jobs::BackupContext& ctx) {
             const std::string folder = in.contentFolder + "\\" + content;
             jobs::AddFolderToJob(folder, std::string("Stationery\\") + content, folder + "\\", "*");
         }
-        exportKey(in.rootName, kContentPath, true, jobs::StagingPath("stationery.reg"));
+        exportKey(in.rootName, kContentPath, true, "stationery.reg");
         jobs::AddStagingFileToJob("stationery.reg");
         jobs::CloseProgressGroup(ctx, ctx.items[kStationery].name);
     }
@@ -280,13 +280,30 @@ void importFromBackup(const std::string& backupPath, const std::string& name,
     ImportBackupRegistryFile(file, name, {{RootKey::CurrentUser, allowedKey}}, true);
 }
 
+// The imported content keys name the content folders of the backed-up machine,
+// while the files went into this machine's content folder: each key's "Path"
+// follows its files.
+void pointContentAt(const std::string& contentFolder) {
+    for (const char* content : kContentFolders) {
+        const std::string key = std::string(kContentPath) + "\\" + content;
+        try {
+            platform::Registry reg(RootKey::CurrentUser);
+            if (!reg.openKey("\\" + key, false) || !reg.valueExists("Path")) continue;
+            reg.writeString("Path", contentFolder + "\\" + content);
+        } catch (const platform::RegistryError& e) {
+            RecordError("Cannot point HKEY_CURRENT_USER\\" + key +
+                        " at the restored files: " + e.what());
+        }
+    }
+}
+
 bool restore(jobs::RestoreContext& rc) {
     AdapterRun run;
-    BeginAdapterRestore(rc.backupPath);
+    if (!BeginRestore(rc.backupPath)) return true;
     const bool toFolder = rc.toFolder();
     const std::string t = rc.targetFolder;
     const Installation in = toFolder ? Installation{} : installationToRestoreInto();
-    const bool haveIdentities = toFolder || IsDrivePath(in.applicationFolder);
+    const bool haveIdentities = toFolder || IsFullPath(in.applicationFolder);
     bool toldNoIdentities = false;
     auto identitiesFolderMissing = [&] {
         if (toldNoIdentities) return;
@@ -325,7 +342,7 @@ bool restore(jobs::RestoreContext& rc) {
         auto registryFile = [&](const char* file, const std::string& allowedKey) {
             const std::string name = n + "\\" + file;
             if (toFolder)
-                ExtractFileTo(rc.backupPath, name, identityFolder);
+                ExtractFile(rc.backupPath, name, identityFolder);
             else
                 importFromBackup(rc.backupPath, name, allowedKey);
         };
@@ -347,9 +364,9 @@ bool restore(jobs::RestoreContext& rc) {
         if (rc.items.isChecked(kMessageRules)) {
             registryFile("rules.reg", subtree + "\\rules");
             if (toFolder)
-                ExtractFileTo(rc.backupPath, n + "\\RuleOrder.dat", identityFolder);
+                ExtractFile(rc.backupPath, n + "\\RuleOrder.dat", identityFolder);
             else if (haveIdentities)
-                ExtractFileTo(rc.backupPath, n + "\\RuleOrder.dat", own);
+                ExtractFile(rc.backupPath, n + "\\RuleOrder.dat", own);
             else
                 identitiesFolderMissing();
         }
@@ -367,9 +384,9 @@ bool restore(jobs::RestoreContext& rc) {
                 const std::string prefix = std::string("Stationery\\") + content;
                 RestoreTree(rc.backupPath, prefix, t + prefix + "\\");
             }
-            ExtractFileTo(rc.backupPath, "stationery.reg", t);
+            ExtractFile(rc.backupPath, "stationery.reg", t);
         } else {
-            if (IsDrivePath(in.contentFolder)) {
+            if (IsFullPath(in.contentFolder)) {
                 for (const char* content : kContentFolders)
                     RestoreTree(rc.backupPath, std::string("Stationery\\") + content,
                                 in.contentFolder + "\\" + content + "\\");
@@ -380,6 +397,7 @@ bool restore(jobs::RestoreContext& rc) {
                     "stationery files were not restored.");
             }
             importFromBackup(rc.backupPath, "stationery.reg", kContentPath);
+            if (IsFullPath(in.contentFolder)) pointContentAt(in.contentFolder);
         }
     }
     return jobs::archiveJob().errorFlag;

@@ -1,6 +1,5 @@
 #include "clients/netscape.h"
 
-#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,17 +9,14 @@
 #include "catalog/identities.h"
 #include "catalog/mozilla_profiles.h"
 #include "catalog/reads.h"
-#include "clients/adapter_helpers.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "regfile/io_registry.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
-
-using namespace helpers;
 
 namespace {
 
@@ -44,19 +40,6 @@ bool isDotEntry(const std::string& name) {
     return name == "." || name == "..";
 }
 
-// Every folder the main search found, once, in the order it first met them.
-std::vector<std::string> searchFolders(const std::string& pattern) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = pattern;
-    search.Execute();
-    std::vector<std::string> folders;
-    std::set<std::string> seen;
-    for (const std::string& found : FoundFolders())
-        if (seen.insert(found).second) folders.push_back(found);
-    return folders;
-}
-
 // Adds the plain files of a folder (ending "\"). Its sub-folders are not added:
 // every sub-folder that holds files is a found folder of its own, and adding it
 // here as well would store its files twice.
@@ -68,9 +51,10 @@ void addFilesOf(const std::string& folder, std::string_view archiveFolder,
     }
 }
 
-bool usableIdentity(const std::string& name, std::string_view what, JobNotes& notes) {
+bool usableIdentity(const std::string& name, std::string_view what) {
     if (IsSafeFolderName(name)) return true;
-    notes.add(std::string(what) + " \"" + name + "\" was left out: its name is not a folder name.");
+    RecordError(std::string(what) + " \"" + name +
+                "\" was left out: its name is not a folder name.");
     return false;
 }
 
@@ -84,7 +68,7 @@ std::string userKey(const std::string& user) {
 // server's "popstatePath"; `mail` tells whether the mail folder is known too.
 // Without a mail server the user's "DirRoot" still names its folder, but no
 // mail; without either, "" (never a drive's root).
-std::string netscape4UserFolder(const std::string& user, bool& mail, JobNotes& notes) {
+std::string netscape4UserFolder(const std::string& user, bool& mail) {
     mail = false;
     const std::string servers = std::string(kNavigator) + "\\biff\\users\\" + user + "\\servers";
     const std::vector<std::string> names = catalog::subKeyNames(RootKey::CurrentUser, servers);
@@ -94,30 +78,31 @@ std::string netscape4UserFolder(const std::string& user, bool& mail, JobNotes& n
                                           "popstatePath");
     if (!popstate.empty()) {
         const std::string folder = CutTwoLevels(popstate);
-        if (IsUsableFolder(folder)) {
+        if (IsFullPath(folder)) {
             mail = true;
             return folder;
         }
-        notes.add("Netscape user \"" + user + "\": the mail server's \"popstatePath\" (\"" +
-                  popstate + "\") names no user folder on a drive; the user's files were not " +
-                  "backed up.");
+        RecordError("Netscape user \"" + user + "\": the mail server's \"popstatePath\" (\"" +
+                    popstate + "\") names no user folder on a drive; the user's files were not " +
+                    "backed up.");
         return {};
     }
     const std::string dirRoot = catalog::readText(RootKey::CurrentUser, userKey(user), "DirRoot");
-    if (IsUsableFolder(dirRoot)) {
-        notes.add("Netscape user \"" + user + "\" has no mail server set up (no \"popstatePath\" " +
-                  "under HKEY_CURRENT_USER" + servers + "): its mail was not backed up.");
+    if (IsFullPath(dirRoot)) {
+        RecordError("Netscape user \"" + user +
+                    "\" has no mail server set up (no \"popstatePath\" " +
+                    "under HKEY_CURRENT_USER" + servers + "): its mail was not backed up.");
         return includeTrailingBackslash(dirRoot);
     }
-    notes.add("Netscape user \"" + user + "\" has no mail server set up (no \"popstatePath\" " +
-              "under HKEY_CURRENT_USER" + servers +
-              ") and no user folder (\"DirRoot\"): " + "only its settings were backed up.");
+    RecordError("Netscape user \"" + user + "\" has no mail server set up (no \"popstatePath\" " +
+                "under HKEY_CURRENT_USER" + servers +
+                ") and no user folder (\"DirRoot\"): " + "only its settings were backed up.");
     return {};
 }
 
-void backupNetscape4User(const std::string& user, const std::string& windows, JobNotes& notes) {
+void backupNetscape4User(const std::string& user, const std::string& windows) {
     bool mail = false;
-    const std::string uf = netscape4UserFolder(user, mail, notes);
+    const std::string uf = netscape4UserFolder(user, mail);
     const std::string ufBare = excludeTrailingBackslash(uf);
     if (!uf.empty()) jobs::AddFolderToJob(ufBare, user + "\\Address", uf, "na2");
     jobs::AddFileToJob(windows + "\\nsreg.dat", user, windows + "\\");
@@ -129,7 +114,7 @@ void backupNetscape4User(const std::string& user, const std::string& windows, Jo
     if (mail) {
         const std::string mailFolder = uf + "Mail\\";
         jobs::AddFolderToJob(uf + "Mail", user + "\\Mailbox", mailFolder, "*");
-        for (const std::string& found : searchFolders(mailFolder + "*.*")) {
+        for (const std::string& found : FoldersHolding(mailFolder + "*.*")) {
             if (lowerAscii(found) == lowerAscii(mailFolder)) continue;
             addFilesOf(found, user, uf);
             const std::string folder = excludeTrailingBackslash(found);
@@ -140,93 +125,53 @@ void backupNetscape4User(const std::string& user, const std::string& windows, Jo
     }
     // One file per user: written into the user's own staging folder, so that
     // every user's backup keeps its own list.
-    WriteStagingIni(user + "\\" + kDirectoryDatIni, {{"Directory", subFolders}}, notes);
+    WriteStagingIni(user + "\\" + kDirectoryDatIni, {{"Directory", subFolders}});
     jobs::AddStagingFileToJob(user + "\\" + kDirectoryDatIni);
 
     // Exporting creates a missing key: only a key that is there is exported.
     if (catalog::keyExists(RootKey::CurrentUser, userKey(user))) {
-        const std::string reg = jobs::StagingPath(user + "\\" + kIdentityReg);
+        const std::string reg = FreshStagingPath(user + "\\" + kIdentityReg);
         platform::forceDirectories(platform::extractFilePath(reg));
-        if (platform::fileExists(reg)) platform::deleteFile(reg);
         TIORegistry& io = jobs::IORegistry();
         if (!io.ExportKey("HKEY_CURRENT_USER", userKey(user), true, reg))
-            notes.add("The settings of Netscape user \"" + user +
-                      "\" could not be saved: " + io.LastError());
+            RecordError("The settings of Netscape user \"" + user +
+                        "\" could not be saved: " + io.LastError());
         jobs::AddStagingFileToJob(user + "\\" + kIdentityReg);
     }
     WriteStagingIni(user + "\\" + kDirectoryIni,
-                    {{"Directory", {{"Dir", uf}, {"Dir2", uf.empty() ? uf : CutTwoLevels(uf)}}}},
-                    notes);
+                    {{"Directory", {{"Dir", uf}, {"Dir2", uf.empty() ? uf : CutTwoLevels(uf)}}}});
     jobs::AddStagingFileToJob(user + "\\" + kDirectoryIni);
 }
 
-// Whether every key a registry file names lies in `key` or below it, as the
-// import would read its key lines; `offending` gets the first one that does not.
-bool keysStayUnder(const std::string& file, const std::string& key, std::string& offending) {
-    const auto text = catalog::readFileBytes(file);
-    if (!text) return false;
-    for (const std::string& line : catalog::splitLines(*text)) {
-        size_t start = 0, end = line.size();
-        while (start < end && static_cast<unsigned char>(line[start]) <= ' ')
-            ++start;
-        while (end > start && static_cast<unsigned char>(line[end - 1]) <= ' ')
-            --end;
-        std::string_view body = std::string_view(line).substr(start, end - start);
-        if (body.empty() || body.front() != '[') continue;
-        body.remove_prefix(1);
-        if (!body.empty() && body.back() == ']') body.remove_suffix(1);
-        const bool inside =
-            platform::equalsNoCase(body, key) ||
-            (startsWithNoCase(body, key + "\\") && IsSafeRelativeName(body.substr(key.size() + 1)));
-        if (!inside) {
-            offending = std::string(body);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Imports the user's registry file from the backup: only when it holds nothing
-// but the user's own key.
-void importNetscape4Settings(const jobs::RestoreContext& ctx, const std::string& user,
-                             JobNotes& notes) {
-    const std::string reg = ExtractToStaging(ctx.backupPath, user + "\\" + kIdentityReg, user);
+// but the user's own key (a file that names other keys is refused whole).
+void importNetscape4Settings(const jobs::RestoreContext& ctx, const std::string& user) {
+    const std::string name = user + "\\" + kIdentityReg;
+    const std::string reg = ExtractToStaging(ctx.backupPath, name, user);
     if (reg.empty()) return;
-    const std::string key = "HKEY_CURRENT_USER" + userKey(user);
-    std::string offending;
-    if (!keysStayUnder(reg, key, offending)) {
-        notes.add("The settings of Netscape user \"" + user + "\" were not restored: " + user +
-                  "\\" + kIdentityReg + " names the key \"" + offending +
-                  "\", which is not the user's own (" + key + ").");
-        return;
-    }
-    try {
-        jobs::IORegistry().ImportFile(reg);
-    } catch (const RegFileError& e) {
-        notes.add("The settings of Netscape user \"" + user +
-                  "\" were not fully restored: " + e.what());
-    }
+    ImportBackupRegistryFile(reg, name, {{RootKey::CurrentUser, userKey(user).substr(1)}}, false,
+                             OutsideKeys::RefuseFile);
 }
 
 }  // namespace
 
 bool RestoreNetscape4(jobs::RestoreContext& ctx) {
-    JobNotes notes;
+    AdapterRun run;
     const std::string windows = platform::windowsFolder();
-    BeginRestore(ctx.backupPath, {jobs::kManifestName});
-    ExtractionPlan plan;
+    if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
+    Extraction plan;
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
         const std::string& user = ctx.identities[i].name;
-        if (!usableIdentity(user, "Netscape user", notes)) continue;
+        if (!usableIdentity(user, "Netscape user")) continue;
 
         if (ctx.toFolder()) {
             const std::string target = ctx.targetFolder + user + "\\";
             plan.addFile(user + "\\" + kIdentityReg, target);
-            plan.addTree(user + "\\Address", target + "Address\\", notes);
+            plan.addTree(user + "\\Address", target + "Address\\");
             // The main mail folder and its sub-folders make one tree again.
-            plan.addTree(user + "\\Mailbox", target + "Mail\\", notes);
-            plan.addTree(user + "\\Mail", target + "Mail\\", notes);
+            plan.addTree(user + "\\Mailbox", target + "Mail\\");
+            plan.addTree(user + "\\Mail", target + "Mail\\");
             for (const char* f : {kDirectoryIni, "prefs.js", "liprefs.js"})
                 plan.addFile(user + "\\" + f, target);
             continue;
@@ -238,26 +183,26 @@ bool RestoreNetscape4(jobs::RestoreContext& ctx) {
                                     ? std::string()
                                     : platform::IniFile(dirIni).readString("Directory", "Dir", "");
         const std::string uf = includeTrailingBackslash(dir);
-        importNetscape4Settings(ctx, user, notes);
+        importNetscape4Settings(ctx, user);
         plan.addFile(user + "\\nsreg.dat", windows + "\\");
-        if (!IsUsableFolder(uf)) {
-            if (!ListedFilesUnder(user + "\\Mailbox").empty() ||
+        if (!IsFullPath(uf)) {
+            if (!ListedNamesUnder(user + "\\Mailbox").empty() ||
                 !ListedName(user + "\\prefs.js").empty() ||
-                !ListedFilesUnder(user + "\\Address").empty())
-                notes.add("The files of Netscape user \"" + user +
-                          "\" were not restored: the backup names no user folder on a drive "
-                          "for them (\"" +
-                          dir + "\").");
+                !ListedNamesUnder(user + "\\Address").empty())
+                RecordError("The files of Netscape user \"" + user +
+                            "\" were not restored: the backup names no user folder on a drive "
+                            "for them (\"" +
+                            dir + "\").");
             continue;
         }
-        plan.addTree(user + "\\Address", uf, notes);
-        plan.addTree(user + "\\Mailbox", uf + "Mail\\", notes);
-        plan.addTree(user + "\\Mail", uf + "Mail\\", notes);
+        plan.addTree(user + "\\Address", uf);
+        plan.addTree(user + "\\Mailbox", uf + "Mail\\");
+        plan.addTree(user + "\\Mail", uf + "Mail\\");
         plan.addFile(user + "\\prefs.js", uf);
         plan.addFile(user + "\\liprefs.js", uf);
     }
     plan.run(ctx.backupPath);
-    return notes.report();
+    return jobs::archiveJob().errorFlag;
 }
 
 namespace {
@@ -298,31 +243,29 @@ std::string MozillaProfileBelowProfiles(std::string_view profileFolder) {
 }
 
 void BackupNetscape4(jobs::BackupContext& ctx) {
-    JobNotes notes;
+    AdapterRun run;
     const std::string windows = platform::windowsFolder();
     jobs::StartBackupFrame(ctx);
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
         const std::string& user = ctx.identities[i].name;
-        if (!usableIdentity(user, "Netscape user", notes)) continue;
-        backupNetscape4User(user, windows, notes);
-        jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kMailItem));
+        if (!usableIdentity(user, "Netscape user")) continue;
+        backupNetscape4User(user, windows);
+        jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kMailItem, ctx.kind));
     }
     jobs::WriteManifest(ctx);
     jobs::AddStagingFileToJob(jobs::kManifestName);
     jobs::FinishBackupFrame(ctx);
-    notes.report();
 }
 
 void BackupMozilla(jobs::BackupContext& ctx) {
-    JobNotes notes;
+    AdapterRun run;
     const std::string appData = AppDataFolder();
-    if (!IsUsableFolder(appData)) {
-        notes.add(
+    if (!IsFullPath(appData)) {
+        RecordError(
             "The application data folder is not known (value \"AppData\" of "
             "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
             "Shell Folders). Nothing was backed up.");
-        notes.report();
         return;
     }
     ListIdentities(kind::Mozilla);  // fills MozillaProfilePaths from the profile registry
@@ -332,13 +275,13 @@ void BackupMozilla(jobs::BackupContext& ctx) {
         if (!ctx.identities.isChecked(k)) continue;
         const std::string& name = ctx.identities[k].name;
         profiles.emplace_back();
-        if (!usableIdentity(name, "Profile", notes)) continue;
+        if (!usableIdentity(name, "Profile")) continue;
         const std::string pp = mozillaProfileFolder(k, name);
         const std::string below = MozillaProfileBelowProfiles(pp);
-        if (!IsUsableFolder(pp) || !IsSafeRelativeName(below)) {
-            notes.add("Profile \"" + name + "\" was left out: the profile registry " +
-                      MozillaRegistryFile() + " names no folder on a drive for it (\"" + pp +
-                      "\").");
+        if (!IsFullPath(pp) || !IsSafeRelativePath(below)) {
+            RecordError("Profile \"" + name + "\" was left out: the profile registry " +
+                        MozillaRegistryFile() + " names no folder on a drive for it (\"" + pp +
+                        "\").");
             continue;
         }
         profiles.back() = pp;
@@ -346,17 +289,17 @@ void BackupMozilla(jobs::BackupContext& ctx) {
         const std::string stored = "Mozilla\\Profiles\\" + below;
         const std::string mail = pp + "\\Mail";
         IniKeys dirs;
-        for (const std::string& found : searchFolders(mail + "\\*.*")) {
+        for (const std::string& found : FoldersHolding(mail + "\\*.*")) {
             addFilesOf(found, stored, pp + "\\");
             dirs.emplace_back("Dir" + std::to_string(dirs.size() + 1),
                               below + "\\" + excludeTrailingBackslash(found.substr(pp.size() + 1)));
         }
-        WriteStagingIni(name + "\\" + kDirectoryIni, {{"Directory", dirs}}, notes);
+        WriteStagingIni(name + "\\" + kDirectoryIni, {{"Directory", dirs}});
         jobs::AddStagingFileToJob(name + "\\" + kDirectoryIni);
         for (const char* f : kProfileFiles)
             jobs::AddFileToJob(pp + "\\" + f, name, pp + "\\");
         jobs::AddFileToJob(mail + "\\accounts.ini", "", mail + "\\");
-        jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kMailItem));
+        jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kMailItem, ctx.kind));
     }
     jobs::AddFileToJob(appData + "\\Mozilla\\registry.dat", "", appData + "\\Mozilla");
     jobs::WriteManifest(ctx);
@@ -364,7 +307,6 @@ void BackupMozilla(jobs::BackupContext& ctx) {
         jobs::WriteManifestDirectory("Dir" + std::to_string(i + 1), profiles[i]);
     jobs::AddStagingFileToJob(jobs::kManifestName);
     jobs::FinishBackupFrame(ctx);
-    notes.report();
 }
 
 namespace {
@@ -562,41 +504,36 @@ std::string updateRestoredRegistry(const std::string& file,
         }
     }
     if (reg.bytes() == *restored) return {};
-    const auto host = platform::hostPath(file);
-    if (!host) return "it cannot be written";
-    std::ofstream out(*host, std::ios::binary | std::ios::trunc);
-    out.write(reg.bytes().data(), static_cast<std::streamsize>(reg.bytes().size()));
-    out.close();
-    return out ? std::string() : "it cannot be written";
+    return WriteTextFile(file, reg.bytes()) ? std::string() : "it cannot be written";
 }
 
 }  // namespace
 
 bool RestoreMozilla(jobs::RestoreContext& ctx) {
-    JobNotes notes;
-    BeginRestore(ctx.backupPath, {jobs::kManifestName});
+    AdapterRun run;
+    if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
     const std::vector<std::string> oldFolders =
         ReadNumberedKeys(jobs::StagingPath(jobs::kManifestName), "Directory", "Dir");
     const std::string appData = ctx.toFolder() ? std::string() : AppDataFolder();
-    const bool appDataKnown = IsUsableFolder(appData);
+    const bool appDataKnown = IsFullPath(appData);
     // Profiles moved from the old user's application data folder into this one's:
     // (old folder, new folder), for the restored profile registry.
     std::vector<std::pair<std::string, std::string>> moves;
-    ExtractionPlan plan;
+    Extraction plan;
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
         const std::string& name = ctx.identities[i].name;
-        if (!usableIdentity(name, "Profile", notes)) continue;
+        if (!usableIdentity(name, "Profile")) continue;
         const std::string old =
             static_cast<size_t>(i) < oldFolders.size() ? oldFolders[static_cast<size_t>(i)] : "";
         const std::string below = MozillaProfileBelowProfiles(old);
         // Into the client the profile goes back to the folder the restored profile
         // registry names; into a folder, below its "Profiles" folder.
-        const bool placeKnown = ctx.toFolder() ? IsSafeRelativeName(below)
-                                               : IsUsableFolder(old) && IsSafeRelativeName(below);
+        const bool placeKnown = ctx.toFolder() ? IsSafeRelativePath(below)
+                                               : IsFullPath(old) && IsSafeRelativePath(below);
         if (!placeKnown) {
-            notes.add("Profile \"" + name + "\" was not restored: the backup names no usable " +
-                      "profile folder for it (\"" + old + "\").");
+            RecordError("Profile \"" + name + "\" was not restored: the backup names no usable " +
+                        "profile folder for it (\"" + old + "\").");
             continue;
         }
         // A profile of the old application data folder goes into this user's, as
@@ -620,13 +557,13 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
         for (size_t j = dirs.size(); j >= 1; --j) {
             const std::string& dir = dirs[j - 1];
             const bool ofThisProfile = startsWithNoCase(dir, below + "\\");
-            if (!IsSafeRelativeName(dir) || !ofThisProfile) {
-                notes.add("Not restored: mail folder \"" + dir + "\" of profile \"" + name +
-                          "\" does not lie in the profile's folder " + below);
+            if (!IsSafeRelativePath(dir) || !ofThisProfile) {
+                RecordError("Not restored: mail folder \"" + dir + "\" of profile \"" + name +
+                            "\" does not lie in the profile's folder " + below);
                 continue;
             }
             plan.addTree("Mozilla\\Profiles\\" + dir,
-                         profileTarget + dir.substr(below.size() + 1) + "\\", notes);
+                         profileTarget + dir.substr(below.size() + 1) + "\\");
         }
         for (const char* f : kProfileFiles)
             plan.addFile(name + "\\" + f, profileTarget);
@@ -639,7 +576,7 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
             if (appDataKnown)
                 target = appData + "\\Mozilla\\";
             else
-                notes.add(
+                RecordError(
                     "The profile registry was not restored: the application data folder "
                     "is not known.");
         }
@@ -653,11 +590,11 @@ bool RestoreMozilla(jobs::RestoreContext& ctx) {
     if (appDataKnown && platform::fileExists(registry) && (!moves.empty() || before)) {
         const std::string why = updateRestoredRegistry(registry, moves, before);
         if (!why.empty())
-            notes.add("The profile registry " + registry + " could not be brought up to date " +
-                      "with the restored profiles' folders and this machine's profiles: " + why +
-                      ".");
+            RecordError("The profile registry " + registry + " could not be brought up to date " +
+                        "with the restored profiles' folders and this machine's profiles: " + why +
+                        ".");
     }
-    return notes.report();
+    return jobs::archiveJob().errorFlag;
 }
 
 void RegisterNetscape() {

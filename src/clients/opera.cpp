@@ -1,20 +1,16 @@
 #include "clients/opera.h"
 
-#include <set>
 #include <string>
 #include <vector>
 
 #include "catalog/client_paths.h"
-#include "clients/adapter_helpers.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
-
-using namespace helpers;
 
 namespace {
 
@@ -32,20 +28,20 @@ constexpr const char* kSignaturesIni = "signatures.ini";
 
 // Opera 6's program folder (with its trailing backslash), or "" with a note: an
 // unset command line must not turn into a relative "Mail" folder.
-std::string opera6Folder(JobNotes& notes) {
+std::string opera6Folder() {
     const std::string folder = OperaFolder();
-    if (IsUsableFolder(folder)) return folder;
-    notes.add(
+    if (IsFullPath(folder)) return folder;
+    RecordError(
         "The Opera 6 folder is not known: the value \"Last CommandLine\" of "
         "HKEY_CURRENT_USER\\Software\\Opera Software names no program on a drive (\"" +
         folder + "\").");
     return {};
 }
 
-std::string opera7Folder(JobNotes& notes) {
+std::string opera7Folder() {
     const std::string folder = Opera7Folder();
-    if (IsUsableFolder(folder)) return folder;
-    notes.add(
+    if (IsFullPath(folder)) return folder;
+    RecordError(
         "The Opera 7 folder is not known: the value \"AppData\" of HKEY_CURRENT_USER\\"
         "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders names no "
         "folder on a drive.");
@@ -53,27 +49,22 @@ std::string opera7Folder(JobNotes& notes) {
 }
 
 // An account whose name cannot be a folder name is left out with a note.
-bool usableAccount(const std::string& account, JobNotes& notes) {
+bool usableAccount(const std::string& account) {
     if (IsSafeFolderName(account)) return true;
-    notes.add("Account \"" + account + "\" was left out: its name is not a folder name.");
+    RecordError("Account \"" + account + "\" was left out: its name is not a folder name.");
     return false;
 }
 
 // The mail folders below the account folder (each ending "\"), every one once,
 // in the order the search met them; the account folder itself is left out.
 std::vector<std::string> opera6MailFolders(const std::string& accountFolder) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = accountFolder + "\\*.mbs";
-    search.Execute();
     std::vector<std::string> folders;
-    std::set<std::string> seen{accountFolder + "\\"};
-    for (const std::string& found : FoundFolders())
-        if (seen.insert(found).second) folders.push_back(found);
+    for (const std::string& found : FoldersHolding(accountFolder + "\\*.mbs"))
+        if (found != accountFolder + "\\") folders.push_back(found);
     return folders;
 }
 
-void backupOpera6MailFolders(const std::string& mail, const std::string& account, JobNotes& notes) {
+void backupOpera6MailFolders(const std::string& mail, const std::string& account) {
     const std::string accountFolder = mail + "\\" + account;
     IniKeys dirs;
     for (const std::string& found : opera6MailFolders(accountFolder)) {
@@ -84,26 +75,24 @@ void backupOpera6MailFolders(const std::string& mail, const std::string& account
         dirs.emplace_back("Dir" + std::to_string(dirs.size() + 1), folder.substr(mail.size() + 1));
     }
     const std::string ini = account + "\\" + kDirectoryIni;
-    WriteStagingIni(ini, {{"Directory", dirs}}, notes);
+    WriteStagingIni(ini, {{"Directory", dirs}});
     jobs::AddStagingFileToJob(ini);
     jobs::AddFolderToJob(accountFolder, "", mail + "\\", "mbs");
     jobs::AddFolderToJob(accountFolder, "", mail + "\\", "idx");
     jobs::AddFileToJob(accountFolder + "\\Folder.ini", "", mail + "\\");
 }
 
-void backupOpera6Signature(const std::string& mail, const std::string& account, JobNotes& notes) {
+void backupOpera6Signature(const std::string& mail, const std::string& account) {
     const std::string file = platform::IniFile(mail + "\\" + account + "\\Account.ini")
                                  .readString("OUTGOING", "SignatureFile", "");
     const std::string ini = account + "\\" + kSignaturesIni;
-    WriteStagingIni(ini,
-                    {{"Directory", {{"Dir", extractFilePath(file)}}},
-                     {"Files", {{"File", extractFileName(file)}}}},
-                    notes);
+    WriteStagingIni(ini, {{"Directory", {{"Dir", extractFilePath(file)}}},
+                          {"Files", {{"File", extractFileName(file)}}}});
     jobs::AddStagingFileToJob(ini);
     if (file.empty()) return;
-    if (!IsUsableFolder(extractFilePath(file))) {
-        notes.add("The signature \"" + file + "\" of account \"" + account +
-                  "\" is not a file on a drive; it was left out.");
+    if (!IsFullPath(extractFilePath(file))) {
+        RecordError("The signature \"" + file + "\" of account \"" + account +
+                    "\" is not a file on a drive; it was left out.");
         return;
     }
     jobs::AddFileToJob(file, account + "\\Signatures", extractFilePath(file));
@@ -119,23 +108,23 @@ bool isAccountMailFile(const std::string& name) {
 // Plans the mail folders of one account: every folder that "directory.ini" names
 // (deepest numbers first, as they were found), then the account folder's own files.
 void planOpera6MailFolders(const jobs::RestoreContext& ctx, const std::string& account,
-                           const std::string& mailTarget, ExtractionPlan& plan, JobNotes& notes) {
+                           const std::string& mailTarget, Extraction& plan) {
     const std::string ini =
         ExtractToStaging(ctx.backupPath, account + "\\" + kDirectoryIni, account);
     if (!ini.empty()) {
         const std::vector<std::string> dirs = ReadNumberedKeys(ini, "Directory", "Dir");
         for (size_t k = dirs.size(); k >= 1; --k) {
             const std::string& dir = dirs[k - 1];
-            if (!IsSafeRelativeName(dir)) {
-                notes.add("Not restored: mail folder \"" + dir + "\" of account \"" + account +
-                          "\" would leave " + mailTarget);
+            if (!IsSafeRelativePath(dir)) {
+                RecordError("Not restored: mail folder \"" + dir + "\" of account \"" + account +
+                            "\" would leave " + mailTarget);
                 continue;
             }
             // Every file the backup holds directly in that folder.
-            plan.addTree(dir, mailTarget + dir + "\\", notes, true);
+            plan.addTree(dir, mailTarget + dir + "\\", true);
         }
     }
-    for (const std::string& stored : ListedFilesUnder(account)) {
+    for (const std::string& stored : ListedNamesUnder(account)) {
         const std::string name = stored.substr(account.size() + 1);
         if (name.find('\\') == std::string::npos && isAccountMailFile(name))
             plan.addFile(stored, mailTarget + account + "\\");
@@ -147,8 +136,7 @@ void planOpera6MailFolders(const jobs::RestoreContext& ctx, const std::string& a
 // the account folder (so that it follows the account to another Opera folder).
 // Returns the old full path and plans the file; "" when there is none.
 std::string planOpera6Signature(const jobs::RestoreContext& ctx, const std::string& account,
-                                const std::string& accountTarget, ExtractionPlan& plan,
-                                JobNotes& notes) {
+                                const std::string& accountTarget, Extraction& plan) {
     const std::string ini =
         ExtractToStaging(ctx.backupPath, account + "\\" + kSignaturesIni, account);
     if (ini.empty()) return {};
@@ -156,9 +144,9 @@ std::string planOpera6Signature(const jobs::RestoreContext& ctx, const std::stri
     std::string dir = platform::includeTrailingBackslash(sig.readString("Directory", "Dir", ""));
     const std::string file = sig.readString("Files", "File", "");
     if (file.empty()) return {};
-    if (!IsSafeFolderName(file) || (!ctx.toFolder() && !IsUsableFolder(dir))) {
-        notes.add("Not restored: the signature \"" + dir + file + "\" of account \"" + account +
-                  "\" is not a file name in a folder on a drive.");
+    if (!IsSafeFolderName(file) || (!ctx.toFolder() && !IsFullPath(dir))) {
+        RecordError("Not restored: the signature \"" + dir + file + "\" of account \"" + account +
+                    "\" is not a file name in a folder on a drive.");
         return {};
     }
     const bool inAccountFolder =
@@ -171,11 +159,10 @@ std::string planOpera6Signature(const jobs::RestoreContext& ctx, const std::stri
 }  // namespace
 
 void BackupOpera6(jobs::BackupContext& ctx) {
-    JobNotes notes;
-    const std::string opera = opera6Folder(notes);
+    AdapterRun run;
+    const std::string opera = opera6Folder();
     if (opera.empty()) {
-        notes.add("Nothing was backed up.");
-        notes.report();
+        RecordError("Nothing was backed up.");
         return;
     }
     const std::string mail = opera + "Mail";
@@ -183,67 +170,66 @@ void BackupOpera6(jobs::BackupContext& ctx) {
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
         const std::string& account = ctx.identities[i].name;
-        if (!usableAccount(account, notes)) continue;
+        if (!usableAccount(account)) continue;
         const std::string accountFolder = mail + "\\" + account;
         if (ctx.items.isChecked(kAccounts)) {
             jobs::AddFileToJob(accountFolder + "\\Account.ini", "", mail + "\\");
-            jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kAccounts));
+            jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kAccounts, ctx.kind));
         }
         if (ctx.items.isChecked(kMailFolders)) {
-            backupOpera6MailFolders(mail, account, notes);
-            jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kMailFolders));
+            backupOpera6MailFolders(mail, account);
+            jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kMailFolders, ctx.kind));
         }
         if (ctx.items.isChecked(kFilters)) {
             jobs::AddFileToJob(accountFolder + "\\filters.dat", "", mail + "\\");
-            jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kFilters));
+            jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kFilters, ctx.kind));
         }
         if (ctx.items.isChecked(kSignatures)) {
-            backupOpera6Signature(mail, account, notes);
-            jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kSignatures));
+            backupOpera6Signature(mail, account);
+            jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kSignatures, ctx.kind));
         }
     }
     if (ctx.items.isChecked(kAccounts))
         jobs::AddFileToJob(mail + "\\Accounts.ini", "", mail + "\\");
     if (ctx.items.isChecked(kAddressBook)) {
         jobs::AddFileToJob(opera + "Contacts.adr", "", opera);
-        jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kAddressBook));
+        jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kAddressBook, ctx.kind));
     }
     jobs::WriteManifest(ctx);
     jobs::AddStagingFileToJob(jobs::kManifestName);
     jobs::FinishBackupFrame(ctx);
-    notes.report();
 }
 
 bool RestoreOpera6(jobs::RestoreContext& ctx) {
-    JobNotes notes;
+    AdapterRun run;
     // Account files go below `mailTarget`, the shared files into `mailTarget` and
     // `opera`; a folder restore puts all of them below the target folder.
     std::string opera = ctx.targetFolder;
     std::string mailTarget = ctx.targetFolder;
     if (!ctx.toFolder()) {
-        opera = opera6Folder(notes);
+        opera = opera6Folder();
         if (opera.empty()) {
-            notes.add("Nothing was restored.");
-            return notes.report();
+            RecordError("Nothing was restored.");
+            return jobs::archiveJob().errorFlag;
         }
         mailTarget = opera + "Mail\\";
     }
-    BeginRestore(ctx.backupPath, {jobs::kManifestName});
+    if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
 
-    ExtractionPlan plan;
+    Extraction plan;
     // Signatures whose account file must learn their new place: (Account.ini, old path).
     std::vector<std::pair<std::string, std::string>> movedSignatures;
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
         const std::string& account = ctx.identities[i].name;
-        if (!usableAccount(account, notes)) continue;
+        if (!usableAccount(account)) continue;
         const std::string accountTarget = mailTarget + account + "\\";
         if (ctx.items.isChecked(kAccounts)) plan.addFile(account + "\\Account.ini", accountTarget);
         if (ctx.items.isChecked(kMailFolders))
-            planOpera6MailFolders(ctx, account, mailTarget, plan, notes);
+            planOpera6MailFolders(ctx, account, mailTarget, plan);
         if (ctx.items.isChecked(kFilters)) plan.addFile(account + "\\filters.dat", accountTarget);
         if (ctx.items.isChecked(kSignatures)) {
-            const std::string old = planOpera6Signature(ctx, account, accountTarget, plan, notes);
+            const std::string old = planOpera6Signature(ctx, account, accountTarget, plan);
             if (!old.empty() && !ctx.toFolder())
                 movedSignatures.emplace_back(accountTarget + "Account.ini", old);
         }
@@ -260,20 +246,19 @@ bool RestoreOpera6(jobs::RestoreContext& ctx) {
             !equalsNoCase(old, now) && platform::fileExists(now))
             ini.writeString("OUTGOING", "SignatureFile", now);
     }
-    return notes.report();
+    return jobs::archiveJob().errorFlag;
 }
 
 void BackupOpera7(jobs::BackupContext& ctx) {
-    JobNotes notes;
-    const std::string q = opera7Folder(notes);
+    AdapterRun run;
+    const std::string q = opera7Folder();
     if (q.empty()) {
-        notes.add("Nothing was backed up.");
-        notes.report();
+        RecordError("Nothing was backed up.");
         return;
     }
     jobs::StartBackupFrame(ctx);
     if (ctx.identities.isChecked(0)) {
-        const std::string mailItem = ItemName(ctx.kind, kMailFolders);
+        const std::string mailItem = ItemName(ctx.items, kMailFolders, ctx.kind);
         jobs::AddFolderToJob(q + "\\Mail", "", q + "\\", "*");
         jobs::CloseProgressGroup(ctx, mailItem);
         // Part of the format: these three are stored a second time at the root.
@@ -282,40 +267,39 @@ void BackupOpera7(jobs::BackupContext& ctx) {
             jobs::CloseProgressGroup(ctx, mailItem);
         }
         jobs::AddFileToJob(q + "\\profile\\contacts.adr", "", q + "\\profile\\");
-        jobs::CloseProgressGroup(ctx, ItemName(ctx.kind, kAddressBook));
+        jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kAddressBook, ctx.kind));
     }
     jobs::WriteManifest(ctx);
     jobs::AddStagingFileToJob(jobs::kManifestName);
     jobs::FinishBackupFrame(ctx);
-    notes.report();
 }
 
 bool RestoreOpera7(jobs::RestoreContext& ctx) {
-    JobNotes notes;
+    AdapterRun run;
     // Mail below `base` + "Mail\", the address book into `profile`.
     std::string base = ctx.targetFolder;
     std::string profile = ctx.targetFolder;
     if (!ctx.toFolder()) {
-        const std::string q = opera7Folder(notes);
+        const std::string q = opera7Folder();
         if (q.empty()) {
-            notes.add("Nothing was restored.");
-            return notes.report();
+            RecordError("Nothing was restored.");
+            return jobs::archiveJob().errorFlag;
         }
         base = q + "\\";
         profile = q + "\\profile\\";
     }
-    BeginRestore(ctx.backupPath, {jobs::kManifestName});
+    if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
     if (ctx.identities.isChecked(0)) {
-        ExtractionPlan plan;
+        Extraction plan;
         // The whole mail tree keeps its folders; the second copies of Cache, index
         // and storage only add what the tree lacks.
-        plan.addTree("Mail", base + "Mail\\", notes);
+        plan.addTree("Mail", base + "Mail\\");
         for (const char* sub : {"Cache", "index", "storage"})
-            plan.addTree(sub, base + "Mail\\" + sub + "\\", notes);
+            plan.addTree(sub, base + "Mail\\" + sub + "\\");
         plan.addFile("contacts.adr", profile);
         plan.run(ctx.backupPath);
     }
-    return notes.report();
+    return jobs::archiveJob().errorFlag;
 }
 
 void RegisterOpera() {

@@ -8,7 +8,6 @@
 
 #include "catalog/client_paths.h"
 #include "catalog/reads.h"
-#include "clients/adapter_common.h"
 #include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
@@ -183,7 +182,7 @@ std::vector<std::string> signatureFolders(const std::string& appData) {
     std::vector<std::string> folders;
     for (std::string_view key : kSignatureKeys) {
         const std::string name = catalog::readText(RootKey::CurrentUser, key, "Signatures");
-        if (!jobs::IsSafeRelativeName(name)) continue;
+        if (!IsSafeRelativePath(name)) continue;
         const std::string folder = appData + "\\Microsoft\\" + name;
         const bool known = std::any_of(folders.begin(), folders.end(), [&](const std::string& f) {
             return platform::equalsNoCase(f, folder);
@@ -196,9 +195,10 @@ std::vector<std::string> signatureFolders(const std::string& appData) {
 // ---- backup ----
 
 void exportKey(std::string_view file, std::string_view key) {
-    DeleteStagingFile(file);
+    const std::string path = FreshStagingPath(file);
+    if (path.empty()) return;
     TIORegistry& io = jobs::IORegistry();
-    if (!io.ExportKey("HKEY_CURRENT_USER", key, true, jobs::StagingPath(file)))
+    if (!io.ExportKey("HKEY_CURRENT_USER", key, true, path))
         RecordError("The registry key HKEY_CURRENT_USER" + std::string(key) +
                     " could not be saved in " + std::string(file) + ": " + io.LastError());
 }
@@ -218,8 +218,7 @@ struct UserFolders {
 // Others\Dir<n>, one number per folder, recorded in others.ini.
 void backupStores(jobs::BackupContext& ctx, const std::optional<Profile>& profile,
                   const UserFolders& user, const std::string& itemName) {
-    const std::string othersPath = jobs::StagingPath(kOthersFile);
-    DeleteStagingFile(kOthersFile);
+    const std::string othersPath = FreshStagingPath(kOthersFile);
     if (!WriteTextFile(othersPath, "[Directory]\r\n"))
         RecordError("Cannot write the list of personal store folders " + othersPath + ": " +
                     platform::lastFileError());
@@ -538,7 +537,7 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
     std::vector<std::string> signatures = signatureFolders(user.appData);
     if (signatures.empty()) signatures.push_back(user.appData + "\\Microsoft\\Signatures");
 
-    BeginAdapterRestore(ctx.backupPath);
+    if (!BeginRestore(ctx.backupPath)) return true;
     const platform::IniFile manifest(jobs::StagingPath(jobs::kManifestName));
     OldFolders old;
     old.appData = platform::excludeTrailingBackslash(manifest.readString("Directory", "Dir1", ""));
@@ -569,12 +568,12 @@ bool RestoreOutlook(jobs::RestoreContext& ctx) {
 bool RestoreOutlookToFolder(jobs::RestoreContext& ctx) {
     AdapterRun run;
     const std::string target = platform::includeTrailingBackslash(ctx.targetFolder);
-    BeginAdapterRestore(ctx.backupPath);
+    if (!BeginRestore(ctx.backupPath)) return true;
     if (ctx.identities.isChecked(0)) {
         ExtractToStaging(ctx.backupPath, kOthersFile);
         for (std::string_view file :
              {kSettingFile, kAccounts1.file, kAccounts2.file, kSetting2.file})
-            ExtractFileTo(ctx.backupPath, file, target);
+            ExtractFile(ctx.backupPath, file, target);
         RestoreTree(ctx.backupPath, "local", target + "local\\");
         RestoreTree(ctx.backupPath, "app", target + "app\\");
         RestoreTree(ctx.backupPath, "Signatures", target + "Signatures\\");

@@ -1,13 +1,13 @@
 #include "clients/outlook_express.h"
 
 #include <cctype>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <set>
 
 #include "catalog/client_paths.h"
 #include "catalog/reads.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -91,31 +91,8 @@ const std::vector<std::string_view> kAccountFiles = {"accounts.reg", "accounts2.
 const std::vector<std::string_view> kSignatureFiles = {"signatures.reg"};
 const std::vector<std::string_view> kRuleFiles = {"rules.reg", "blockedsender.reg"};
 
-// Adds a failure to the job: the flag, and one more line of error text.
-void recordError(const std::string& text) {
-    jobs::ArchiveJob& job = jobs::archiveJob();
-    job.errorFlag = true;
-    if (!job.errorText.empty()) job.errorText += "\n";
-    job.errorText += text;
-}
-
 bool isDriveLetter(char c) {
     return std::isalpha(static_cast<unsigned char>(c)) != 0;
-}
-
-// A name that can be one level of a path without leaving its folder: not empty,
-// no character Windows refuses in a name (separators and ":" among them), and
-// not one that Windows reads as "." or ".." (it drops trailing dots and blanks).
-bool isSafeName(std::string_view name) {
-    if (name.empty()) return false;
-    for (char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20) return false;
-        if (std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
-    }
-    size_t n = name.size();
-    while (n > 0 && (name[n - 1] == '.' || name[n - 1] == ' '))
-        --n;
-    return n > 0;
 }
 
 std::vector<std::string> splitLevels(std::string_view path) {
@@ -138,7 +115,7 @@ bool isSafeAbsoluteFolder(std::string_view path) {
     const std::vector<std::string> levels = splitLevels(path.substr(3));
     if (levels.empty()) return false;
     for (const std::string& level : levels)
-        if (!isSafeName(level)) return false;
+        if (!IsSafeFolderName(level)) return false;
     return true;
 }
 
@@ -186,7 +163,7 @@ class Backup {
     bool item(Item i) const { return ctx_.items.isChecked(static_cast<int>(i)); }
     std::string itemName(Item i) const { return ctx_.items[static_cast<int>(i)].name; }
     void refuse(const std::string& text) {
-        recordError(text);
+        RecordError(text);
         refused_ = true;
     }
     void exportFiles(const std::string& folder, const std::vector<std::string_view>& names,
@@ -216,7 +193,7 @@ void Backup::exportFiles(const std::string& folder, const std::vector<std::strin
         // A file left by an earlier backup must not stand in for one not written now.
         if (platform::fileExists(path)) platform::deleteFile(path);
         if (!io_.ExportKey(kCurrentUser, f.key, f.withSubKeys, path))
-            recordError("Registry file " + path + " of the backup: " + io_.LastError());
+            RecordError("Registry file " + path + " of the backup: " + io_.LastError());
         if (!alreadyAdded) jobs::AddFileToJob(path, "", base_);
     }
 }
@@ -236,7 +213,7 @@ void Backup::backupIdentity(const std::string& n, const std::string& g) {
 
     const std::string folder = base_ + n;
     if (!platform::directoryExists(folder) && !platform::forceDirectories(folder))
-        recordError("Cannot create the folder " + folder + ": " + platform::lastFileError());
+        RecordError("Cannot create the folder " + folder + ": " + platform::lastFileError());
     exportFiles(folder, kAlwaysFiles, g);
     if (item(Accounts)) {
         exportFiles(folder, kAccountFiles, g);
@@ -264,7 +241,7 @@ void Backup::backupAddressBook() {
     const std::string path = base_ + std::string(kAddressReg);
     if (platform::fileExists(path)) platform::deleteFile(path);
     if (!io_.ExportKey(kCurrentUser, kWab, true, path))
-        recordError("Registry file " + path + " of the backup: " + io_.LastError());
+        RecordError("Registry file " + path + " of the backup: " + io_.LastError());
     jobs::AddFileToJob(path, "", base_);
     const std::string wabFile = catalog::readText(RootKey::CurrentUser, kWabFileName, "");
     const std::string folder = platform::extractFilePath(wabFile);
@@ -357,8 +334,8 @@ void Backup::run() {
         for (const std::string& g : subKeys) {
             if (catalog::readText(RootKey::CurrentUser, identityKey(g), "Username") != n) continue;
             // The name and the key become folders of the backup file.
-            if (!isSafeName(n) || !isSafeName(g)) {
-                recordError("The Outlook Express identity \"" + n + "\" (key " + g +
+            if (!IsSafeFolderName(n) || !IsSafeFolderName(g)) {
+                RecordError("The Outlook Express identity \"" + n + "\" (key " + g +
                             ") was not backed up: its name cannot be a folder name.");
                 continue;
             }
@@ -420,9 +397,9 @@ class Cycle {
             const std::vector<std::string> levels = splitLevels(rest);
             bool safe = !levels.empty();
             for (const std::string& level : levels)
-                safe = safe && isSafeName(level);
+                safe = safe && IsSafeFolderName(level);
             if (!safe) {
-                recordError("The backup's entry \"" + listed + "\" would be written outside " +
+                RecordError("The backup's entry \"" + listed + "\" would be written outside " +
                             root + "; it was skipped.");
                 continue;
             }
@@ -432,7 +409,7 @@ class Cycle {
                 folder += levels[j] + "\\";
             if (folderEntry) {
                 if (!platform::directoryExists(folder) && !platform::forceDirectories(folder))
-                    recordError("Cannot create the folder " + folder + ": " +
+                    RecordError("Cannot create the folder " + folder + ": " +
                                 platform::lastFileError());
                 continue;
             }
@@ -553,7 +530,7 @@ bool importFile(TIORegistry& io, std::string_view name, std::string_view scope) 
     const std::string file = jobs::StagingPath(name);
     if (!platform::fileExists(file)) return false;
     if (const auto outside = keyOutsideScope(io, file, scope)) {
-        recordError("Registry file \"" + std::string(name) +
+        RecordError("Registry file \"" + std::string(name) +
                     "\" of the backup was not imported: it names the key \"" + *outside +
                     "\", outside HKEY_CURRENT_USER" + std::string(scope) + ".");
         return false;
@@ -561,7 +538,7 @@ bool importFile(TIORegistry& io, std::string_view name, std::string_view scope) 
     try {
         return io.ImportFile(file);
     } catch (const RegFileError& e) {
-        recordError(e.what());
+        RecordError(e.what());
         return false;
     }
 }
@@ -609,7 +586,7 @@ std::string Restore::storeFolderFor(const std::string& n, const std::string& g,
     if (store.empty()) {
         store = fallback;
     } else if (!isSafeAbsoluteFolder(store)) {
-        recordError("The backup's store folder \"" + storeLine + "\" of the identity \"" + n +
+        RecordError("The backup's store folder \"" + storeLine + "\" of the identity \"" + n +
                     "\" was refused; its mail folders go to " + fallback + ".");
         store = fallback;
     }
@@ -629,13 +606,13 @@ void Restore::restoreIdentity(const std::string& n, const std::string& g, const 
     bool identityOk = platform::fileExists(identityFileName);
     if (identityOk) {
         if (const auto outside = keyOutsideScope(io_, identityFileName, identityKey(g))) {
-            recordError("Registry file \"identity.reg\" of the identity \"" + n +
+            RecordError("Registry file \"identity.reg\" of the identity \"" + n +
                         "\" was not imported: it names the key \"" + *outside +
                         "\", outside HKEY_CURRENT_USER" + identityKey(g) + ".");
             identityOk = false;
         }
     } else {
-        recordError("The backup holds no settings of the identity \"" + n +
+        RecordError("The backup holds no settings of the identity \"" + n +
                     "\"; its registry settings were not restored.");
     }
     if (identityOk) {
@@ -652,7 +629,7 @@ void Restore::restoreIdentity(const std::string& n, const std::string& g, const 
             reg.closeKey();
         }
     } catch (const RegistryError& e) {
-        recordError("Cannot write \"Store Root\" of the identity \"" + n + "\": " + e.what());
+        RecordError("Cannot write \"Store Root\" of the identity \"" + n + "\": " + e.what());
     }
     if (identityOk && item(Accounts)) importIdentityFiles(n, kAccountFiles, g);
     if (item(MailFolders)) {
@@ -673,7 +650,7 @@ void Restore::restoreAddressBook() {
     const std::string wabFile = catalog::readText(RootKey::CurrentUser, kWabFileName, "");
     const std::string folder = platform::extractFilePath(wabFile);
     if (!isSafeAbsoluteFolder(folder)) {
-        recordError("The address book files were not restored: the address book's file name (\"" +
+        RecordError("The address book files were not restored: the address book's file name (\"" +
                     wabFile + "\") names no folder they may go to.");
         return;
     }
@@ -710,7 +687,7 @@ void Restore::restoreStationery() {
         if (folder.empty()) {
             folder = fallback;
         } else if (!isSafeAbsoluteFolder(folder)) {
-            recordError("The backup's stationery folder \"" + stored +
+            RecordError("The backup's stationery folder \"" + stored +
                         "\" was refused; the stationery goes to " + fallback + ".");
             folder = fallback;
         }
@@ -725,13 +702,13 @@ void Restore::restoreStationery() {
             reg.writeString(kStationeryValue, folder);
             reg.closeKey();
         } catch (const RegistryError& e) {
-            recordError(std::string(kStationeryWriteFailed) + ": " + e.what());
+            RecordError(std::string(kStationeryWriteFailed) + ": " + e.what());
             interaction().messageBox(kStationeryWriteFailed, MsgIcon::Error, MsgButtons::Ok);
         }
     }
     if (!holdsEntriesUnder(kStationery)) return;
     if (!isSafeAbsoluteFolder(folder)) {
-        recordError("The stationery was not restored: its folder \"" + folder +
+        RecordError("The stationery was not restored: its folder \"" + folder +
                     "\" is no folder it may go to.");
         return;
     }
@@ -755,8 +732,8 @@ bool Restore::run() {
         // An identity that matched nothing when it was backed up has nothing to
         // restore; its namesakes on this machine stay as they are.
         if (g.empty()) continue;
-        if (!isSafeName(n) || !isSafeName(g)) {
-            recordError("The identity \"" + n + "\" (key \"" + g +
+        if (!IsSafeFolderName(n) || !IsSafeFolderName(g)) {
+            RecordError("The identity \"" + n + "\" (key \"" + g +
                         "\") of the backup was not restored: its name or key cannot be a "
                         "folder name.");
             continue;
@@ -772,7 +749,7 @@ bool Restore::runToFolder() {
     const std::string target = platform::includeTrailingBackslash(ctx_.targetFolder);
     extractManifests(ctx_.backupPath, {jobs::kManifestName, kOthersIni});
     if (!platform::directoryExists(target) && !platform::forceDirectories(target)) {
-        recordError("Cannot create the folder " + target + ": " + platform::lastFileError());
+        RecordError("Cannot create the folder " + target + ": " + platform::lastFileError());
         return true;
     }
     const std::vector<std::string> keys = lineValues(jobs::kManifestName, kDirectory);
@@ -781,8 +758,8 @@ bool Restore::runToFolder() {
         if (!ctx_.identities.isChecked(static_cast<int>(k))) continue;
         const std::string& n = ctx_.identities[static_cast<int>(k)].name;
         const std::string g = lineValue(keys, k);
-        if (!isSafeName(n)) {
-            recordError("The identity \"" + n +
+        if (!IsSafeFolderName(n)) {
+            RecordError("The identity \"" + n +
                         "\" of the backup was not restored: its name cannot be a folder name.");
             continue;
         }
@@ -796,12 +773,12 @@ bool Restore::runToFolder() {
         files(kAlwaysFiles);
         if (item(Accounts)) files(kAccountFiles);
         if (item(MailFolders) && !g.empty()) {
-            if (isSafeName(g)) {
+            if (IsSafeFolderName(g)) {
                 Cycle mail(ctx_.backupPath);
                 mail.addTree(g, target + g + "\\");
                 mail.run();
             } else {
-                recordError("The mail folders of the identity \"" + n +
+                RecordError("The mail folders of the identity \"" + n +
                             "\" were not restored: their folder name \"" + g + "\" would leave " +
                             target + ".");
             }
@@ -876,7 +853,7 @@ void DeleteIdentitiesNamed(const std::vector<IdentityEntry>& table, std::string_
             Registry reg(RootKey::CurrentUser);
             reg.deleteKey(identityKey(e.key));
         } catch (const RegistryError& err) {
-            recordError("Cannot delete the identity key " + e.key + ": " + err.what());
+            RecordError("Cannot delete the identity key " + e.key + ": " + err.what());
         }
     }
 }

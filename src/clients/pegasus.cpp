@@ -35,7 +35,7 @@ void backup(jobs::BackupContext& ctx) {
     const std::string base = baseFolder();
     // Without a mailbox path every user folder would be a folder at the root of
     // some drive: nothing of this installation is there.
-    if (!IsDrivePath(base)) {
+    if (!IsFullPath(base)) {
         RecordError("Pegasus Mail's mailbox path (" + std::string(kMailboxValue) + ") " +
                     (PegasusMailboxPath().empty()
                          ? std::string("is not set")
@@ -75,8 +75,7 @@ void backup(jobs::BackupContext& ctx) {
         jobs::CloseProgressGroup(ctx, item::AccountsSettings);
     }
 
-    const std::string userReg = jobs::StagingPath("user.reg");
-    if (platform::fileExists(userReg)) platform::deleteFile(userReg);
+    const std::string userReg = FreshStagingPath("user.reg");
     TIORegistry& io = jobs::IORegistry();
     if (!io.ExportKey("HKEY_LOCAL_MACHINE", std::string("\\") + kUserModeKey, false, userReg))
         RecordError("Cannot save Pegasus Mail's user mode: " + io.LastError());
@@ -90,7 +89,7 @@ void backup(jobs::BackupContext& ctx) {
 
 bool restore(jobs::RestoreContext& rc) {
     AdapterRun run;
-    BeginAdapterRestore(rc.backupPath);
+    if (!BeginRestore(rc.backupPath)) return true;
     const bool toFolder = rc.toFolder();
     const std::string staging = jobs::archiveJob().stagingFolder;
     std::string base;
@@ -98,7 +97,7 @@ bool restore(jobs::RestoreContext& rc) {
         base = platform::excludeTrailingBackslash(rc.targetFolder);
     } else {
         base = baseFolder();
-        if (!IsDrivePath(base)) {
+        if (!IsFullPath(base)) {
             base = staging + "\\PegasusMail";
             RecordError("Pegasus Mail's mailbox path (" + std::string(kMailboxValue) +
                         ") is not set on this machine: the backup was restored into " + base + ".");
@@ -119,22 +118,16 @@ bool restore(jobs::RestoreContext& rc) {
     }
 
     if (toFolder) {
-        jobs::BeginExtraction(false);
-        jobs::AddExtractEntry("Pmail.usr", rc.targetFolder);
-        jobs::AddExtractEntry("user.reg", rc.targetFolder);
-        jobs::ExtractJob(rc.backupPath);
-        jobs::EndExtraction();
+        Extraction cycle;
+        cycle.addFile("Pmail.usr", rc.targetFolder);
+        cycle.addFile("user.reg", rc.targetFolder);
+        cycle.run(rc.backupPath);
         return jobs::archiveJob().errorFlag;
     }
-    // A user mode file left by an earlier job must not be taken for this backup's.
-    const std::string userReg = jobs::StagingPath("user.reg");
-    if (platform::fileExists(userReg)) platform::deleteFile(userReg);
-    jobs::BeginExtraction(false);
-    jobs::AddExtractEntry("user.reg", staging + "\\");
-    jobs::AddExtractEntry("Pmail.usr", base + "\\");
-    jobs::ExtractJob(rc.backupPath);
-    jobs::EndExtraction();
-    if (platform::fileExists(userReg))
+    ExtractFile(rc.backupPath, "Pmail.usr", base + "\\");
+    // A user mode file left by an earlier job is never taken for this backup's.
+    const std::string userReg = ExtractToStaging(rc.backupPath, "user.reg");
+    if (!userReg.empty())
         ImportBackupRegistryFile(userReg, "user.reg", {{RootKey::LocalMachine, kUserModeKey}},
                                  false);
     return jobs::archiveJob().errorFlag;

@@ -6,16 +6,13 @@
 #include <vector>
 
 #include "catalog/client_paths.h"
-#include "clients/adapter_kit.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
-
-using namespace kit;
 
 namespace {
 
@@ -98,7 +95,7 @@ bool usableFolder(const PocoFolders& f, std::string PocoFolders::*field,
     const std::string& value = f.*field;
     if (value.empty()) return false;
     if (IsSafeRelativePath(value)) return true;
-    AddJobError(iniName + " names the folder \"" + value + "\" for \"" + keyOf(field) +
+    RecordError(iniName + " names the folder \"" + value + "\" for \"" + keyOf(field) +
                 "\", which lies outside the user's folder; it was left out.");
     return false;
 }
@@ -113,14 +110,9 @@ bool hasMainUser(const Selection& ids) {
 // The mail sub-folders below the main user's mail folder M (ending "\") that hold
 // mailboxes, each once, in search order; M itself is not among them.
 std::vector<std::string> mailSubFolders(const std::string& mailFolder) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = mailFolder + "*.mbx";
-    search.Execute();
     std::vector<std::string> found;
-    std::unordered_set<std::string> seen{platform::lowerAscii(mailFolder)};
-    for (const std::string& f : FoundFolders())
-        if (seen.insert(platform::lowerAscii(f)).second) found.push_back(f);
+    for (const std::string& f : FoldersHolding(mailFolder + "*.mbx"))
+        if (!platform::equalsNoCase(f, mailFolder)) found.push_back(f);
     return found;
 }
 
@@ -187,7 +179,7 @@ class PocoBackup {
                 jobs::AddFolderToJob(folder, "", mailFolder, mask);
             if (!ini.writeString("Directory", "Dir" + std::to_string(++k),
                                  folder.substr(mailFolder.size()))) {
-                AddJobError("Cannot write the mail folder list " + list + ": " +
+                RecordError("Cannot write the mail folder list " + list + ": " +
                             platform::lastFileError());
                 return;
             }
@@ -215,10 +207,9 @@ class PocoRestore {
     // `folder` where they go (ending "\").
     void user(const std::string& stored, const std::string& folder, bool main,
               const std::string& who) {
-        const std::string staged = FreshStagingPath(kPocoIni);
-        if (!ExtractFile(ctx_.backupPath, stored + kPocoIni,
-                         jobs::archiveJob().stagingFolder + "\\")) {
-            AddJobError("The backup holds no settings file (" + stored + kPocoIni +
+        const std::string staged = ExtractToStaging(ctx_.backupPath, stored + kPocoIni);
+        if (staged.empty()) {
+            RecordError("The backup holds no readable settings file (" + stored + kPocoIni +
                         ") for PocoMail user \"" + who + "\"; its folders were not restored.");
         }
         const PocoFolders f = readPocoIni(staged);
@@ -227,7 +218,7 @@ class PocoRestore {
             adaptUsersFolder(folder + kPocoIni);
         auto tree = [&](std::string PocoFolders::*field) {
             if (usableFolder(f, field, iniName))
-                ExtractFilesBelow(ctx_.backupPath, stored + f.*field, folder + f.*field + "\\");
+                RestoreTree(ctx_.backupPath, stored + f.*field, folder + f.*field + "\\");
         };
         if (item(kAddresses)) tree(&PocoFolders::address);
         if (item(kAccounts)) ExtractFile(ctx_.backupPath, stored + kAccountsIni, folder);
@@ -247,7 +238,7 @@ class PocoRestore {
     // path; else the design's place, the PocoMail folder's "users".
     void takeUsersFolderFromMachine() {
         const std::string named = readPocoIni(dest_.main + kPocoIni).users;
-        if (IsAbsoluteFolder(named)) dest_.users = named + "\\";
+        if (IsFullPath(named)) dest_.users = named + "\\";
     }
 
     const Destination& destination() const { return dest_; }
@@ -262,18 +253,17 @@ class PocoRestore {
         if (!ini.valueExists("Program", "UsersPath")) return;
         const std::string named =
             platform::excludeTrailingBackslash(ini.readString("Program", "UsersPath", ""));
-        if (IsAbsoluteFolder(named) && platform::directoryExists(named)) return;
+        if (IsFullPath(named) && platform::directoryExists(named)) return;
         if (!ini.writeString("Program", "UsersPath", dest_.users))
-            AddJobError("Cannot write the users folder into " + pocoIni + ": " +
+            RecordError("Cannot write the users folder into " + pocoIni + ": " +
                         platform::lastFileError());
     }
 
     // The mailbox files of the sub-folders that directory.ini lists, each into its
     // sub-folder below the mail folder `mailFolder` (ending "\").
     void mailSubFolders(const std::string& mailFolder) {
-        const std::string list = FreshStagingPath(kDirectoryIni);
-        if (!ExtractFile(ctx_.backupPath, kDirectoryIni, jobs::archiveJob().stagingFolder + "\\"))
-            return;
+        const std::string list = ExtractToStaging(ctx_.backupPath, kDirectoryIni);
+        if (list.empty()) return;
         const platform::IniFile ini(list);
         const size_t lines = ini.readSection("Directory").size();
         std::unordered_set<std::string> seen;
@@ -283,7 +273,7 @@ class PocoRestore {
                 ini.readString("Directory", "Dir" + std::to_string(i), ""));
             if (d.empty() || !seen.insert(platform::lowerAscii(d)).second) continue;
             if (!IsSafeRelativePath(d)) {
-                AddJobError("The mail folder \"" + d + "\" listed in the backup's " +
+                RecordError("The mail folder \"" + d + "\" listed in the backup's " +
                             kDirectoryIni + " lies outside " + mailFolder +
                             "; it was not restored.");
                 continue;
@@ -295,7 +285,7 @@ class PocoRestore {
                 for (const char* mask : kMailMasks)
                     mailbox = mailbox || platform::equalsNoCase(platform::extractFileExt(file),
                                                                 std::string(".") + mask);
-                if (mailbox) cycle.entries.emplace_back(name, mailFolder + d + "\\");
+                if (mailbox) cycle.addFile(name, mailFolder + d + "\\");
             }
         }
         cycle.run(ctx_.backupPath);
@@ -306,8 +296,8 @@ class PocoRestore {
 };
 
 bool usableUserName(const std::string& name, std::string_view what) {
-    if (IsSafeName(name)) return true;
-    AddJobError("PocoMail user \"" + name + "\" cannot be used as a folder name; this user was " +
+    if (IsSafeFolderName(name)) return true;
+    RecordError("PocoMail user \"" + name + "\" cannot be used as a folder name; this user was " +
                 std::string(what) + ".");
     return false;
 }
@@ -329,9 +319,10 @@ void restoreUsers(jobs::RestoreContext& ctx, PocoRestore& restore) {
 }  // namespace
 
 void BackupPocoMail(jobs::BackupContext& ctx) {
+    AdapterRun run;
     const std::string folder = PocoFolder(ctx.kind);
-    if (!IsAbsoluteFolder(folder)) {
-        AddJobError("The PocoMail folder is not set (" + folderValueText(ctx.kind) +
+    if (!IsFullPath(folder)) {
+        RecordError("The PocoMail folder is not set (" + folderValueText(ctx.kind) +
                     " is missing or not a full path); nothing was backed up.");
         return;
     }
@@ -349,8 +340,8 @@ void BackupPocoMail(jobs::BackupContext& ctx) {
         const std::string& name = ctx.identities[k].name;
         if (users.empty()) {
             users = readPocoIni(mainIni).users;
-            if (!IsAbsoluteFolder(users)) {
-                AddJobError("The PocoMail users folder is not set (value \"UsersPath\" of " +
+            if (!IsFullPath(users)) {
+                RecordError("The PocoMail users folder is not set (value \"UsersPath\" of " +
                             mainIni + " is missing or not a full path); nothing was backed up.");
                 return;
             }
@@ -362,7 +353,7 @@ void BackupPocoMail(jobs::BackupContext& ctx) {
         // no users and have nothing to back up.
         if (!platform::directoryExists(userFolder)) continue;
         if (!platform::fileExists(userFolder + "\\" + kPocoIni)) {
-            AddJobError("The folder " + userFolder + " of PocoMail user \"" + name +
+            RecordError("The folder " + userFolder + " of PocoMail user \"" + name +
                         "\" holds no " + kPocoIni + "; this user was not backed up.");
             continue;
         }
@@ -371,7 +362,7 @@ void BackupPocoMail(jobs::BackupContext& ctx) {
     }
     const bool mainChosen = main && ctx.identities.isChecked(0);
     if (mainChosen && !platform::fileExists(mainIni)) {
-        AddJobError("The PocoMail folder " + folder + " holds no " + kPocoIni +
+        RecordError("The PocoMail folder " + folder + " holds no " + kPocoIni +
                     "; the main user was not backed up.");
         listed[0].checked = false;
     }
@@ -390,11 +381,12 @@ void BackupPocoMail(jobs::BackupContext& ctx) {
 }
 
 bool RestorePocoMail(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     jobs::ArchiveJob& job = jobs::archiveJob();
     if (!BeginRestore(ctx.backupPath)) return job.errorFlag;
     const std::string folder = PocoFolder(ctx.kind);
-    if (!IsAbsoluteFolder(folder)) {
-        AddJobError("The PocoMail folder is not set (" + folderValueText(ctx.kind) +
+    if (!IsFullPath(folder)) {
+        RecordError("The PocoMail folder is not set (" + folderValueText(ctx.kind) +
                     " is missing or not a full path); nothing was restored.");
         return job.errorFlag;
     }
@@ -404,6 +396,7 @@ bool RestorePocoMail(jobs::RestoreContext& ctx) {
 }
 
 bool RestorePocoMailToFolder(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     jobs::ArchiveJob& job = jobs::archiveJob();
     if (!BeginRestore(ctx.backupPath)) return job.errorFlag;
     const std::string target = platform::includeTrailingBackslash(ctx.targetFolder);

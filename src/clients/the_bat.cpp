@@ -5,21 +5,18 @@
 #include <charconv>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "catalog/reads.h"
-#include "clients/adapter_kit.h"
+#include "clients/adapter_support.h"
 #include "jobs/archive_job.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
-#include "support/file_search.h"
 
 namespace qb::clients {
 
-using namespace kit;
 using platform::RootKey;
 
 namespace {
@@ -65,15 +62,7 @@ struct UserPlan {
 // The mail folders below F that hold message bases, each once, in search order
 // (a folder before its subfolders), ending with "\".
 std::vector<std::string> mailFolders(const std::string& folder) {
-    ClearFoundFolders();
-    TFileSearch& search = FileSearch1();
-    search.SearchFile = folder + "\\*.tbi";
-    search.Execute();
-    std::vector<std::string> found;
-    std::unordered_set<std::string> seen;
-    for (const std::string& f : FoundFolders())
-        if (seen.insert(f).second) found.push_back(f);
-    return found;
+    return FoldersHolding(folder + "\\*.tbi");
 }
 
 // Writes the user's directory.ini into a staging folder of its own, so that every
@@ -85,7 +74,7 @@ std::string writeDirectoryIni(const std::string& user, const std::string& folder
     if (platform::fileExists(path)) platform::deleteFile(path);
     if (mail.empty()) return staging;
     if (!platform::forceDirectories(staging)) {
-        AddJobError("Cannot create the staging folder " + staging + ": " +
+        RecordError("Cannot create the staging folder " + staging + ": " +
                     platform::lastFileError());
         return {};
     }
@@ -94,7 +83,7 @@ std::string writeDirectoryIni(const std::string& user, const std::string& folder
     for (const std::string& d : mail) {
         if (!ini.writeString("Directory", "Dir" + std::to_string(++k),
                              d.substr(folder.size() + 1))) {
-            AddJobError("Cannot write the mail folder list " + path + ": " +
+            RecordError("Cannot write the mail folder list " + path + ": " +
                         platform::lastFileError());
             return {};
         }
@@ -166,7 +155,7 @@ void registerUser(const std::string& name, const std::string& dir) {
     platform::Registry reg(RootKey::CurrentUser);
     try {
         if (!reg.openKey(kDepotKey, true)) {
-            AddJobError(std::string("Cannot open or create HKEY_CURRENT_USER") + kDepotKey +
+            RecordError(std::string("Cannot open or create HKEY_CURRENT_USER") + kDepotKey +
                         "; The Bat! user \"" + name + "\" was not registered.");
             return;
         }
@@ -179,7 +168,7 @@ void registerUser(const std::string& name, const std::string& dir) {
         }
         if (matched) return;
         if (count == INT32_MAX) {
-            AddJobError("The Bat!'s users list is full; user \"" + name + "\" was not registered.");
+            RecordError("The Bat!'s users list is full; user \"" + name + "\" was not registered.");
             return;
         }
         const std::string n = std::to_string(count + 1);
@@ -187,7 +176,7 @@ void registerUser(const std::string& name, const std::string& dir) {
         reg.writeString("User #" + n, name);
         reg.writeInteger("Count", count + 1);
     } catch (const platform::RegistryError& e) {
-        AddJobError(std::string("Cannot register The Bat! user \"") + name + "\": " + e.what());
+        RecordError(std::string("Cannot register The Bat! user \"") + name + "\": " + e.what());
     }
 }
 
@@ -198,10 +187,9 @@ void restoreUserFiles(const jobs::RestoreContext& ctx, const std::string& name,
     const std::string base = folder + "\\";
     const std::string prefix = name + "\\";
     if (ctx.items.isChecked(kMail)) {
-        const std::string list = FreshStagingPath(kDirectoryIni);
         Extraction cycle;
-        if (ExtractFile(ctx.backupPath, prefix + kDirectoryIni,
-                        jobs::archiveJob().stagingFolder + "\\")) {
+        const std::string list = ExtractToStaging(ctx.backupPath, prefix + kDirectoryIni);
+        if (!list.empty()) {
             const platform::IniFile ini(list);
             const size_t lines = ini.readSection("Directory").size();
             for (size_t k = 1; k <= lines; ++k) {
@@ -210,25 +198,25 @@ void restoreUserFiles(const jobs::RestoreContext& ctx, const std::string& name,
                 std::string d = ini.readString("Directory", key, "");
                 if (!d.empty()) {
                     if (!IsSafeRelativePath(d)) {
-                        AddJobError("The mail folder \"" + d + "\" of The Bat! user \"" + name +
+                        RecordError("The mail folder \"" + d + "\" of The Bat! user \"" + name +
                                     "\" in the backup would lie outside " + base +
                                     "; it was not restored.");
                         continue;
                     }
                     d = platform::includeTrailingBackslash(d);
                 }
-                cycle.add(prefix + d + "Messages.tbi", base + d);
-                cycle.add(prefix + d + "Messages.tbb", base + d);
+                cycle.addFile(prefix + d + "Messages.tbi", base + d);
+                cycle.addFile(prefix + d + "Messages.tbb", base + d);
             }
         }
         for (const char* f : kMailAccountFiles)
-            cycle.add(prefix + f, base);
+            cycle.addFile(prefix + f, base);
         cycle.run(ctx.backupPath);
     }
     if (ctx.items.isChecked(kAccounts)) {
         Extraction cycle;
         for (const char* f : kAccountFiles)
-            cycle.add(prefix + f, base);
+            cycle.addFile(prefix + f, base);
         cycle.run(ctx.backupPath);
     }
     if (ctx.items.isChecked(kFilters)) ExtractFile(ctx.backupPath, prefix + kFilterFile, base);
@@ -236,8 +224,8 @@ void restoreUserFiles(const jobs::RestoreContext& ctx, const std::string& name,
 
 // The names of the chosen users that can be folder names; the others are reported.
 bool usableUserName(const std::string& name) {
-    if (IsSafeName(name)) return true;
-    AddJobError("The Bat! user \"" + name +
+    if (IsSafeFolderName(name)) return true;
+    RecordError("The Bat! user \"" + name +
                 "\" cannot be used as a folder name; this user was not restored.");
     return false;
 }
@@ -245,8 +233,9 @@ bool usableUserName(const std::string& name) {
 }  // namespace
 
 void BackupTheBat(jobs::BackupContext& ctx) {
+    AdapterRun run;
     const std::string working = workingFolder();
-    const bool workingUsable = IsAbsoluteFolder(working);
+    const bool workingUsable = IsFullPath(working);
 
     // Work out every user's folder first: a folder that cannot be found fails the
     // backup before anything is packed, so an older backup file stays as it was.
@@ -257,8 +246,8 @@ void BackupTheBat(jobs::BackupContext& ctx) {
         const std::string n = std::to_string(i + 1);
         UserPlan u;
         u.name = catalog::readText(RootKey::CurrentUser, kDepotKey, "User #" + n);
-        if (!IsSafeName(u.name)) {
-            AddJobError("The Bat! user #" + n + " \"" + u.name +
+        if (!IsSafeFolderName(u.name)) {
+            RecordError("The Bat! user #" + n + " \"" + u.name +
                         "\" cannot be used as a folder name; this user was not backed up.");
             listed[i].checked = false;
             continue;
@@ -267,15 +256,15 @@ void BackupTheBat(jobs::BackupContext& ctx) {
         u.dir = catalog::readText(RootKey::CurrentUser, kDepotKey, "Dir #" + n);
         if (u.dir.empty()) {
             if (!workingUsable) {
-                AddJobError(missingWorkingFolderText("the folder of user \"" + u.name +
+                RecordError(missingWorkingFolderText("the folder of user \"" + u.name +
                                                      "\" is unknown and nothing was backed up."));
                 return;
             }
             u.folder = working + "\\" + u.name;
         } else {
             u.folder = platform::excludeTrailingBackslash(u.dir);
-            if (!IsAbsoluteFolder(u.folder)) {
-                AddJobError("The folder \"" + u.dir + "\" of The Bat! user \"" + u.name +
+            if (!IsFullPath(u.folder)) {
+                RecordError("The folder \"" + u.dir + "\" of The Bat! user \"" + u.name +
                             "\" (value \"Dir #" + n + "\" of HKEY_CURRENT_USER" + kDepotKey +
                             ") is not a full path; nothing was backed up.");
                 return;
@@ -285,7 +274,7 @@ void BackupTheBat(jobs::BackupContext& ctx) {
     }
     const bool addresses = ctx.items.isChecked(kAddresses);
     if (addresses && !workingUsable) {
-        AddJobError(
+        RecordError(
             missingWorkingFolderText("the address book cannot be found and nothing "
                                      "was backed up."));
         return;
@@ -315,11 +304,12 @@ void BackupTheBat(jobs::BackupContext& ctx) {
 }
 
 bool RestoreTheBat(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     jobs::ArchiveJob& job = jobs::archiveJob();
     if (!BeginRestore(ctx.backupPath)) return job.errorFlag;
     const platform::IniFile manifest(jobs::StagingPath(jobs::kManifestName));
     const std::string working = workingFolder();
-    const bool workingUsable = IsAbsoluteFolder(working);
+    const bool workingUsable = IsFullPath(working);
 
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
@@ -330,20 +320,20 @@ bool RestoreTheBat(jobs::RestoreContext& ctx) {
         const std::string v = manifest.readString("Directory", "Item" + std::to_string(i + 1), "");
         std::string folder;
         if (v.empty()) {
-            AddJobError("The backup records no folder for The Bat! user \"" + name +
+            RecordError("The backup records no folder for The Bat! user \"" + name +
                         "\"; this user was not restored.");
             continue;
         }
         if (v == kDefaultDir) {
             if (!workingUsable) {
-                AddJobError(missingWorkingFolderText("user \"" + name + "\" was not restored."));
+                RecordError(missingWorkingFolderText("user \"" + name + "\" was not restored."));
                 continue;
             }
             folder = working + "\\" + name;
         } else {
             folder = platform::excludeTrailingBackslash(v);
-            if (!IsAbsoluteFolder(folder)) {
-                AddJobError("The backup records the folder \"" + v + "\" for The Bat! user \"" +
+            if (!IsFullPath(folder)) {
+                RecordError("The backup records the folder \"" + v + "\" for The Bat! user \"" +
                             name + "\", which is not a full path; this user was not restored.");
                 continue;
             }
@@ -354,14 +344,15 @@ bool RestoreTheBat(jobs::RestoreContext& ctx) {
 
     if (ctx.items.isChecked(kAddresses)) {
         if (workingUsable)
-            ExtractFilesBelow(ctx.backupPath, kAddressBook, working + "\\");
+            RestoreTree(ctx.backupPath, kAddressBook, working + "\\");
         else
-            AddJobError(missingWorkingFolderText("the address book was not restored."));
+            RecordError(missingWorkingFolderText("the address book was not restored."));
     }
     return job.errorFlag;
 }
 
 bool RestoreTheBatToFolder(jobs::RestoreContext& ctx) {
+    AdapterRun run;
     jobs::ArchiveJob& job = jobs::archiveJob();
     if (!BeginRestore(ctx.backupPath)) return job.errorFlag;
     const std::string target = platform::includeTrailingBackslash(ctx.targetFolder);
@@ -371,7 +362,7 @@ bool RestoreTheBatToFolder(jobs::RestoreContext& ctx) {
         if (usableUserName(name)) restoreUserFiles(ctx, name, target + name);
     }
     if (ctx.items.isChecked(kAddresses))
-        ExtractFilesBelow(ctx.backupPath, kAddressBook, target + kAddressBook + "\\");
+        RestoreTree(ctx.backupPath, kAddressBook, target + kAddressBook + "\\");
     return job.errorFlag;
 }
 

@@ -323,7 +323,7 @@ TEST_F(IncrediMailRestore, ThroughTheCommandLineIntoAnotherMachine) {
     use(target);
     EXPECT_EQ(
         registryText(RootKey::CurrentUser, "\\SOFTWARE\\incredimail\\content\\Letter", "Path"),
-        source_.contentFolder + "\\Letter");
+        std::string(kContent2) + "\\Letter");
 }
 
 TEST_F(IncrediMailRestore, IntoAFolder) {

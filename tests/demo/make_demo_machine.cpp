@@ -1,26 +1,28 @@
-// Creates a demo Windows machine for scripts/demo: a prefix at a lasting place
-// with Outlook Express installed, holding mail data ("data") or an identity of
-// its own and none of the demo's data ("empty").
+// Creates a demo Windows machine for scripts/demo and the round-trip test: a
+// prefix at a lasting place with all ten clients installed, holding the user's
+// mail data ("data") or none of it ("empty"). "small" writes fewer messages.
 #include <cstdio>
 #include <exception>
 #include <string>
 
+#include "demo/demo_machine.h"
 #include "platform/registry.h"
-#include "testkit/clients_fixture.h"
 #include "testkit/testkit.h"
 
 int main(int argc, char** argv) {
-    if (argc != 4 || (std::string(argv[3]) != "data" && std::string(argv[3]) != "empty")) {
-        std::fprintf(stderr, "usage: %s PREFIX USER data|empty\n", argv[0]);
+    const std::string role = argc >= 4 ? argv[3] : "";
+    const bool small = argc == 5 && std::string(argv[4]) == "small";
+    if ((argc != 4 && !small) || (role != "data" && role != "empty")) {
+        std::fprintf(stderr, "usage: %s PREFIX USER data|empty [small]\n", argv[0]);
         return 2;
     }
     try {
         qb::test::FakeMachine machine(argv[1], argv[2]);
-        if (std::string(argv[3]) == "data")
-            qb::test::installOutlookExpress(machine);
+        if (role == "data")
+            qb::demo::makeDataMachine(
+                machine, small ? qb::demo::kSmallDemoMessages : qb::demo::kDemoMessages);
         else
-            qb::test::installOutlookExpress(
-                machine, {{"Main Identity", "{6D1C0A52-3B7E-4F19-A2C4-58E9D0B7F3A1}"}});
+            qb::demo::makeEmptyMachine(machine);
         qb::platform::flushRegistry();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_demo_machine: %s\n", e.what());
