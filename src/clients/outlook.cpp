@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "regfile/io_registry.h"
 
 namespace qb::clients {
@@ -53,71 +54,6 @@ constexpr std::array<std::string_view, 3> kSignatureKeys = {
     "\\Software\\Microsoft\\Office\\11.0\\Common\\General",
     "\\Software\\Microsoft\\Office\\9.0\\Common\\General"};
 
-// ---- text encodings of store paths kept as binary data ----
-
-// Windows-1252 bytes 0x80..0x9F; the unassigned ones stand for themselves.
-constexpr std::array<uint16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string cp1252ToUtf8(std::string_view s) {
-    std::string out;
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        appendUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
-    }
-    return out;
-}
-
-// Characters that Windows-1252 cannot hold become "?", as Windows converts them.
-std::string utf8ToCp1252(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        uint32_t cp = c;
-        size_t len = 1;
-        if (c >= 0xF0) {
-            len = 4;
-        } else if (c >= 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        }
-        if (len == 4 || i + len > s.size()) {
-            out += '?';
-            i += std::min(len, s.size() - i);
-            continue;
-        }
-        for (size_t k = 1; k < len; ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        i += len;
-        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-            out += static_cast<char>(cp);
-            continue;
-        }
-        const auto* hit = std::find(kCp1252High.begin(), kCp1252High.end(), cp);
-        out +=
-            hit == kCp1252High.end() ? '?' : static_cast<char>(0x80 + (hit - kCp1252High.begin()));
-    }
-    return out;
-}
-
 // UTF-16LE text starts with a character whose high byte is 0 (paths start with a
 // drive letter); ANSI text has no NUL in its second byte unless it is one letter.
 bool isUtf16Text(const std::vector<uint8_t>& d) {
@@ -129,7 +65,7 @@ RegValue storeValueLike(const RegValue& old, const std::string& path) {
     RegValue v;
     if (old.type == ValueType::Binary && !isUtf16Text(old.data)) {
         v.type = ValueType::Binary;
-        const std::string ansi = utf8ToCp1252(path);
+        const std::string ansi = platform::utf8ToWindows1252(path);
         v.data.assign(ansi.begin(), ansi.end());
         v.data.push_back(0);
     } else {
@@ -455,7 +391,7 @@ std::string StorePathFromValue(const RegValue& value) {
         case ValueType::Binary: {
             if (isUtf16Text(value.data)) return platform::utf16BytesToUtf8(value.data);
             const auto nul = std::find(value.data.begin(), value.data.end(), uint8_t{0});
-            return cp1252ToUtf8(std::string(value.data.begin(), nul));
+            return platform::windows1252ToUtf8(std::string(value.data.begin(), nul));
         }
         default:
             return {};

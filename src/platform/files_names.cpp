@@ -3,6 +3,7 @@
 
 #include "platform/files.h"
 #include "platform/files_internal.h"
+#include "platform/text_codec.h"
 
 namespace qb::platform {
 
@@ -19,27 +20,9 @@ constexpr char32_t kDosQm = 0x200002;    // one character; nothing before a dot 
 constexpr char32_t kDosDot = 0x200003;   // a dot, or nothing at the end of the name
 
 char32_t nextCodePoint(std::string_view s, size_t& i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-        ++i;
-        return b;
-    }
-    const size_t len = b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-    if (len == 0 || i + len > s.size()) {
-        ++i;
-        return kRawByte + b;
-    }
-    char32_t c = b & (0x7Fu >> len);
-    for (size_t k = 1; k < len; ++k) {
-        const auto t = static_cast<unsigned char>(s[i + k]);
-        if ((t & 0xC0) != 0x80) {
-            ++i;
-            return kRawByte + b;
-        }
-        c = (c << 6) | (t & 0x3Fu);
-    }
-    i += len;
-    return c;
+    bool raw = false;
+    const char32_t c = decodeUtf8(s, i, &raw);
+    return raw ? kRawByte + c : c;
 }
 
 // Upper-case form used for comparison. Covers the scripts mail folder names are

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 
 namespace qb::platform::hive {
 
@@ -104,10 +105,7 @@ struct HiveParser {
             const auto c = static_cast<unsigned char>(s[p]);
             if (c >= 0x80) {
                 // Raw bytes are taken as UTF-8 (Wine itself writes only ASCII).
-                const std::string_view rest(s + p, le - p);
-                const size_t len = utf8Length(rest);
-                units += toUtf16(rest.substr(0, len));
-                p += len;
+                appendUtf16(units, decodeUtf8(std::string_view(s, le), p));
                 continue;
             }
             if (c != '\\') {
@@ -167,15 +165,6 @@ struct HiveParser {
         }
         if (p >= le) fail(std::string("unterminated ") + what);
         return p + 1;
-    }
-
-    static size_t utf8Length(std::string_view rest) {
-        const auto b0 = static_cast<unsigned char>(rest[0]);
-        size_t len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 1;
-        if (len > rest.size()) return 1;
-        for (size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(rest[k]) & 0xC0) != 0x80) return 1;
-        return len;
     }
 
     Key* placeKey(const std::vector<std::string_view>& path, uint64_t modified) {
@@ -267,7 +256,7 @@ struct HiveParser {
             ++p;
         } else {
             p = parseString(p + 1, '"', "value name");
-            v.name = toUtf8(units);
+            v.name = utf16ToUtf8(units);
         }
         while (p < le && (s[p] == ' ' || s[p] == '\t'))
             ++p;

@@ -128,10 +128,4 @@ void appendValue(std::string& out, const Value& value);
 // "[path] seconds\n#time=ticks\n" of a key.
 void appendKeyLine(std::string& out, const Key& key);
 
-// UTF-8 (lone surrogates allowed, as three-byte sequences) <-> UTF-16 code units.
-std::u16string toUtf16(std::string_view utf8);
-std::string toUtf8(std::u16string_view utf16);
-void appendUtf8(std::string& out, std::u16string_view utf16);
-void appendUtf8(std::string& out, uint32_t codePoint);
-
 }  // namespace qb::platform::hive

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/hive.h"
+#include "platform/text_codec.h"
 
 namespace qb::platform::hive {
 
@@ -13,42 +14,6 @@ namespace {
 
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 constexpr uint64_t kTicks1601To1970 = 116'444'736'000'000'000;
-
-// Decodes one UTF-8 sequence at s[i] and advances i. Bytes that do not form a
-// sequence stand for themselves (as Latin-1), so no input is lost or rejected.
-uint32_t decodeOne(std::string_view s, size_t& i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    auto cont = [&](size_t k) {
-        return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    };
-    auto at = [&](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(s[i + k])); };
-    if (b0 >= 0xC2 && b0 <= 0xDF && cont(1)) {
-        uint32_t cp = ((b0 & 0x1Fu) << 6) | (at(1) & 0x3F);
-        i += 2;
-        return cp;
-    }
-    if (b0 >= 0xE0 && b0 <= 0xEF && cont(1) && cont(2)) {
-        uint32_t cp = ((b0 & 0x0Fu) << 12) | ((at(1) & 0x3F) << 6) | (at(2) & 0x3F);
-        if (cp >= 0x800) {
-            i += 3;
-            return cp;
-        }
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4 && cont(1) && cont(2) && cont(3)) {
-        uint32_t cp =
-            ((b0 & 0x07u) << 18) | ((at(1) & 0x3F) << 12) | ((at(2) & 0x3F) << 6) | (at(3) & 0x3F);
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            i += 4;
-            return cp;
-        }
-    }
-    ++i;
-    return b0;
-}
 
 // Lower case of a UTF-16 unit for ordering names: ASCII, Latin-1, Latin
 // Extended-A, Greek and Cyrillic, the scripts key names use in practice.
@@ -80,7 +45,7 @@ struct Units {
             pending = 0;
             return p;
         }
-        uint32_t cp = decodeOne(s, i);
+        char32_t cp = decodeUtf8(s, i);
         if (cp >= 0x10000) {
             cp -= 0x10000;
             pending = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
@@ -103,59 +68,6 @@ uint64_t nowFileTime() {
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
     return static_cast<uint64_t>(since1970 / 100) + kTicks1601To1970;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::u16string toUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    Units u{utf8, 0};
-    while (!u.done())
-        out += u.next();
-    return out;
-}
-
-void appendUtf8(std::string& out, std::u16string_view s) {
-    if (std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; })) {
-        const size_t at = out.size();
-        out.resize(at + s.size());
-        for (size_t i = 0; i < s.size(); ++i)
-            out[at + i] = static_cast<char>(s[i]);
-        return;
-    }
-    out.reserve(out.size() + s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-            s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
-            ++i;
-        }
-        appendUtf8(out, c);
-    }
-}
-
-std::string toUtf8(std::u16string_view s) {
-    std::string out;
-    appendUtf8(out, s);
-    return out;
 }
 
 int compareNames(std::string_view a, std::string_view b) {
@@ -224,7 +136,7 @@ void appendValue(std::string& out, const Value& v) {
     size_t count;
     if (!v.name.empty()) {
         out += '"';
-        count = 1 + appendEscaped(out, toUtf16(v.name), "\"\"");
+        count = 1 + appendEscaped(out, utf8ToUtf16(v.name), "\"\"");
         out += "\"=";
         count += 2;
     } else {
@@ -243,9 +155,7 @@ void appendValue(std::string& out, const Value& v) {
                     appendHex(out, v.type, false);
                     out += "):";
                 }
-                std::u16string units(len / 2, u'\0');
-                for (size_t k = 0; k < units.size(); ++k)
-                    units[k] = static_cast<char16_t>(v.data[2 * k] | (v.data[2 * k + 1] << 8));
+                const std::u16string units = unitsFromUtf16Le(v.data);
                 out += '"';
                 appendEscaped(out, units, "\"\"");
                 out += "\"\n";
@@ -296,7 +206,7 @@ void appendKeyLine(std::string& out, const Key& key) {
         chain.push_back(k);
     out += '[';
     for (size_t i = chain.size(); i-- > 0;) {
-        appendEscaped(out, toUtf16(chain[i]->name), "[]");
+        appendEscaped(out, utf8ToUtf16(chain[i]->name), "[]");
         if (i) out += "\\\\";
     }
     out += "] ";

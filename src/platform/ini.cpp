@@ -16,6 +16,7 @@
 
 #include "platform/files.h"
 #include "platform/files_internal.h"
+#include "platform/text_codec.h"
 
 namespace qb::platform {
 
@@ -95,76 +96,6 @@ std::string_view unquote(std::string_view v) {
     return v;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// UTF-16LE to UTF-8. A lone surrogate is kept in the 3-byte form so that writing
-// the file back restores it unchanged.
-std::string utf16ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    auto unit = [&](size_t i) {
-        return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
-                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    };
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        char32_t c = unit(i);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
-            const char32_t lo = unit(i + 2);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-                i += 2;
-            }
-        }
-        appendUtf8(out, c);
-    }
-    return out;
-}
-
-std::optional<std::string> utf8ToUtf16(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() * 2);
-    auto put = [&](char32_t u) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>((u >> 8) & 0xFF);
-    };
-    for (size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        size_t len = b < 0x80 ? 1 : b >= 0xF0 && b < 0xF8 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-        if (len == 0 || i + len > s.size()) return std::nullopt;
-        char32_t c = len == 1 ? b : b & (0x7Fu >> len);
-        for (size_t k = 1; k < len; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80) return std::nullopt;
-            c = (c << 6) | (t & 0x3Fu);
-        }
-        i += len;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            put(0xD800 + (c >> 10));
-            put(0xDC00 + (c & 0x3FF));
-        } else {
-            put(c);
-        }
-    }
-    return out;
-}
-
 struct Document {
     Encoding encoding = Encoding::Utf8;
     std::vector<Line> lines;
@@ -223,7 +154,9 @@ bool load(const std::string& host, std::string_view winPath, Document& doc) {
             return detail::fail("cannot read " + std::string(winPath) +
                                 ": UTF-16 text of an odd number of bytes");
         doc.encoding = Encoding::Utf16Le;
-        text = utf16ToUtf8(view.substr(kUtf16Bom.size()));
+        const std::string_view wide = view.substr(kUtf16Bom.size());
+        text = utf16ToUtf8(
+            unitsFromUtf16Le({reinterpret_cast<const uint8_t*>(wide.data()), wide.size()}));
     } else {
         text = std::move(bytes);
     }
@@ -243,8 +176,10 @@ std::optional<std::string> encode(const Document& doc) {
         case Encoding::Utf8Bom:
             return std::string(kUtf8Bom) + text;
         case Encoding::Utf16Le:
-            if (std::optional<std::string> wide = utf8ToUtf16(text))
-                return std::string(kUtf16Bom) + *wide;
+            if (std::optional<std::u16string> units = exactUtf8ToUtf16(text)) {
+                const std::vector<uint8_t> bytes = utf16LeBytes(*units, false);
+                return std::string(kUtf16Bom) + std::string(bytes.begin(), bytes.end());
+            }
             return std::nullopt;
     }
     return std::nullopt;

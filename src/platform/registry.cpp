@@ -271,7 +271,7 @@ const char* rootName(RootKey root) {
 // for Latin-1 characters (so that equal names always have the same length).
 std::string normalName(std::string_view name) {
     for (char c : name)
-        if (static_cast<unsigned char>(c) >= 0x80) return hive::toUtf8(hive::toUtf16(name));
+        if (static_cast<unsigned char>(c) >= 0x80) return utf16ToUtf8(utf8ToUtf16(name));
     return std::string(name);
 }
 
@@ -401,22 +401,6 @@ const Value* findValue(const Location& loc, std::string_view name) {
     return nullptr;
 }
 
-std::vector<uint8_t> toBytes(const std::u16string& units, bool terminate) {
-    std::vector<uint8_t> out((units.size() + (terminate ? 1 : 0)) * 2, 0);
-    for (size_t i = 0; i < units.size(); ++i) {
-        out[2 * i] = static_cast<uint8_t>(units[i] & 0xFF);
-        out[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
-    }
-    return out;
-}
-
-std::u16string toUnits(const std::vector<uint8_t>& bytes) {
-    std::u16string out(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    return out;
-}
-
 std::string typeName(uint32_t type) {
     static const char* names[] = {"REG_NONE",
                                   "REG_SZ",
@@ -485,17 +469,6 @@ std::optional<long> wineServerProcess(const std::filesystem::path& prefix) {
     for (const fs::path& root : roots)
         if (auto pid = lockOwner((root / serverDir / "lock").string())) return pid;
     return std::nullopt;
-}
-
-std::vector<uint8_t> utf8ToUtf16Bytes(std::string_view text, bool terminate) {
-    return toBytes(hive::toUtf16(text), terminate);
-}
-
-std::string utf16BytesToUtf8(const std::vector<uint8_t>& bytes) {
-    std::u16string units = toUnits(bytes);
-    const size_t nul = units.find(u'\0');
-    if (nul != std::u16string::npos) units.resize(nul);
-    return hive::toUtf8(units);
 }
 
 struct Registry::Impl {
@@ -725,14 +698,14 @@ std::vector<std::string> Registry::readMultiString(std::string_view name) const 
     const Value* v = Impl::value(*this, name);
     if (!v) return {};
     if (v->type != 7) Impl::mismatch(*this, name, *v, "REG_MULTI_SZ");
-    const std::u16string units = toUnits(v->data);
+    const std::u16string units = unitsFromUtf16Le(v->data);
     std::vector<std::string> out;
     size_t start = 0;
     while (start < units.size()) {
         size_t end = units.find(u'\0', start);
         if (end == std::u16string::npos) end = units.size();
         if (end == start) break;  // the empty string that ends the list
-        out.push_back(hive::toUtf8(std::u16string_view(units).substr(start, end - start)));
+        out.push_back(utf16ToUtf8(std::u16string_view(units).substr(start, end - start)));
         start = end + 1;
     }
     return out;
@@ -794,10 +767,10 @@ void Registry::writeMultiString(std::string_view name, const std::vector<std::st
         if (s.empty())
             throw RegistryError("the REG_MULTI_SZ value \"" + std::string(name) +
                                 "\" cannot hold an empty string");
-        units += hive::toUtf16(s);
+        units += utf8ToUtf16(s);
         units += u'\0';
     }
-    Impl::set(*this, name, 7, toBytes(units, true));
+    Impl::set(*this, name, 7, utf16LeBytes(units, true));
 }
 
 void Registry::writeInteger(std::string_view name, int32_t value) {

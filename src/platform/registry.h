@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text_codec.h"  // string values are UTF-16LE
+
 namespace qb::platform {
 
 // The predefined keys, in the order of the Windows HKEY_* handles.
@@ -113,9 +115,5 @@ void flushRegistry();
 // Forgets every loaded hive (after a change of machine, or to re-read files that
 // another process changed). Pending changes are written first.
 void unloadRegistry();
-
-// UTF-8 <-> UTF-16LE helpers shared with the registry file code.
-std::vector<uint8_t> utf8ToUtf16Bytes(std::string_view text, bool terminate = true);
-std::string utf16BytesToUtf8(const std::vector<uint8_t>& bytes);
 
 }  // namespace qb::platform

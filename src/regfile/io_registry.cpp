@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "platform/files.h"
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 
 namespace qb {
@@ -90,75 +91,6 @@ std::string upperHex(uint64_t value, int digits) {
 
 // --- Text encoding of files ------------------------------------------------
 
-bool isValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t len = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1Fu;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0Fu;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (i + len > s.size()) return false;
-        for (size_t k = 1; k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3Fu);
-        }
-        // Overlong forms, surrogates and code points beyond Unicode.
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-            (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            return false;
-        i += len;
-    }
-    return true;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Windows-1252, the code page of single-byte registry files from Western systems.
-// The five unassigned bytes map to the control characters of the same number, as
-// Windows converts them.
-std::string windows1252ToUtf8(std::string_view s) {
-    static constexpr std::array<uint16_t, 32> kHigh = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    std::string out;
-    out.reserve(s.size() + s.size() / 8);
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x80 && c < 0xA0)
-            appendUtf8(out, kHigh[c - 0x80]);
-        else
-            appendUtf8(out, c);
-    }
-    return out;
-}
-
 // One input line with the line break that ended it ("" for the last line).
 struct Line {
     std::string text;
@@ -191,7 +123,7 @@ std::vector<Line> readFileLines(std::string_view fileName) {
     if (!in && !in.eof())
         throw RegFileError("Registry file \"" + std::string(fileName) + "\": cannot be read");
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    if (!isValidUtf8(text)) text = windows1252ToUtf8(text);
+    if (!platform::isValidUtf8(text)) text = platform::windows1252ToUtf8(text);
     return splitLines(text);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 #include "support/proc_list.h"
 
@@ -107,21 +108,6 @@ std::optional<Property> getProperty(Display* d, Window w, Atom name, Atom type) 
     return p;
 }
 
-std::string latin1ToUtf8(const unsigned char* s, size_t n) {
-    std::string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::string stripNul(std::string s) {
     const size_t nul = s.find('\0');
     if (nul != std::string::npos) s.resize(nul);
@@ -170,7 +156,7 @@ class WindowReader {
         if (!XGetWMName(d_, w, &text) || !text.value) return {};
         std::string out;
         if (text.encoding == XA_STRING && text.format == 8) {
-            out = latin1ToUtf8(text.value, text.nitems);
+            out = platform::latin1ToUtf8({reinterpret_cast<const char*>(text.value), text.nitems});
         } else if (text.encoding == atoms_[aUtf8String] && text.format == 8) {
             out.assign(reinterpret_cast<const char*>(text.value), text.nitems);
         } else {
