@@ -282,6 +282,20 @@ bool modify(const std::string& winPath, Change change) {
     return detail::replaceFileAtomically(*host, *bytes, winPath);
 }
 
+// What `take` makes of each line of `section` in the file, in order.
+template <typename Take>
+std::vector<std::string> collectSection(const std::string& winPath, std::string_view section,
+                                        Take take) {
+    const Document doc = readDocument(winPath);
+    std::vector<std::string> out;
+    if (std::optional<size_t> header = findSection(doc, section)) {
+        const size_t end = sectionEnd(doc, *header);
+        for (size_t i = *header + 1; i < end; ++i)
+            take(out, classify(doc.lines[i].text));
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string IniFile::readString(std::string_view section, std::string_view key,
@@ -318,32 +332,18 @@ std::vector<std::string> IniFile::readSections() const {
 }
 
 std::vector<std::string> IniFile::readSection(std::string_view section) const {
-    const Document doc = readDocument(path_);
-    std::vector<std::string> out;
-    if (std::optional<size_t> header = findSection(doc, section)) {
-        const size_t end = sectionEnd(doc, *header);
-        for (size_t i = *header + 1; i < end; ++i) {
-            const Info info = classify(doc.lines[i].text);
-            if (info.kind == Kind::Key) out.emplace_back(info.name);
-        }
-    }
-    return out;
+    return collectSection(path_, section, [](std::vector<std::string>& out, const Info& info) {
+        if (info.kind == Kind::Key) out.emplace_back(info.name);
+    });
 }
 
 std::vector<std::string> IniFile::readSectionValues(std::string_view section) const {
-    const Document doc = readDocument(path_);
-    std::vector<std::string> out;
-    if (std::optional<size_t> header = findSection(doc, section)) {
-        const size_t end = sectionEnd(doc, *header);
-        for (size_t i = *header + 1; i < end; ++i) {
-            const Info info = classify(doc.lines[i].text);
-            if (info.kind == Kind::Key)
-                out.push_back(std::string(info.name) + "=" + std::string(info.value));
-            else if (info.kind == Kind::Other)
-                out.emplace_back(info.name);
-        }
-    }
-    return out;
+    return collectSection(path_, section, [](std::vector<std::string>& out, const Info& info) {
+        if (info.kind == Kind::Key)
+            out.push_back(std::string(info.name) + "=" + std::string(info.value));
+        else if (info.kind == Kind::Other)
+            out.emplace_back(info.name);
+    });
 }
 
 bool IniFile::sectionExists(std::string_view section) const {
