@@ -23,11 +23,15 @@
 #include "platform/ini.h"
 #include "support/interaction.h"
 #include "support/msg_texts.h"
+#include "testkit/job_kit.h"
 #include "testkit/testkit.h"
 
 using namespace qb;
 using namespace qb::jobs;
 using qb::test::FakeMachine;
+using qb::test::randomBytes;
+using qb::test::selection;
+using qb::test::startJobModule;
 namespace fs = std::filesystem;
 
 namespace {
@@ -93,21 +97,6 @@ class RecordingProgress : public JobProgress {
     std::function<void()> onReport;
 };
 
-Selection selection(std::initializer_list<std::pair<const char*, bool>> entries) {
-    Selection s;
-    for (const auto& [name, checked] : entries)
-        s.add(name, checked);
-    return s;
-}
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
-
 std::vector<std::string> filesIn(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder))
@@ -119,19 +108,8 @@ std::vector<std::string> filesIn(const fs::path& folder) {
 class BackupJob : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("QUILLBOX_SQX", QB_BIN_DIR "/libsqx.so", 0);
-        machine.writeFile(kLang, "");
-        ASSERT_TRUE(WriteBuiltInLanguageFile(kLang));
+        ASSERT_NO_FATAL_FAILURE(startJobModule(machine, kLang));
         machine.writeFile("C:\\Backups\\readme.txt", "backups go here");
-        ASSERT_TRUE(InitJobModule(kLang)) << archive::ArchiveLibraryLoadError();
-        ArchiveJob& job = archiveJob();
-        job.password.clear();
-        job.multipleVolumes = false;
-        job.volumeSizeIndex = 4;
-        job.abortRequest = false;
-        job.errorFlag = false;
-        job.errorText.clear();
-        job.aborted = false;
     }
     void TearDown() override {
         RegisterBackupAdapter(kKind, nullptr);

@@ -20,11 +20,15 @@
 #include "platform/paths.h"
 #include "support/interaction.h"
 #include "support/msg_texts.h"
+#include "testkit/job_kit.h"
 #include "testkit/testkit.h"
 
 using namespace qb;
 using namespace qb::jobs;
 using qb::test::FakeMachine;
+using qb::test::randomBytes;
+using qb::test::selection;
+using qb::test::startJobModule;
 namespace fs = std::filesystem;
 
 namespace {
@@ -71,14 +75,6 @@ std::string manifestText(std::string_view client, std::vector<std::string> ident
     return s;
 }
 
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
-
 // Files below a host folder, relative, "/" separators, sorted.
 std::vector<std::string> treeOf(const fs::path& folder) {
     std::vector<std::string> names;
@@ -91,13 +87,6 @@ std::vector<std::string> treeOf(const fs::path& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-Selection selection(std::initializer_list<std::pair<const char*, bool>> entries) {
-    Selection s;
-    for (const auto& [name, checked] : entries)
-        s.add(name, checked);
-    return s;
 }
 
 class RecordingProgress : public JobProgress {
@@ -121,20 +110,9 @@ struct Packed {
 class RestoreJob : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("QUILLBOX_SQX", QB_BIN_DIR "/libsqx.so", 0);
-        machine.writeFile(kLang, "");
-        ASSERT_TRUE(WriteBuiltInLanguageFile(kLang));
+        ASSERT_NO_FATAL_FAILURE(startJobModule(machine, kLang));
         ASSERT_TRUE(platform::forceDirectories("C:\\Backups"));
-        ASSERT_TRUE(InitJobModule(kLang)) << archive::ArchiveLibraryLoadError();
-        ArchiveJob& job = archiveJob();
-        job.password.clear();
-        job.multipleVolumes = false;
-        job.volumeSizeIndex = 4;
-        job.abortRequest = false;
-        job.errorFlag = false;
-        job.errorText.clear();
-        job.aborted = false;
-        staging = job.stagingFolder;
+        staging = archiveJob().stagingFolder;
     }
     void TearDown() override {
         for (ClientKind k : registered) {
