@@ -1,66 +1,26 @@
 // qbreg as a user runs it: a child process on a prefix named by QUILLBOX_PREFIX.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/registry.h"
 #include "registry_test_support.h"
+#include "testkit/program_run.h"
 
 namespace qb::platform {
 namespace {
 
 using test::FakeMachine;
 using test::readHostFile;
-using test::TempDir;
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs qbreg with `args` on `prefix`, without a terminal on its standard input.
-Result qbreg(const fs::path& prefix, const std::vector<std::string>& args) {
-    TempDir io;
-    const std::string outFile = (io.path() / "out").string();
-    const std::string errFile = (io.path() / "err").string();
-    const std::string exe = std::string(QB_BIN_DIR) + "/qbreg";
-    std::vector<std::string> argStore = {exe};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string env = "QUILLBOX_PREFIX=" + prefix.string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        const int err = ::open(errFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) ::_exit(126);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::putenv(const_cast<char*>(env.c_str()));
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readHostFile(outFile);
-    r.err = readHostFile(errFile);
-    return r;
+// Runs qbreg with `args` on the machine, without a terminal on its standard input.
+test::ProgramRun qbreg(const FakeMachine& m, const std::vector<std::string>& args) {
+    return test::runProgram(m, test::kQbreg, args);
 }
 
 TEST(Qbreg, AddsQueriesAndDeletesKeysAndValues) {
     FakeMachine machine;
-    const fs::path& p = machine.prefix();
     auto ok = [&](const std::vector<std::string>& args) {
-        Result r = qbreg(p, args);
+        test::ProgramRun r = qbreg(machine, args);
         EXPECT_EQ(r.status, 0) << args[0] << " failed: " << r.err;
         return r;
     };
@@ -76,7 +36,7 @@ TEST(Qbreg, AddsQueriesAndDeletesKeysAndValues) {
     ok({"add", "HKCU\\Software\\QbTest", "/ve", "/t", "REG_EXPAND_SZ", "/d", "%TEMP%\\x"});
     ok({"add", "HKCU\\Software\\QbTest\\Sub\\Deeper"});
 
-    const Result q = ok({"query", "HKCU\\SOFTWARE\\QBTEST"});
+    const test::ProgramRun q = ok({"query", "HKCU\\SOFTWARE\\QBTEST"});
     EXPECT_EQ(q.out,
               "\nHKEY_CURRENT_USER\\Software\\QbTest\n"
               "    Name    REG_SZ    Grüße\n"
@@ -107,7 +67,7 @@ TEST(Qbreg, AddsQueriesAndDeletesKeysAndValues) {
 
     ok({"delete", "HKCU\\Software\\QbTest", "/v", "Name", "/f"});
     ok({"delete", "HKCU\\Software\\QbTest\\Sub", "/f"});
-    const Result after = ok({"query", "HKCU\\Software\\QbTest"});
+    const test::ProgramRun after = ok({"query", "HKCU\\Software\\QbTest"});
     EXPECT_EQ(after.out.find("Name"), std::string::npos);
     EXPECT_EQ(after.out.find("\\Sub"), std::string::npos);
     ok({"delete", "HKCU\\Software\\QbTest", "/va", "/f"});
@@ -124,7 +84,7 @@ TEST(Qbreg, FailsWithAMessageOnEveryError) {
     const fs::path& p = machine.prefix();
     const std::string before = readHostFile(p / "user.reg");
     auto fails = [&](const std::vector<std::string>& args, const std::string& message) {
-        const Result r = qbreg(p, args);
+        const test::ProgramRun r = qbreg(machine, args);
         EXPECT_NE(r.status, 0) << "succeeded: " << (args.empty() ? "" : args[0]);
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     };
@@ -146,15 +106,15 @@ TEST(Qbreg, FailsWithAMessageOnEveryError) {
     {
         test::WineServerLock server(p);
         fails({"add", "HKCU\\Software\\X", "/v", "n", "/d", "1"}, "wineserver -k");
-        EXPECT_EQ(qbreg(p, {"query", "HKCU\\Environment"}).status, 0);  // reading is fine
+        EXPECT_EQ(qbreg(machine, {"query", "HKCU\\Environment"}).status, 0);  // reading is fine
     }
     EXPECT_EQ(readHostFile(p / "user.reg"), before);
 
-    const Result help = qbreg(p, {"--help"});
+    const test::ProgramRun help = qbreg(machine, {"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* word : {"query", "add", "delete", "/ve", "/va", "REG_MULTI_SZ"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
-    EXPECT_EQ(qbreg(p, {"add", "/?"}).status, 0);
+    EXPECT_EQ(qbreg(machine, {"add", "/?"}).status, 0);
 }
 
 }  // namespace

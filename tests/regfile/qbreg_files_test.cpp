@@ -1,14 +1,12 @@
 // qbreg export and import as a user runs them: a child process on the prefix of a
 // fake machine, named by QUILLBOX_PREFIX.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
+#include "testkit/program_run.h"
 #include "testkit/testkit.h"
 
 namespace {
@@ -20,48 +18,12 @@ using qb::test::readHostFile;
 using qb::test::TempDir;
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = qb::test::ProgramRun;
 
 // Runs qbreg with `args` in the folder `cwd`, without a terminal on its standard
-// input. The machine's hives are written out first and read anew afterwards.
+// input.
 Result qbreg(const FakeMachine& m, const fs::path& cwd, const std::vector<std::string>& args) {
-    qb::platform::flushRegistry();
-    TempDir io;
-    const std::string outFile = (io.path() / "out").string();
-    const std::string errFile = (io.path() / "err").string();
-    const std::string exe = std::string(QB_BIN_DIR) + "/qbreg";
-    std::vector<std::string> argStore = {exe};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string env = "QUILLBOX_PREFIX=" + m.prefix().string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        const int err = ::open(errFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::putenv(env.data());
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readHostFile(outFile);
-    r.err = readHostFile(errFile);
-    qb::platform::unloadRegistry();
-    return r;
+    return qb::test::runProgram(m, qb::test::kQbreg, args, true, cwd);
 }
 
 }  // namespace

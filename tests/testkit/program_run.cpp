@@ -11,7 +11,8 @@
 namespace qb::test {
 
 ProgramRun runProgram(const FakeMachine& m, const std::string& program,
-                      const std::vector<std::string>& args, bool withArchivePath) {
+                      const std::vector<std::string>& args, bool withArchivePath,
+                      const fs::path& workingFolder) {
     platform::flushRegistry();
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return {};
@@ -28,6 +29,7 @@ ProgramRun runProgram(const FakeMachine& m, const std::string& program,
         ::dup2(devnull, STDIN_FILENO);
         ::dup2(outPipe[1], STDOUT_FILENO);
         ::dup2(errPipe[1], STDERR_FILENO);
+        if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(126);
         ::setenv("QUILLBOX_PREFIX", prefix.c_str(), 1);
         if (!withArchivePath) ::unsetenv("QUILLBOX_SQX");
         ::execv(program.c_str(), raw.data());

@@ -17,10 +17,12 @@ struct ProgramRun {
 
 // Runs `program` with `args` on the machine's prefix, stdin empty, and collects
 // both output streams. The test's registry changes are written first and the
-// child's read afterwards.
+// child's read afterwards. The child works in `workingFolder` when one is given.
 ProgramRun runProgram(const FakeMachine& m, const std::string& program,
-                      const std::vector<std::string>& args, bool withArchivePath = true);
+                      const std::vector<std::string>& args, bool withArchivePath = true,
+                      const fs::path& workingFolder = {});
 
 inline const std::string kQuillbox = QB_BIN_DIR "/quillbox";
+inline const std::string kQbreg = QB_BIN_DIR "/qbreg";
 
 }  // namespace qb::test
