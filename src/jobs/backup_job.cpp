@@ -57,6 +57,17 @@ uint64_t folderBytes(const std::string& folder) {
     return total;
 }
 
+// Puts the progress of a pack back to before its first entry.
+void rewindProgress(ArchiveJob& job) {
+    job.position = 0;
+    job.groupPosition = 0;
+    job.finishedBytes = 0;
+    job.groupFinishedBytes = 0;
+    job.groupScale = 100.0;
+    job.lastOverall = 0;
+    job.lastItem = 0;
+}
+
 }  // namespace
 
 void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter) {
@@ -114,15 +125,9 @@ void BeginBackupArchive() {
     EndBackupArchive();
     job.files.clear();
     job.groups.assign(1, ProgressGroup{});
-    job.position = 0;
-    job.groupPosition = 0;
-    job.finishedBytes = 0;
-    job.groupFinishedBytes = 0;
+    rewindProgress(job);
     job.overallScale = 100.0;
-    job.groupScale = 100.0;
     job.groupLabel.clear();
-    job.lastOverall = 0;
-    job.lastItem = 0;
     job.callbackError.clear();
     std::string why;
     job.archiveOptionsValid =
@@ -193,13 +198,7 @@ void PackJob(std::string_view backupPath) {
         rest.lastEntry = job.files.size();
         job.groups.push_back(std::move(rest));
     }
-    job.position = 0;
-    job.groupPosition = 0;
-    job.finishedBytes = 0;
-    job.groupFinishedBytes = 0;
-    job.groupScale = 100.0;
-    job.lastOverall = 0;
-    job.lastItem = 0;
+    rewindProgress(job);
 
     for (const JobFileEntry& e : job.files)
         archive::SqxAddFileList(e.source, job.fileList);
