@@ -97,6 +97,18 @@ class RecordingProgress : public JobProgress {
     std::function<void()> onReport;
 };
 
+// The adapter of the tests of single failures: the named files of C:\Mail in the
+// archive folder "Mail", as one item.
+void registerMailFilesAdapter(std::vector<std::string> names) {
+    RegisterBackupAdapter(kKind, [names](BackupContext& ctx) {
+        StartBackupFrame(ctx);
+        for (const std::string& name : names)
+            AddFileToJob("C:\\Mail\\" + name, "Mail", "C:\\Mail\\");
+        CloseProgressGroup(ctx, "Mail Folders");
+        FinishBackupFrame(ctx);
+    });
+}
+
 std::vector<std::string> filesIn(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder))
@@ -412,12 +424,7 @@ TEST_F(BackupJob, FailedBackupKeepsTheOldFileAndNamesWhatFailed) {
 
     // A target folder that does not exist: the library's account names it as a
     // Windows path.
-    RegisterBackupAdapter(kKind, [&](BackupContext& ctx) {
-        StartBackupFrame(ctx);
-        AddFileToJob("C:\\Mail\\a.txt", "Mail", "C:\\Mail\\");
-        CloseProgressGroup(ctx, "Mail Folders");
-        FinishBackupFrame(ctx);
-    });
+    registerMailFilesAdapter({"a.txt"});
     EXPECT_TRUE(RunBackup("C:\\No Such Folder\\x.ebk", kKind, {}, {}));
     EXPECT_NE(archiveJob().errorText.find("C:\\No Such Folder\\x.ebk"), std::string::npos)
         << archiveJob().errorText;
@@ -440,12 +447,7 @@ TEST_F(BackupJob, UnreadableFileFailsWithItsName) {
         fs::create_symlink(writeOnly, locked);
     }
     machine.writeFile(kBackup, "the last good backup");
-    RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
-        StartBackupFrame(ctx);
-        AddFileToJob("C:\\Mail\\locked.mbx", "Mail", "C:\\Mail\\");
-        CloseProgressGroup(ctx, "Mail Folders");
-        FinishBackupFrame(ctx);
-    });
+    registerMailFilesAdapter({"locked.mbx"});
     EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
     EXPECT_EQ(archiveJob().errorText.rfind("Access denied!", 0), 0u) << archiveJob().errorText;
     EXPECT_NE(archiveJob().errorText.find("C:\\Mail\\locked.mbx"), std::string::npos)
@@ -529,13 +531,7 @@ TEST_F(BackupJob, SplitBackupWritesVolumesThatReadBackWhole) {
     ArchiveJob& job = archiveJob();
     job.multipleVolumes = true;
     job.volumeSizeIndex = 0;  // floppy
-    RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
-        StartBackupFrame(ctx);
-        AddFileToJob("C:\\Mail\\big.mbx", "Mail", "C:\\Mail\\");
-        AddFileToJob("C:\\Mail\\small.txt", "Mail", "C:\\Mail\\");
-        CloseProgressGroup(ctx, "Mail Folders");
-        FinishBackupFrame(ctx);
-    });
+    registerMailFilesAdapter({"big.mbx", "small.txt"});
     ASSERT_FALSE(RunBackup(kBackup, kKind, {}, {})) << job.errorText;
     EXPECT_EQ(filesIn(machine.host("C:\\Backups")),
               (std::vector<std::string>{"mail.e01", "mail.e02", "mail.ebk", "readme.txt"}));
@@ -565,12 +561,7 @@ TEST_F(BackupJob, SplitBackupWritesVolumesThatReadBackWhole) {
 TEST_F(BackupJob, PasswordProtectsTheBackup) {
     machine.writeFile("C:\\Mail\\secret.mbx", "private mail");
     archiveJob().password = "correct horse";
-    RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
-        StartBackupFrame(ctx);
-        AddFileToJob("C:\\Mail\\secret.mbx", "Mail", "C:\\Mail\\");
-        CloseProgressGroup(ctx, "Mail Folders");
-        FinishBackupFrame(ctx);
-    });
+    registerMailFilesAdapter({"secret.mbx"});
     ASSERT_FALSE(RunBackup(kBackup, kKind, {}, {})) << archiveJob().errorText;
     archiveJob().password.clear();
     std::string error;
@@ -602,12 +593,7 @@ TEST_F(BackupJob, MissingLibraryTellsThePersonAndJobsFail) {
 
     // A job run anyway records a failure instead of a success.
     machine.writeFile("C:\\Mail\\a.txt", "a");
-    RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
-        StartBackupFrame(ctx);
-        AddFileToJob("C:\\Mail\\a.txt", "Mail", "C:\\Mail\\");
-        CloseProgressGroup(ctx, "Mail Folders");
-        FinishBackupFrame(ctx);
-    });
+    registerMailFilesAdapter({"a.txt"});
     EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
     EXPECT_NE(archiveJob().errorText.find("/nonexistent/libsqx.so"), std::string::npos);
     EXPECT_TRUE(InitJobModule(kLang));
