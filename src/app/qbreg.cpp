@@ -217,21 +217,9 @@ std::string dataText(const RegValue& v) {
             return qb::platform::utf16BytesToUtf8(v.data);
         case ValueType::MultiString: {
             std::string out;
-            std::vector<uint8_t> part;
-            for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
-                if (v.data[i] == 0 && v.data[i + 1] == 0) {
-                    if (part.empty()) break;
-                    if (!out.empty()) out += "\\0";
-                    out += qb::platform::utf16BytesToUtf8(part);
-                    part.clear();
-                } else {
-                    part.push_back(v.data[i]);
-                    part.push_back(v.data[i + 1]);
-                }
-            }
-            if (!part.empty()) {
+            for (const std::string& item : qb::platform::multiStringItems(v.data)) {
                 if (!out.empty()) out += "\\0";
-                out += qb::platform::utf16BytesToUtf8(part);
+                out += item;
             }
             return out;
         }
@@ -302,19 +290,18 @@ RegValue valueFromText(const std::string& typeText, const std::string& data,
     } else if (equalsNoCase(typeText, "REG_MULTI_SZ")) {
         v.type = ValueType::MultiString;
         if (separator.empty()) throw UsageError("the separator of /s is empty");
+        std::vector<std::string> items;
         size_t start = 0;
         while (start <= data.size() && !data.empty()) {
             size_t end = data.find(separator, start);
             if (end == std::string::npos) end = data.size();
-            const std::string part = data.substr(start, end - start);
-            if (part.empty()) throw std::runtime_error("REG_MULTI_SZ data holds an empty string");
-            const auto bytes = qb::platform::utf8ToUtf16Bytes(part, true);
-            v.data.insert(v.data.end(), bytes.begin(), bytes.end());
+            items.push_back(data.substr(start, end - start));
+            if (items.back().empty())
+                throw std::runtime_error("REG_MULTI_SZ data holds an empty string");
             start = end + separator.size();
             if (end == data.size()) break;
         }
-        v.data.push_back(0);
-        v.data.push_back(0);
+        v.data = qb::platform::multiStringBytes(items);
     } else if (equalsNoCase(typeText, "REG_DWORD") ||
                equalsNoCase(typeText, "REG_DWORD_LITTLE_ENDIAN")) {
         v.type = ValueType::Dword;

@@ -685,6 +685,29 @@ std::optional<ValueType> Registry::dataType(std::string_view name) const {
     return std::nullopt;
 }
 
+std::vector<uint8_t> multiStringBytes(const std::vector<std::string>& items) {
+    std::u16string units;
+    for (const std::string& s : items) {
+        units += utf8ToUtf16(s);
+        units += u'\0';
+    }
+    return utf16LeBytes(units, true);
+}
+
+std::vector<std::string> multiStringItems(std::span<const uint8_t> data) {
+    const std::u16string units = unitsFromUtf16Le(data);
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < units.size()) {
+        size_t end = units.find(u'\0', start);
+        if (end == std::u16string::npos) end = units.size();
+        if (end == start) break;  // the empty string that ends the list
+        out.push_back(utf16ToUtf8(std::u16string_view(units).substr(start, end - start)));
+        start = end + 1;
+    }
+    return out;
+}
+
 std::string Registry::readString(std::string_view name) const {
     auto lock = guard();
     const Value* v = Impl::value(*this, name);
@@ -698,17 +721,7 @@ std::vector<std::string> Registry::readMultiString(std::string_view name) const 
     const Value* v = Impl::value(*this, name);
     if (!v) return {};
     if (v->type != 7) Impl::mismatch(*this, name, *v, "REG_MULTI_SZ");
-    const std::u16string units = unitsFromUtf16Le(v->data);
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < units.size()) {
-        size_t end = units.find(u'\0', start);
-        if (end == std::u16string::npos) end = units.size();
-        if (end == start) break;  // the empty string that ends the list
-        out.push_back(utf16ToUtf8(std::u16string_view(units).substr(start, end - start)));
-        start = end + 1;
-    }
-    return out;
+    return multiStringItems(v->data);
 }
 
 int32_t Registry::readInteger(std::string_view name) const {
@@ -762,15 +775,11 @@ void Registry::writeExpandString(std::string_view name, std::string_view value) 
 
 void Registry::writeMultiString(std::string_view name, const std::vector<std::string>& value) {
     auto lock = guard();
-    std::u16string units;
-    for (const std::string& s : value) {
+    for (const std::string& s : value)
         if (s.empty())
             throw RegistryError("the REG_MULTI_SZ value \"" + std::string(name) +
                                 "\" cannot hold an empty string");
-        units += utf8ToUtf16(s);
-        units += u'\0';
-    }
-    Impl::set(*this, name, 7, utf16LeBytes(units, true));
+    Impl::set(*this, name, 7, multiStringBytes(value));
 }
 
 void Registry::writeInteger(std::string_view name, int32_t value) {

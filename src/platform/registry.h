@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -115,5 +116,10 @@ void flushRegistry();
 // Forgets every loaded hive (after a change of machine, or to re-read files that
 // another process changed). Pending changes are written first.
 void unloadRegistry();
+
+// REG_MULTI_SZ data: each string followed by its NUL, then one more NUL. Reading
+// stops at the empty string that ends the list (or at the end of the data).
+std::vector<uint8_t> multiStringBytes(const std::vector<std::string>& items);
+std::vector<std::string> multiStringItems(std::span<const uint8_t> data);
 
 }  // namespace qb::platform
