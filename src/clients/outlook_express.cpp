@@ -169,6 +169,10 @@ class Backup {
     void exportFiles(const std::string& folder, const std::vector<std::string_view>& names,
                      std::string_view g);
     void backupIdentity(const std::string& n, const std::string& g);
+    // Packs the tree of `folder` under `archiveFolder` as item `i`, or refuses with
+    // `refusal` when the folder may not be packed.
+    void packTree(std::string_view folder, std::string_view archiveFolder, Item i,
+                  const std::string& refusal);
     void backupAddressBook();
     std::string backupStationery();
     void writeIniFiles(const std::vector<std::string>& keys,
@@ -220,12 +224,10 @@ void Backup::backupIdentity(const std::string& n, const std::string& g) {
         jobs::CloseProgressGroup(ctx_, itemName(Accounts));
     }
     if (item(MailFolders)) {
-        if (isPackableFolder(storeFolder))
-            jobs::AddFolderToJob(storeFolder, g, storeFolder + "\\", "*");
-        else
-            refuse("The mail folders of the Outlook Express identity \"" + n +
-                   "\" cannot be backed up: its \"Store Root\" (\"" + raw + "\") names no folder.");
-        jobs::CloseProgressGroup(ctx_, itemName(MailFolders));
+        packTree(storeFolder, g, MailFolders,
+                 "The mail folders of the Outlook Express identity \"" + n +
+                     "\" cannot be backed up: its \"Store Root\" (\"" + raw +
+                     "\") names no folder.");
     }
     if (item(Signatures)) {
         exportFiles(folder, kSignatureFiles, g);
@@ -237,6 +239,17 @@ void Backup::backupIdentity(const std::string& n, const std::string& g) {
     }
 }
 
+void Backup::packTree(std::string_view folder, std::string_view archiveFolder, Item i,
+                      const std::string& refusal) {
+    if (isPackableFolder(folder)) {
+        const std::string bare = platform::excludeTrailingBackslash(folder);
+        jobs::AddFolderToJob(bare, archiveFolder, bare + "\\", "*");
+    } else {
+        refuse(refusal);
+    }
+    jobs::CloseProgressGroup(ctx_, itemName(i));
+}
+
 void Backup::backupAddressBook() {
     const std::string path = base_ + std::string(kAddressReg);
     if (platform::fileExists(path)) platform::deleteFile(path);
@@ -245,14 +258,9 @@ void Backup::backupAddressBook() {
     jobs::AddFileToJob(path, "", base_);
     const std::string wabFile = catalog::readText(RootKey::CurrentUser, kWabFileName, "");
     const std::string folder = platform::extractFilePath(wabFile);
-    if (isPackableFolder(folder)) {
-        const std::string bare = platform::excludeTrailingBackslash(folder);
-        jobs::AddFolderToJob(bare, kAddressBook, bare + "\\", "*");
-    } else {
-        refuse("The address book cannot be backed up: its file name (\"" + wabFile +
-               "\") names no folder.");
-    }
-    jobs::CloseProgressGroup(ctx_, itemName(AddressBook));
+    packTree(folder, kAddressBook, AddressBook,
+             "The address book cannot be backed up: its file name (\"" + wabFile +
+                 "\") names no folder.");
 }
 
 // Returns the stationery folder as "stationery.ini" records it.
@@ -261,14 +269,9 @@ std::string Backup::backupStationery() {
         catalog::readText(RootKey::LocalMachine, kStationeryKey, kStationeryValue);
     if (!item(Stationery)) return raw;
     const std::string expanded = oe::ExpandVariables(raw, folders_);
-    if (isPackableFolder(expanded)) {
-        const std::string bare = platform::excludeTrailingBackslash(expanded);
-        jobs::AddFolderToJob(bare, kStationery, bare + "\\", "*");
-    } else {
-        refuse("The stationery cannot be backed up: \"Stationery Folder\" (\"" + raw +
-               "\") names no folder.");
-    }
-    jobs::CloseProgressGroup(ctx_, itemName(Stationery));
+    packTree(expanded, kStationery, Stationery,
+             "The stationery cannot be backed up: \"Stationery Folder\" (\"" + raw +
+                 "\") names no folder.");
     return expanded;
 }
 
