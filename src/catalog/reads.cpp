@@ -27,14 +27,6 @@ std::vector<std::string> subKeyNames(RootKey root, std::string_view key) {
     return reg.keyNames();
 }
 
-std::string readText(RootKey root, std::string_view key, std::string_view name) {
-    Registry reg(root);
-    if (!reg.openKeyReadOnly(key)) return {};
-    const auto type = reg.dataType(name);
-    if (type != ValueType::String && type != ValueType::ExpandString) return {};
-    return reg.readString(name);
-}
-
 std::optional<int32_t> readNumber(RootKey root, std::string_view key, std::string_view name) {
     Registry reg(root);
     if (!reg.openKeyReadOnly(key)) return std::nullopt;

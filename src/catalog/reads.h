@@ -19,7 +19,9 @@ bool valueExists(RootKey root, std::string_view key, std::string_view name);
 // Names of the key's subkeys in registry order; empty when the key is missing.
 std::vector<std::string> subKeyNames(RootKey root, std::string_view key);
 // A string value ("" is the default value); "" when missing or not a string.
-std::string readText(RootKey root, std::string_view key, std::string_view name);
+inline std::string readText(RootKey root, std::string_view key, std::string_view name) {
+    return platform::readStringValue(root, key, name);
+}
 // A DWORD value, or a string value that holds a decimal number; no value otherwise.
 std::optional<int32_t> readNumber(RootKey root, std::string_view key, std::string_view name);
 

@@ -60,15 +60,6 @@ std::string expandWith(const Environment& env, std::string_view text) {
     return out;
 }
 
-// A string value of a key, or "" when the key, the value or a string type is missing.
-std::string readText(RootKey root, std::string_view key, std::string_view name) {
-    Registry reg(root);
-    if (!reg.openKeyReadOnly(key)) return {};
-    const auto type = reg.dataType(name);
-    if (type != ValueType::String && type != ValueType::ExpandString) return {};
-    return reg.readString(name);
-}
-
 // Adds the string values of a key; REG_EXPAND_SZ values are expanded once with
 // what is known so far. "Path" of the user's key extends the system's.
 void addKey(Environment& env, RootKey root, std::string_view key, bool appendPath) {
@@ -90,7 +81,7 @@ void addKey(Environment& env, RootKey root, std::string_view key, bool appendPat
 
 Environment machineEnvironment() {
     Environment env;
-    std::string systemRoot = readText(
+    std::string systemRoot = readStringValue(
         RootKey::LocalMachine, "\\Software\\Microsoft\\Windows NT\\CurrentVersion", "SystemRoot");
     if (systemRoot.empty()) systemRoot = "C:\\windows";
     std::string systemDrive = extractFileDrive(systemRoot);
@@ -101,7 +92,7 @@ Environment machineEnvironment() {
 
     const std::string profiles = "\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     auto profileFolder = [&](const char* name, const std::string& fallback) {
-        std::string v = expandWith(env, readText(RootKey::LocalMachine, profiles, name));
+        std::string v = expandWith(env, readStringValue(RootKey::LocalMachine, profiles, name));
         return v.empty() ? fallback : v;
     };
     const std::string programData = profileFolder("ProgramData", systemDrive + "\\ProgramData");
@@ -111,7 +102,8 @@ Environment machineEnvironment() {
 
     const std::string currentVersion = "\\Software\\Microsoft\\Windows\\CurrentVersion";
     auto folder = [&](const char* var, const char* value, const std::string& fallback) {
-        std::string v = expandWith(env, readText(RootKey::LocalMachine, currentVersion, value));
+        std::string v =
+            expandWith(env, readStringValue(RootKey::LocalMachine, currentVersion, value));
         if (v.empty()) v = fallback;
         if (!v.empty()) assign(env, var, v);
     };
@@ -151,7 +143,7 @@ std::string expandEnvironmentStrings(std::string_view text) {
 std::string tempFolder() {
     const std::string fallback = "C:\\windows\\temp";
     std::string temp =
-        expandEnvironmentStrings(readText(RootKey::CurrentUser, "\\Environment", "TEMP"));
+        expandEnvironmentStrings(readStringValue(RootKey::CurrentUser, "\\Environment", "TEMP"));
     temp = excludeTrailingBackslash(temp);
     // A TEMP that names no folder on a drive, or one that cannot be made, is
     // replaced by the system's, as programs would fail on it otherwise.
@@ -172,7 +164,7 @@ DriveType driveType(char drive) {
     if (!std::filesystem::exists(Machine::current().prefix() / "dosdevices" / device, ec))
         return DriveType::NoRootDir;
     const std::string type =
-        lowerAscii(readText(RootKey::LocalMachine, "\\Software\\Wine\\Drives", device));
+        lowerAscii(readStringValue(RootKey::LocalMachine, "\\Software\\Wine\\Drives", device));
     if (type == "cdrom") return DriveType::CdRom;
     if (type == "floppy") return DriveType::Removable;
     if (type == "network") return DriveType::Remote;

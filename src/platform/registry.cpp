@@ -685,6 +685,14 @@ std::optional<ValueType> Registry::dataType(std::string_view name) const {
     return std::nullopt;
 }
 
+std::string readStringValue(RootKey root, std::string_view key, std::string_view name) {
+    Registry reg(root);
+    if (!reg.openKeyReadOnly(key)) return {};
+    const std::optional<ValueType> type = reg.dataType(name);
+    if (type != ValueType::String && type != ValueType::ExpandString) return {};
+    return reg.readString(name);
+}
+
 std::vector<uint8_t> multiStringBytes(const std::vector<std::string>& items) {
     std::u16string units;
     for (const std::string& s : items) {

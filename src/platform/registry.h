@@ -111,6 +111,11 @@ class Registry {
     friend struct Impl;
 };
 
+// A string value (REG_SZ or REG_EXPAND_SZ; "" names the default value) read
+// through an accessor of its own; "" when the key, the value or a string type is
+// missing.
+std::string readStringValue(RootKey root, std::string_view key, std::string_view name);
+
 // Writes every pending change of every loaded hive back to its file.
 void flushRegistry();
 // Forgets every loaded hive (after a change of machine, or to re-read files that
