@@ -23,6 +23,17 @@ std::string twoDigits(unsigned v) {
     return (v < 10 ? "0" : "") + std::to_string(v);
 }
 
+// "d"/"M": the number; "dd"/"MM": two digits; "ddd"/"MMM": the name's first
+// three letters; longer runs: the whole name.
+void appendDayOrMonth(std::string& out, size_t run, unsigned number, std::string_view name) {
+    if (run == 1)
+        out += std::to_string(number);
+    else if (run == 2)
+        out += twoDigits(number);
+    else
+        out += run == 3 ? name.substr(0, 3) : name;
+}
+
 bool hasDigit(std::string_view s) {
     for (char c : s)
         if (c >= '0' && c <= '9') return true;
@@ -81,24 +92,10 @@ std::string FormatDate(std::string_view picture, std::chrono::year_month_day dat
         }
         switch (c) {
             case 'd':
-                if (run == 1)
-                    out += std::to_string(day);
-                else if (run == 2)
-                    out += twoDigits(day);
-                else if (run == 3)
-                    out += std::string(kDays[weekday]).substr(0, 3);
-                else
-                    out += kDays[weekday];
+                appendDayOrMonth(out, run, day, kDays[weekday]);
                 break;
             case 'M':
-                if (run == 1)
-                    out += std::to_string(month);
-                else if (run == 2)
-                    out += twoDigits(month);
-                else if (run == 3)
-                    out += std::string(kMonths[month - 1]).substr(0, 3);
-                else
-                    out += kMonths[month - 1];
+                appendDayOrMonth(out, run, month, kMonths[month - 1]);
                 break;
             case 'y':
                 if (run == 1)
