@@ -361,4 +361,9 @@ TEST(Names, CompareAsWindowsOrdersThem) {
     // Invalid UTF-8 compares byte for byte and never equals valid text.
     EXPECT_FALSE(sameName("\xC3", "\xC3\xA4"));
     EXPECT_TRUE(sameName("a\xFF", "A\xFF"));
+    // An overlong spelling of a letter is not that letter: a hostile name must not
+    // match the file it imitates.
+    EXPECT_FALSE(sameName("\xC1\x81.ini", "a.ini"));
+    EXPECT_FALSE(sameName("\xE0\x81\x81", "A"));
+    EXPECT_FALSE(matchesMask("\xC1\x81.ini", "a*"));
 }
