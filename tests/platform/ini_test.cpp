@@ -191,6 +191,16 @@ TEST_F(Ini, KeepsTheEncodingOfTheFile) {
     EXPECT_EQ(ini.readString("папка", "ИМЯ", ""), "Входящие 📨");
     EXPECT_TRUE(ini.writeString("Папка", "Имя", "Отправленные"));
     EXPECT_EQ(bytes(), utf16File(u"[Папка]\r\nИмя=Отправленные\r\n"));
+
+    // A lone surrogate survives a change elsewhere in the file; text that is no
+    // UTF-8 (here an overlong NUL) is refused rather than written as a character.
+    const std::u16string lone = u"[S]\r\nk=\xD83C!\r\n";
+    put(utf16File(lone));
+    EXPECT_TRUE(ini.writeString("S", "n", "1"));
+    EXPECT_EQ(bytes(), utf16File(lone + u"n=1\r\n"));
+    EXPECT_FALSE(ini.writeString("S", "n", std::string("\xC0\x80", 2)));
+    EXPECT_NE(lastFileError().find(path), std::string::npos);
+    EXPECT_EQ(bytes(), utf16File(lone + u"n=1\r\n"));
 }
 
 TEST_F(Ini, WritesAtomicallyAndReportsFailure) {
