@@ -40,9 +40,13 @@ locale_t utf8Locale() {
     return loc.get();
 }
 
-// What the thread ran under before the outermost LocaleScope.
-thread_local locale_t t_hostLocale = static_cast<locale_t>(nullptr);
-thread_local int t_depth = 0;
+// What the thread ran under before the outermost LocaleScope. Kept in the
+// static TLS block ("initial-exec"): the library is loaded and unloaded around
+// every job, and dynamically allocated TLS of an unloaded library is left
+// behind where LeakSanitizer's exit scan trips over it.
+__attribute__((tls_model("initial-exec"))) thread_local locale_t t_hostLocale =
+    static_cast<locale_t>(nullptr);
+__attribute__((tls_model("initial-exec"))) thread_local int t_depth = 0;
 
 }  // namespace
 
