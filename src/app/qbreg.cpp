@@ -6,7 +6,7 @@
 //   qbreg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
 //   qbreg delete KEY [/v NAME | /ve | /va] [/f]
 //   qbreg export KEY FILE [/y]
-//   qbreg import FILE
+//   qbreg import FILE [/backup]
 //
 // Each subcommand is one entry of the command table below.
 #include <unistd.h>
@@ -474,6 +474,7 @@ int runExport(const std::vector<std::string>& args) {
         throw std::runtime_error(
             "the file was not overwritten (use /y to overwrite without asking)");
     qb::TIORegistry io;
+    io.ExportFormat = qb::RegFileFormat::Standard;
     if (!io.ExportKey(key.rootName, key.path, true, file)) throw std::runtime_error(io.LastError());
     std::cout << "The operation completed successfully.\n";
     return 0;
@@ -481,12 +482,19 @@ int runExport(const std::vector<std::string>& args) {
 
 int runImport(const std::vector<std::string>& args) {
     if (args.empty()) throw UsageError("FILE is missing");
-    if (args.size() > 1) throw UsageError("unexpected argument \"" + args[1] + "\"");
+    bool backupForm = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (equalsNoCase(args[i], "/backup") || equalsNoCase(args[i], "-backup"))
+            backupForm = true;
+        else
+            throw UsageError("unexpected argument \"" + args[i] + "\"");
+    }
     const std::string file = registryFileName(args[0]);
     // The file code reports a missing file in a message box; here it is an ERROR line.
     qb::ScriptedInteraction quiet;
     qb::ScopedInteraction scope(quiet);
     qb::TIORegistry io;
+    io.ImportFormat = backupForm ? qb::RegFileFormat::Backup : qb::RegFileFormat::Standard;
     if (!io.ImportFile(file)) throw std::runtime_error(io.LastError());
     std::cout << "The operation completed successfully.\n";
     return 0;
@@ -516,16 +524,21 @@ const Command kCommands[] = {
      runDelete},
     {"export",
      "qbreg export KEY FILE [/y]\n"
-     "  Writes KEY with all its subkeys to FILE as a REGEDIT4 registry file (UTF-8),\n"
-     "  in the form backups carry.\n"
+     "  Writes KEY with all its subkeys to FILE as the Windows registry editor does\n"
+     "  (\"Windows Registry Editor Version 5.00\", UTF-16LE), every value type exact.\n"
      "  FILE     a path of this computer when it starts with \"/\" or \".\", else a\n"
      "           Windows path of the machine (C:\\...)\n"
      "  /y       overwrite FILE without asking\n",
      runExport},
     {"import",
-     "qbreg import FILE\n"
-     "  Reads the REGEDIT4 registry file FILE into the registry; FILE as for export.\n"
-     "  Stops at the first line it cannot carry out and names it.\n",
+     "qbreg import FILE [/backup]\n"
+     "  Reads the registry file FILE into the registry; FILE as for export. FILE is a\n"
+     "  file of the Windows registry editor (\"Windows Registry Editor Version 5.00\"\n"
+     "  or \"REGEDIT4\"; UTF-16 or UTF-8): \"@\" is the default value, \"=-\" deletes a\n"
+     "  value and [-KEY] a key. A line that cannot be read stops the import before\n"
+     "  anything is written, and is named.\n"
+     "  /backup  FILE is a registry file taken out of a Quillbox backup (REGEDIT4,\n"
+     "           strings not escaped)\n",
      runImport},
 };
 

@@ -1,16 +1,30 @@
-// Registry files: registry keys written to and read from REGEDIT4 text files.
+// Registry files: registry keys written to and read from text files, in two forms.
 //
-// Backups carry client settings as these files, so the format is fixed: strings are
-// written without escaping, the default value has an empty quoted name, only strings,
-// DWORDs and binary data are carried (other types are written with no data), long
-// binary values stay on one line, and lines end with CR LF. The reader reads exactly
-// what the writer produces, and REGEDIT4 files of other tools as far as they follow
-// the same rules.
+// The backup form (RegFileFormat::Backup) is what backups carry, so it stays as
+// backups have always had it: header "REGEDIT4", strings written without escaping,
+// the default value with an empty quoted name, DWORDs as "dword:" and eight digits,
+// binary data as "hex:" on one line, lines ending with CR LF, UTF-8 text. Every
+// value that this plain notation cannot carry exactly is written in the REGEDIT4
+// typed notation instead: "hex(2):" for REG_EXPAND_SZ, "hex(7):" for REG_MULTI_SZ,
+// "hex(b):" for REG_QWORD, "hex(N):" for any other type N, "hex(1):" for a string
+// holding line breaks or NULs or lacking its terminator, "hex:" with no bytes for
+// empty binary data. As in REGEDIT4, the bytes of the string types are the text in
+// the file's encoding (here UTF-8), NULs included. Files written before the typed
+// notation existed read exactly as they always did (their strings that span lines
+// included).
 //
-// Text encoding: files are written as UTF-8 (without a byte order mark), the
-// encoding of every string in this program; ASCII content is byte-for-byte the same
-// as in a single-byte code page. A file that is not valid UTF-8 is read as
-// Windows-1252, so files written by single-byte tools still read correctly.
+// The standard form (RegFileFormat::Standard) is what the Windows registry editor
+// writes with /E and imports by hand: header "Windows Registry Editor Version
+// 5.00", UTF-16LE with a byte order mark, "@=" for the default value, "\\" and "\""
+// escaped in names and strings, every other type as "hex(N):" with UTF-16LE string
+// bytes, long data wrapped with ",\" continuation lines. Its reader also takes
+// REGEDIT4 files of the registry editor (escaped, code page bytes in hex(N) data),
+// UTF-8 with or without a byte order mark, "=-" (delete a value) and "[-KEY]"
+// (delete a key).
+//
+// Text encoding of backup-form files: UTF-8 without a byte order mark; a file that
+// is not valid UTF-8 is read as Windows-1252, so files of single-byte tools still
+// read correctly.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +52,9 @@ enum TRootKeys {
 // Where an export puts its lines and an import takes them from: a file, or the
 // component's RegistryData list.
 enum TExpImpSource { eiFile, eiProperty };
+
+// The two file forms (see the top of this file).
+enum class RegFileFormat { Backup, Standard };
 
 // What an import line is.
 enum TLineKind { lkHeader, lkKey, lkValue, lkComment, lkOther };
@@ -93,6 +110,15 @@ class TIORegistry {
     // Never raised by export or import.
     TProgressEvent OnProgressChange;
 
+    // The form ExportKey writes. With Standard a file gets the registry editor's
+    // form and RegistryData gets its lines (UTF-8, long data already wrapped).
+    RegFileFormat ExportFormat = RegFileFormat::Backup;
+    // How ImportFile reads a file headed "REGEDIT4" or without a header: Backup (a
+    // backup's own file) or Standard (a registry editor's file, which must then
+    // start with its header). A file headed "Windows Registry Editor Version 5.00"
+    // is always read as the standard form.
+    RegFileFormat ImportFormat = RegFileFormat::Backup;
+
     // Writes the key `keyPath` (with or without a leading backslash) below the root
     // `rootName` ("" for HKEY_CURRENT_USER), with its whole subtree when
     // `includeSubKeys`, to the file `fileName` (a Windows path; replaced when it
@@ -106,8 +132,16 @@ class TIORegistry {
 
     // Reads the file `fileName` (a Windows path) into the registry. A missing file
     // shows "File "<name>" not found." and returns false; otherwise returns true,
-    // or throws RegFileError when an error ends the import.
+    // or throws RegFileError when an error ends the import. The whole file is read
+    // before anything is written, so a line that cannot be read (its number and
+    // text are in the error) leaves the registry as it was.
     bool ImportFile(std::string_view fileName);
+
+    // Rewrites the backup-form file `fileName` (a Windows path) in the standard
+    // form, with the same keys and values, for import by hand. Returns false, with
+    // the reason in LastError(), when it cannot be read or written; the file is
+    // then left as it was.
+    bool ConvertToStandardFile(std::string_view fileName);
 
     // The kind of an input line, judged after its leading blanks and control
     // characters: the header, a key line, a value line, a ";" comment, or other.

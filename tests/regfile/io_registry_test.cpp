@@ -70,6 +70,18 @@ std::string crlf(const std::vector<std::string>& lines) {
     return out;
 }
 
+// The bytes of `text` as "hex:" data writes them: upper-case pairs, commas between.
+std::string hexOf(std::string_view text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        if (!out.empty()) out += ',';
+        out += kDigits[static_cast<unsigned char>(c) >> 4];
+        out += kDigits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return out;
+}
+
 // The key lines of an exported text, in order.
 std::vector<std::string> keyLines(const std::string& text) {
     std::vector<std::string> keys;
@@ -146,8 +158,11 @@ TEST(RegFileExport, ValuesAreWrittenInTheFixedForm) {
         exportText("HKEY_CURRENT_USER", "\\Software\\Qb\\Values", false, m),
         crlf({"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\Qb\\Values]", "\"\"=\"default text\"",
               "\"Bin\"=hex:00,0A,FF", "\"Dword0\"=dword:00000000", "\"Dword255\"=dword:000000FF",
-              "\"DwordAll\"=dword:FFFFFFFF", "\"EmptyBin\"=", "\"Expand\"=\"%USERPROFILE%\\Mail\"",
-              "\"Multi\"=", "\"Qword\"=", "\"Quoted\"=\"\"C:\\Program Files\\x.exe\" /a\""}));
+              "\"DwordAll\"=dword:FFFFFFFF", "\"EmptyBin\"=hex:",
+              "\"Expand\"=hex(2):" + hexOf(std::string("%USERPROFILE%\\Mail\0", 19)),
+              "\"Multi\"=hex(7):" + hexOf(std::string("one\0two\0\0", 9)),
+              "\"Qword\"=hex(b):01,00,00,00,00,00,00,00",
+              "\"Quoted\"=\"\"C:\\Program Files\\x.exe\" /a\""}));
 
     // Long binary data stays on one line.
     withKey(RootKey::CurrentUser, "\\Software\\Qb\\Long",
@@ -268,8 +283,11 @@ TEST(RegFileImport, CommentsBlanksAndTheHeaderAreOptional) {
         ASSERT_TRUE(importText(m, (header ? "REGEDIT4\r\n" : "") + body));
         EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb", "Indented"), "yes");
         EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb\\Indented", ""), "default");
-        // Typed data of other tools is not binary here: it stays text.
-        EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb\\Indented", "T"), "hex(7):41,00");
+        // Typed data keeps its type; string bytes are the file's text.
+        const auto typed = valueOf(RootKey::CurrentUser, "\\Software\\Qb\\Indented", "T");
+        ASSERT_TRUE(typed);
+        EXPECT_EQ(typed->type, ValueType::MultiString);
+        EXPECT_EQ(typed->data, (std::vector<uint8_t>{0x41, 0, 0, 0}));
         Registry reg;
         ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\Qb"));
         EXPECT_EQ(reg.valueNames(), std::vector<std::string>{"Indented"});
@@ -337,7 +355,7 @@ TEST(RegFileImport, MissingFileShowsItsNameAndWritesNothing) {
     EXPECT_EQ(ui.boxes[0].buttons, MsgButtons::Ok);
 }
 
-TEST(RegFileImport, BadDataEndsTheImportKeepingWhatCameBefore) {
+TEST(RegFileImport, BadDataEndsTheImportBeforeAnythingIsWritten) {
     struct Case {
         const char* line;
         const char* why;
@@ -357,9 +375,10 @@ TEST(RegFileImport, BadDataEndsTheImportKeepingWhatCameBefore) {
             EXPECT_NE(what.find("C:\\bad.reg"), std::string::npos) << what;
             EXPECT_NE(what.find("line 4"), std::string::npos) << what;
             EXPECT_NE(what.find(c.why), std::string::npos) << what;
+            EXPECT_NE(what.find(c.line), std::string::npos) << what;
             EXPECT_EQ(io.LastError(), what);
         }
-        EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb", "Before"), "kept");
+        EXPECT_FALSE(keyExists(RootKey::CurrentUser, "\\Software\\Qb"));
         EXPECT_FALSE(valueOf(RootKey::CurrentUser, "\\Software\\Qb", "After"));
     }
 
@@ -413,11 +432,11 @@ TEST(RegFileRoundTrip, ExportDeleteImportRestoresWhatTheFormatKeeps) {
     EXPECT_EQ(stringOf(RootKey::CurrentUser, top, "Tricky"), "dword:00000001");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, top, "Umlaut"), "M\xC3\xBCller \xE2\x82\xAC");
     EXPECT_EQ(stringOf(RootKey::CurrentUser, top, "a=b"), "c=d");
-    // An expandable string comes back as a plain string with the same text.
-    EXPECT_EQ(stringOf(RootKey::CurrentUser, top, "Expand"), "%APPDATA%\\Client");
     {
         Registry reg;
         ASSERT_TRUE(reg.openKeyReadOnly(top));
+        EXPECT_EQ(reg.dataType("Expand"), ValueType::ExpandString);
+        EXPECT_EQ(reg.readString("Expand"), "%APPDATA%\\Client");
         EXPECT_EQ(reg.readInteger("Zero"), 0);
         EXPECT_EQ(reg.readInteger("Neg"), -2);
         EXPECT_EQ(reg.dataType("Bin"), ValueType::Binary);
@@ -466,7 +485,7 @@ TEST(RegFileRoundTrip, StringsWithLineBreaksComeBackWhole) {
               ValueType::Dword);
 }
 
-TEST(RegFileRoundTrip, EmptyBinaryAndMultiStringComeBackAsEmptyStrings) {
+TEST(RegFileRoundTrip, EmptyBinaryAndMultiStringComeBackExactly) {
     FakeMachine m;
     withKey(RootKey::CurrentUser, "\\Software\\Qb", [](Registry& r) {
         r.writeBinary("EmptyBin", {});
@@ -475,8 +494,11 @@ TEST(RegFileRoundTrip, EmptyBinaryAndMultiStringComeBackAsEmptyStrings) {
     exportText("HKEY_CURRENT_USER", "\\Software\\Qb", false, m);
     TIORegistry io;
     ASSERT_TRUE(io.ImportFile(kFile));
-    EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb", "EmptyBin"), "");
-    EXPECT_EQ(stringOf(RootKey::CurrentUser, "\\Software\\Qb", "Multi"), "");
+    Registry reg;
+    ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\Qb"));
+    EXPECT_EQ(reg.dataType("EmptyBin"), ValueType::Binary);
+    EXPECT_TRUE(reg.readBinary("EmptyBin").empty());
+    EXPECT_EQ(reg.readMultiString("Multi"), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(RegFileRoundTrip, WineFixtureKeyMovesToAFreshPrefix) {
@@ -496,7 +518,7 @@ TEST(RegFileRoundTrip, WineFixtureKeyMovesToAFreshPrefix) {
          {"\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\r\n",
           "\r\n\"SystemRoot\"=\"C:\\windows\"\r\n", "\r\n\"InstallDate\"=dword:4BE5019A\r\n",
           "\\Time Zones\\Alaskan Standard Time\\Dynamic DST]\r\n\"2000\"=hex:1C,02,00,",
-          "\r\n\"FirstEntry\"=dword:000007D0\r\n", "\r\n\"Meiryo\"=\r\n"})
+          "\r\n\"FirstEntry\"=dword:000007D0\r\n", "\r\n\"Meiryo\"=hex(7):"})
         EXPECT_NE(exported.find(line), std::string::npos) << line;
 
     FakeMachine target;
@@ -509,17 +531,8 @@ TEST(RegFileRoundTrip, WineFixtureKeyMovesToAFreshPrefix) {
     TIORegistry io;
     ASSERT_TRUE(io.ImportFile("C:\\fixture.reg"));
     const std::string again = exportText("HKEY_LOCAL_MACHINE", key, true, target);
-    // Values without data (multi-strings, ...) come back as empty strings.
-    std::string expected;
-    size_t start = 0;
-    while (start < exported.size()) {
-        const size_t end = exported.find("\r\n", start);
-        std::string line = exported.substr(start, end - start);
-        if (line.starts_with("\"") && line.ends_with("\"=")) line += "\"\"";
-        expected += line + "\r\n";
-        start = end + 2;
-    }
-    EXPECT_EQ(again, expected);
+    // Every value comes back as it was.
+    EXPECT_EQ(again, exported);
 }
 
 TEST(RegFileRefusals, WineServerRunning) {

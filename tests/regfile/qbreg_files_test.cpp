@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 #include "testkit/program_run.h"
 #include "testkit/testkit.h"
 
@@ -19,6 +20,13 @@ using qb::test::TempDir;
 namespace fs = std::filesystem;
 
 using Result = qb::test::ProgramRun;
+
+// A file as the registry editor writes it: UTF-16LE with a byte order mark.
+std::string utf16File(std::string_view text) {
+    const std::vector<uint8_t> bytes =
+        qb::platform::utf16LeBytes(qb::platform::utf8ToUtf16(text), false);
+    return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
+}
 
 // Runs qbreg with `args` in the folder `cwd`, without a terminal on its standard
 // input.
@@ -38,11 +46,11 @@ TEST(QbregFiles, ExportsAndImportsThroughHostAndWindowsPaths) {
         reg.writeInteger("Port", 110);
         reg.writeBinary("Blob", {1, 2, 3});
     }
-    const std::string expected =
-        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\QbTool]\r\n\r\n"
+    const std::string expected = utf16File(
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\QbTool]\r\n\r\n"
         "[HKEY_CURRENT_USER\\Software\\QbTool\\Accounts]\r\n"
-        "\"Cmd\"=\"\"C:\\Program Files\\Client\\client.exe\" /mail\"\r\n"
-        "\"Port\"=dword:0000006E\r\n\"Blob\"=hex:01,02,03\r\n";
+        "\"Cmd\"=\"\\\"C:\\\\Program Files\\\\Client\\\\client.exe\\\" /mail\"\r\n"
+        "\"Port\"=dword:0000006e\r\n\"Blob\"=hex:01,02,03\r\n\r\n");
 
     // A host path relative to the working folder; the key as short, lower-case name.
     Result r = qbreg(m, here.path(), {"export", "hkcu\\software\\qbtool", "./tool.reg"});
@@ -106,7 +114,6 @@ TEST(QbregFiles, FailuresNameWhatFailed) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("\"C:\\bad.reg\", line 4"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
-    Registry reg;
-    ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\Bad"));
-    EXPECT_EQ(reg.readString("Good"), "kept");
+    // The file is read whole before anything is written.
+    EXPECT_FALSE(Registry().keyExists("\\Software\\Bad"));
 }
