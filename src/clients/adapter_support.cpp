@@ -322,6 +322,14 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
     return leftOut.empty();
 }
 
+void ConvertRegistryFileForHand(std::string_view file) {
+    if (!platform::fileExists(file)) return;
+    TIORegistry& io = jobs::IORegistry();
+    if (!io.ConvertToStandardFile(file))
+        RecordError("The registry file " + std::string(file) +
+                    " could not be made ready for the registry editor: " + io.LastError());
+}
+
 // ---- restores ------------------------------------------------------------------
 
 namespace {

@@ -123,6 +123,12 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
                               bool localMachineToCurrentUser,
                               OutsideKeys outside = OutsideKeys::LeaveOut);
 
+// A registry file that a restore into a folder has put there (`file`, a Windows
+// path) rewritten in the form the Windows registry editor imports by hand
+// (Version 5.00, UTF-16LE). A file that is not there is no error (the backup did
+// not hold it); one that cannot be converted is named in the job's error text.
+void ConvertRegistryFileForHand(std::string_view file);
+
 // ---- restores ----
 
 // The start of every restore: the backup is listed (ListedName knows that

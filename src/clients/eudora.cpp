@@ -23,6 +23,9 @@ constexpr std::string_view kInstalledCommandLine =
 constexpr std::string_view kUserCommandLine = "\\SOFTWARE\\Qualcomm\\Eudora\\CommandLine";
 
 constexpr std::string_view kDirectoryFile = "directory.ini";
+// Received attachments are files of their own: in the folder the settings name,
+// else in "Attach" in the data folder. Backups keep them under this name.
+constexpr std::string_view kAttachments = "Attach";
 constexpr std::array<std::string_view, 3> kMailboxMasks = {"mbx", "toc", "pce"};
 
 // Positions in the item list.
@@ -41,6 +44,15 @@ std::string_view unquoted(std::string_view s) {
     if (!s.empty() && s.front() == '"') s.remove_prefix(1);
     const size_t quote = s.find('"');
     return quote == std::string_view::npos ? s : s.substr(0, quote);
+}
+
+// The attachment folder of the data folder `folder` (no trailing backslash), as its
+// settings file names it; "" when that is the data folder itself.
+std::string attachmentFolder(const std::string& folder) {
+    const std::string set = platform::excludeTrailingBackslash(
+        platform::IniFile(folder + "\\eudora.ini").readString("Settings", "AttachDir", ""));
+    const std::string attach = IsFullPath(set) ? set : folder + "\\" + std::string(kAttachments);
+    return platform::equalsNoCase(attach, folder) ? std::string() : attach;
 }
 
 // Adds the mailboxes of every mail folder below the data folder (each folder once,
@@ -82,6 +94,8 @@ void backupMailFolders(const std::string& folder) {
                     platform::lastFileError());
     jobs::AddStagingFileToJob(kDirectoryFile);
     jobs::AddFolderToJob(folder + "\\Stationery", "", base, "*");
+    const std::string attach = attachmentFolder(folder);
+    if (!attach.empty()) jobs::AddFolderToJob(attach, kAttachments, attach + "\\", "*");
 }
 
 // Where each piece of a backup goes.
@@ -95,11 +109,19 @@ struct Places {
     std::string filterFile;   // filters.pce
     std::string addressBook;  // nndbase.toc and nndbase.txt
     std::string signatures;   // Sigs entries
+    std::string attachments;  // Attach entries; "" for the folder the settings name
 };
 
 bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     const std::string& backup = ctx.backupPath;
     if (!BeginRestore(backup)) return true;
+    // The attachment folder this machine's settings name before the restore: the
+    // backup's settings may name any place of another machine.
+    std::string attach = to.attachments;
+    if (attach.empty()) {
+        attach = attachmentFolder(platform::excludeTrailingBackslash(to.settings));
+        attach = attach.empty() ? to.settings : attach + "\\";
+    }
     if (ctx.items.isChecked(kAccounts)) {
         RestoreTree(backup, "Spool", to.spool);
         ExtractFile(backup, "eudora.ini", to.settings);
@@ -107,6 +129,8 @@ bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     if (ctx.items.isChecked(kMail)) {
         RestoreTree(backup, "Stationery", to.stationery);
         RestoreTree(backup, "Mail", to.mailboxes);
+        // Backups made before attachments were kept hold none: nothing to do then.
+        if (!ListedNamesUnder(kAttachments).empty()) RestoreTree(backup, kAttachments, attach);
         const std::string listPath = ExtractToStaging(backup, kDirectoryFile);
         const platform::IniFile list(listPath);
         // The deepest-numbered first: a nested folder before the folder holding it.
@@ -240,14 +264,14 @@ bool RestoreEudora(jobs::RestoreContext& ctx) {
     }
     const std::string e = folder + "\\";
     return restore(
-        ctx, {e + "Spool\\", e, e + "Stationery\\", e, e, e + "Filters\\", e, e, e + "Sigs\\"});
+        ctx, {e + "Spool\\", e, e + "Stationery\\", e, e, e + "Filters\\", e, e, e + "Sigs\\", ""});
 }
 
 bool RestoreEudoraToFolder(jobs::RestoreContext& ctx) {
     AdapterRun run;
     const std::string t = platform::includeTrailingBackslash(ctx.targetFolder);
     return restore(ctx, {t + "Spool\\", t, t + "Stationery\\", t + "Mail\\", t, t + "Filters\\", t,
-                         t, t + "Sigs\\"});
+                         t, t + "Sigs\\", t + std::string(kAttachments) + "\\"});
 }
 
 void RegisterEudora() {

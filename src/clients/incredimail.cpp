@@ -341,9 +341,10 @@ bool restore(jobs::RestoreContext& rc) {
 
         auto registryFile = [&](const char* file, const std::string& allowedKey) {
             const std::string name = n + "\\" + file;
-            if (toFolder)
+            if (toFolder) {
                 ExtractFile(rc.backupPath, name, identityFolder);
-            else
+                ConvertRegistryFileForHand(identityFolder + file);
+            } else
                 importFromBackup(rc.backupPath, name, allowedKey);
         };
 
@@ -385,6 +386,7 @@ bool restore(jobs::RestoreContext& rc) {
                 RestoreTree(rc.backupPath, prefix, t + prefix + "\\");
             }
             ExtractFile(rc.backupPath, "stationery.reg", t);
+            ConvertRegistryFileForHand(t + "stationery.reg");
         } else {
             if (IsFullPath(in.contentFolder)) {
                 for (const char* content : kContentFolders)

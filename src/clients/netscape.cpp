@@ -160,6 +160,7 @@ bool RestoreNetscape4(jobs::RestoreContext& ctx) {
     const std::string windows = platform::windowsFolder();
     if (!BeginRestore(ctx.backupPath)) return jobs::archiveJob().errorFlag;
     Extraction plan;
+    std::vector<std::string> registryFiles;  // of a restore into a folder
     for (int i = 0; i < ctx.identities.count; ++i) {
         if (!ctx.identities.isChecked(i)) continue;
         const std::string& user = ctx.identities[i].name;
@@ -168,6 +169,7 @@ bool RestoreNetscape4(jobs::RestoreContext& ctx) {
         if (ctx.toFolder()) {
             const std::string target = ctx.targetFolder + user + "\\";
             plan.addFile(user + "\\" + kIdentityReg, target);
+            registryFiles.push_back(target + kIdentityReg);
             plan.addTree(user + "\\Address", target + "Address\\");
             // The main mail folder and its sub-folders make one tree again.
             plan.addTree(user + "\\Mailbox", target + "Mail\\");
@@ -202,6 +204,8 @@ bool RestoreNetscape4(jobs::RestoreContext& ctx) {
         plan.addFile(user + "\\liprefs.js", uf);
     }
     plan.run(ctx.backupPath);
+    for (const std::string& file : registryFiles)
+        ConvertRegistryFileForHand(file);
     return jobs::archiveJob().errorFlag;
 }
 

@@ -508,8 +508,10 @@ bool RestoreOutlookToFolder(jobs::RestoreContext& ctx) {
     if (ctx.identities.isChecked(0)) {
         ExtractToStaging(ctx.backupPath, kOthersFile);
         for (std::string_view file :
-             {kSettingFile, kAccounts1.file, kAccounts2.file, kSetting2.file})
+             {kSettingFile, kAccounts1.file, kAccounts2.file, kSetting2.file}) {
             ExtractFile(ctx.backupPath, file, target);
+            ConvertRegistryFileForHand(target + std::string(file));
+        }
         RestoreTree(ctx.backupPath, "local", target + "local\\");
         RestoreTree(ctx.backupPath, "app", target + "app\\");
         RestoreTree(ctx.backupPath, "Signatures", target + "Signatures\\");

@@ -628,7 +628,11 @@ void Restore::restoreIdentity(const std::string& n, const std::string& g, const 
     try {
         Registry reg(RootKey::CurrentUser);
         if (reg.openKey(settingsKey(g), false)) {
-            reg.writeString("Store Root", store);
+            // The path is this machine's, but the value keeps its type.
+            if (reg.dataType("Store Root") == platform::ValueType::ExpandString)
+                reg.writeExpandString("Store Root", store);
+            else
+                reg.writeString("Store Root", store);
             reg.closeKey();
         }
     } catch (const RegistryError& e) {
@@ -772,6 +776,8 @@ bool Restore::runToFolder() {
             for (std::string_view name : names)
                 cycle.add(n + "\\" + std::string(name), folder);
             cycle.run();
+            for (std::string_view name : names)
+                ConvertRegistryFileForHand(folder + std::string(name));
         };
         files(kAlwaysFiles);
         if (item(Accounts)) files(kAccountFiles);
@@ -793,6 +799,7 @@ bool Restore::runToFolder() {
         Cycle reg(ctx_.backupPath);
         reg.add(kAddressReg, target);
         reg.run();
+        ConvertRegistryFileForHand(target + std::string(kAddressReg));
         Cycle book(ctx_.backupPath);
         book.addTree(kAddressBook, target + std::string(kAddressBook) + "\\");
         book.run();

@@ -122,6 +122,7 @@ bool restore(jobs::RestoreContext& rc) {
         cycle.addFile("Pmail.usr", rc.targetFolder);
         cycle.addFile("user.reg", rc.targetFolder);
         cycle.run(rc.backupPath);
+        ConvertRegistryFileForHand(rc.targetFolder + "user.reg");
         return jobs::archiveJob().errorFlag;
     }
     ExtractFile(rc.backupPath, "Pmail.usr", base + "\\");

@@ -1,5 +1,8 @@
 #include "adapter_test_support.h"
 
+#include "platform/text_codec.h"
+#include "regfile/io_registry.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <locale.h>
@@ -253,6 +256,23 @@ std::string AdapterTest::readOn(const FakeMachine& m, const std::string& path) {
     const fs::path file = m.host(path);
     current_->activate();
     return fs::is_regular_file(file) ? readHostFile(file) : "<no file " + path + ">";
+}
+
+std::string AdapterTest::registryEditorForm(const std::string& backupForm) {
+    const fs::path file = current_->host("C:\\qb-editor-form.reg");
+    writeHostFile(file, backupForm);
+    TIORegistry io;
+    EXPECT_TRUE(io.ConvertToStandardFile("C:\\qb-editor-form.reg")) << io.LastError();
+    std::string text = readHostFile(file);
+    fs::remove(file);
+    return text;
+}
+
+std::string AdapterTest::registryEditorText(const std::string& file) {
+    if (!file.starts_with("\xFF\xFE")) return "<not UTF-16LE with a byte order mark>";
+    const std::string_view body = std::string_view(file).substr(2);
+    return platform::utf16ToUtf8(platform::unitsFromUtf16Le(
+        std::span(reinterpret_cast<const uint8_t*>(body.data()), body.size())));
 }
 
 bool AdapterTest::existsOn(const FakeMachine& m, const std::string& path) {

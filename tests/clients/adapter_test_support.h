@@ -155,6 +155,11 @@ class AdapterTest : public ::testing::Test {
     Names filesBelow(const FakeMachine& m, const std::string& folder);
     Names filesBelow(const std::string& folder) { return filesBelow(*current_, folder); }
 
+    // A backup's registry file in the form a restore into a folder gives it (the
+    // registry editor's), and such a file's text as UTF-8.
+    std::string registryEditorForm(const std::string& backupForm);
+    static std::string registryEditorText(const std::string& file);
+
     // Copies a file from one machine to a path of another; the current machine
     // stays current.
     void carry(const FakeMachine& from, const std::string& fromPath, const FakeMachine& to,

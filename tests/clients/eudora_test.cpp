@@ -22,10 +22,11 @@ Selection items(bool accounts = true, bool mail = true, bool filters = true, boo
                       {"Address Book", addressBook}});
 }
 
-// The stored files of a backup of installEudora with every item chosen. Attachments
-// are not Eudora's data to keep; a folder with two ".pce" files is packed once.
+// The stored files of a backup of installEudora with every item chosen; a folder
+// with two ".pce" files is packed once.
 std::set<std::string> fullLayout() {
-    return {"Filters\\Work.flt",
+    return {"Attach\\report.doc",
+            "Filters\\Work.flt",
             "Mail\\In.mbx",
             "Mail\\In.toc",
             "Mail\\Out.mbx",
@@ -249,6 +250,58 @@ TEST_F(EudoraRestore, DirectRestoreWithoutDataFolderRefuses) {
                               "C:\\nndbase.txt", "C:\\Sigs"})
             EXPECT_FALSE(existsOn(target, f)) << f;
     }
+}
+
+// Attachments are files apart from the mailboxes, in the folder the settings name.
+// They travel with the mail folders and return to the folder this machine's
+// settings name (never to a place the backup's settings name); a backup made
+// before they were kept restores as before.
+TEST_F(EudoraRestore, AttachmentsTravelWithTheMailFolders) {
+    use(source);
+    const std::string annAttach = "C:\\Files\\Eudora Attachments";
+    source.writeFile(kFolder + "\\eudora.ini",
+                     "[Settings]\r\nRealName=Ann\r\nAttachDir=" + annAttach + "\r\n");
+    source.writeFile(annAttach + "\\invoice.pdf", "ann's invoice");
+    source.writeFile(annAttach + "\\2004\\photo.jpg", "ann's photo");
+    ASSERT_FALSE(backupOn(source, kBackup, kind::Eudora, identities(), items())) << errorText();
+    const StoredFiles c = stored(source, kBackup);
+    EXPECT_EQ(c.at("Attach\\invoice.pdf"), "ann's invoice");
+    EXPECT_EQ(c.at("Attach\\2004\\photo.jpg"), "ann's photo");
+    EXPECT_FALSE(c.files.count("Attach\\report.doc"));  // not the folder in use
+    carry(source, kBackup, target, kBackup);
+
+    use(target);
+    const std::string bobAttach = profileFolder(target) + "\\Documents\\Attachments";
+    target.writeFile(bob.folder + "\\eudora.ini",
+                     "[Settings]\r\nRealName=Bob\r\nAttachDir=" + bobAttach + "\\\r\n");
+    ASSERT_FALSE(jobs::RunRestore(kBackup, kind::Eudora, identities(), items())) << errorText();
+    EXPECT_EQ(readOn(target, bobAttach + "\\invoice.pdf"), "ann's invoice");
+    EXPECT_EQ(readOn(target, bobAttach + "\\2004\\photo.jpg"), "ann's photo");
+    EXPECT_FALSE(existsOn(target, annAttach));
+    EXPECT_FALSE(existsOn(target, bob.folder + "\\Attach"));
+
+    // Into a folder: beside the mail folders.
+    const std::string t = "C:\\Restored\\";
+    ASSERT_FALSE(jobs::RunRestoreToFolder(kBackup, t, kind::Eudora, identities(), items()))
+        << errorText();
+    EXPECT_EQ(readOn(target, t + "Attach\\2004\\photo.jpg"), "ann's photo");
+
+    // An older backup: no attachments, everything else as always.
+    const std::string old = "C:\\Backups\\Older.ebk";
+    writeBackup(target.host(old),
+                {{"infobak.ini",
+                  "[Backup]\r\nEmailClient=Eudora\r\n[Identities]\r\nItem1=Default\r\n"
+                  "[Items]\r\nItem1=Mail Folders\r\n"},
+                 {"directory.ini", "[Directory]\r\nDir1=Old.fol\r\n"},
+                 {"Mail/In.mbx", "old inbox"},
+                 {"Old.fol/Box.mbx", "old box"}});
+    fs::remove_all(target.host(bobAttach));
+    ASSERT_FALSE(
+        jobs::RunRestore(old, kind::Eudora, identities(), items(false, true, false, false, false)))
+        << errorText();
+    EXPECT_EQ(readOn(target, bob.folder + "\\In.mbx"), "old inbox");
+    EXPECT_EQ(readOn(target, bob.folder + "\\Old.fol\\Box.mbx"), "old box");
+    EXPECT_FALSE(existsOn(target, bobAttach));
 }
 
 }  // namespace

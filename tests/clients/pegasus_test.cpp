@@ -202,7 +202,8 @@ TEST_F(PegasusRestore, IntoAFolder) {
     for (const char* user : {"ADMIN", "ANN SMITH"})
         expectMailFolder(source_.baseFolder + "\\" + user, t + user, true, user);
     EXPECT_TRUE(existsOn(target, t + "Pmail.usr"));
-    EXPECT_NE(readOn(target, t + "user.reg").find("\"\"=\"multi-user mode\""), std::string::npos);
+    EXPECT_NE(registryEditorText(readOn(target, t + "user.reg")).find("@=\"multi-user mode\""),
+              std::string::npos);
     EXPECT_FALSE(keyExists(RootKey::LocalMachine, kPegasusKey));
 }
 
