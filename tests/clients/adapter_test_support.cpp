@@ -258,6 +258,79 @@ std::string AdapterTest::readOn(const FakeMachine& m, const std::string& path) {
     return fs::is_regular_file(file) ? readHostFile(file) : "<no file " + path + ">";
 }
 
+std::vector<NamedValue> everyKindOfValue(bool withUnterminated) {
+    using platform::RegValue;
+    using platform::ValueType;
+    auto text = [](ValueType type, std::string_view t) {
+        return RegValue{type, platform::utf8ToUtf16Bytes(t, true)};
+    };
+    std::vector<uint8_t> big(100 * 1024);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    std::vector<NamedValue> values = {
+        {"", text(ValueType::String, "the default")},
+        {"Command", text(ValueType::String, "\"C:\\Program Files\\Mail\\mail.exe\" /x \"%1\"")},
+        {"Store", text(ValueType::String, "C:\\Mail Archive\\archive.pst")},
+        {"Folder", text(ValueType::String, "\\\\server\\share\\Mail\\")},
+        {"Signature", text(ValueType::String, "Best regards,\r\n\"Ann\"\r\n[Sales]\r\n")},
+        {"Ends with a quote\"", text(ValueType::String, "say \"hi\"")},
+        {"a=b", text(ValueType::String, "c=d")},
+        {"J\xC3\xBCrgen \xE2\x82\xAC",
+         text(ValueType::String, "M\xC3\xBCller \xE6\x97\xA5\xE6\x9C\xAC")},
+        {"Empty", text(ValueType::String, "")},
+        {"Looks like a number", text(ValueType::String, "dword:00000001")},
+        {"Store Root", text(ValueType::ExpandString, "%UserProfile%\\Local Settings\\Mail")},
+        {"Servers",
+         {ValueType::MultiString,
+          platform::multiStringBytes({"pop.example.com", "M\xC3\xBCller", "C:\\x\\"})}},
+        {"Empty list", {ValueType::MultiString, {0, 0}}},
+        {"Port", {ValueType::Dword, {0x6E, 0, 0, 0}}},
+        {"All bits", {ValueType::Dword, {0xFF, 0xFF, 0xFF, 0xFF}}},
+        {"Big endian", {ValueType::DwordBigEndian, {0x12, 0x34, 0x56, 0x78}}},
+        {"Size", {ValueType::Qword, {1, 2, 3, 4, 5, 6, 7, 0x80}}},
+        {"Marker", {ValueType::None, {0xDE, 0xAD}}},
+        {"Nothing", {ValueType::None, {}}},
+        {"Links", {ValueType::Link, platform::utf8ToUtf16Bytes("\\Registry\\Machine", false)}},
+        {"Own type", {static_cast<ValueType>(0x100), {9, 8, 7}}},
+        {"Empty binary", {ValueType::Binary, {}}},
+        {"Window", {ValueType::Binary, {0, 1, 0x0A, 0x0D, 0x22, 0x5C, 0xFF}}},
+        {"Blob", {ValueType::Binary, big}},
+    };
+    if (withUnterminated)
+        values.push_back({"No terminator", {ValueType::String, {'a', 0, 'b', 0}}});
+    return values;
+}
+
+void writeValues(const std::string& key, const std::vector<NamedValue>& values) {
+    platform::Registry reg(platform::RootKey::CurrentUser);
+    ASSERT_TRUE(reg.openKey(key, true)) << key;
+    for (const NamedValue& v : values)
+        reg.writeValue(v.name, v.value);
+}
+
+std::string compareValues(const std::string& key, const std::vector<NamedValue>& values) {
+    platform::Registry reg(platform::RootKey::CurrentUser);
+    if (!reg.openKeyReadOnly(key)) return "no key " + key;
+    std::string diff;
+    std::set<std::string> expected;
+    for (const NamedValue& v : values) {
+        expected.insert(platform::lowerAscii(v.name));
+        const auto got = reg.readValue(v.name);
+        if (!got)
+            diff += "\n  \"" + v.name + "\" is missing";
+        else if (got->type != v.value.type)
+            diff += "\n  \"" + v.name + "\" has type " +
+                    std::to_string(static_cast<uint32_t>(got->type)) + " instead of " +
+                    std::to_string(static_cast<uint32_t>(v.value.type));
+        else if (got->data != v.value.data)
+            diff += "\n  \"" + v.name + "\" has other data (" + std::to_string(got->data.size()) +
+                    " bytes instead of " + std::to_string(v.value.data.size()) + ")";
+    }
+    for (const std::string& name : reg.valueNames())
+        if (!expected.count(platform::lowerAscii(name))) diff += "\n  \"" + name + "\" is extra";
+    return diff;
+}
+
 std::string AdapterTest::registryEditorForm(const std::string& backupForm) {
     const fs::path file = current_->host("C:\\qb-editor-form.reg");
     writeHostFile(file, backupForm);

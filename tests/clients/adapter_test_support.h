@@ -119,6 +119,21 @@ Names treeOf(const fs::path& root, bool withFolders = true);
 // Whether any file or folder below a host folder has `part` in its name.
 bool anyNameContains(const fs::path& root, const std::string& part);
 
+// A value of every kind a registry file must carry: every type (REG_NONE, an
+// unnamed type number and REG_SZ without its terminator included), quotes,
+// backslashes (one ending a path), line breaks, non-ASCII text and names, the
+// default value, empty strings and empty binary data, and 100 KB of binary data.
+// `withUnterminated` false leaves out the string without terminator.
+struct NamedValue {
+    std::string name;
+    platform::RegValue value;
+};
+std::vector<NamedValue> everyKindOfValue(bool withUnterminated = true);
+// Writes them into `key` (below HKEY_CURRENT_USER) of the current machine, and
+// compares that key's values with them: "" when equal, else what differs.
+void writeValues(const std::string& key, const std::vector<NamedValue>& values);
+std::string compareValues(const std::string& key, const std::vector<NamedValue>& values);
+
 // Runs quillbox with `args` on the machine (which becomes the current one).
 inline ProgramRun runQuillbox(const FakeMachine& m, const std::vector<std::string>& args) {
     m.activate();
