@@ -117,3 +117,83 @@ TEST(QbregFiles, FailuresNameWhatFailed) {
     // The file is read whole before anything is written.
     EXPECT_FALSE(Registry().keyExists("\\Software\\Bad"));
 }
+
+// Every kind of line that cannot be carried out stops the import: the exit status
+// says so, the error names the line by number and text, and the hives stay as
+// they were (the file is read whole before anything is written).
+TEST(QbregFiles, MalformedLinesChangeNothing) {
+    struct Case {
+        const char* what;
+        std::string text;  // the file, lines joined with CR LF
+        int line;
+        std::string shown;  // part of the error text
+    };
+    const std::string head =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bad]\r\n"
+        "\"Good\"=\"would be written\"\r\n";
+    const std::vector<Case> cases = {
+        {"a plain text file", "Dear Ann,\r\nthe settings are attached.\r\n", 1, "Dear Ann,"},
+        {"a garbage line", head + "this is no registry line\r\n", 5, "this is no registry line"},
+        {"an open string", head + "\"A\"=\"no end\r\n", 5, "\"A\"=\"no end"},
+        {"text after a string", head + "\"A\"=\"x\" y\r\n", 5, "\"A\"=\"x\" y"},
+        {"an open name", head + "\"A=\"x\r\n", 5, "\"A=\"x"},
+        {"no equals sign", head + "\"A\" \"x\"\r\n", 5, "\"A\" \"x\""},
+        {"no data", head + "\"A\"=\r\n", 5, "no data"},
+        {"unknown data", head + "\"A\"=word:1\r\n", 5, "word:1"},
+        {"a bad byte", head + "\"A\"=hex:01,zz,03\r\n", 5, "\"zz\""},
+        {"a bad type", head + "\"A\"=hex(zz):01\r\n", 5, "hex(zz)"},
+        {"a long number", head + "\"A\"=dword:123456789\r\n", 5, "32 bits"},
+        {"a bad number", head + "\"A\"=dword:12G4\r\n", 5, "12G4"},
+        {"data past the end", head + "\"A\"=hex:01,02,\\\r\n", 5, "end of the file"},
+        {"an unknown root", head + "[HKEY_NOWHERE\\Software\\X]\r\n", 5, "HKEY_NOWHERE"},
+        {"an open key line", head + "[HKEY_CURRENT_USER\\Software\\X\r\n", 5, "\"]\""},
+        {"a deleted root", head + "[-HKEY_CURRENT_USER]\r\n", 5, "[-HKEY_CURRENT_USER]"},
+        {"a value before any key", "REGEDIT4\r\n\"A\"=\"x\"\r\n", 2, "\"A\"=\"x\""},
+        {"a value of a deleted key",
+         "REGEDIT4\r\n[-HKEY_CURRENT_USER\\Software\\Old]\r\n\"A\"=\"x\"\r\n", 3, "\"A\"=\"x\""},
+    };
+    FakeMachine m;
+    TempDir here;
+    qb::platform::flushRegistry();
+    const std::string hiveBefore = readHostFile(m.prefix() / "user.reg");
+    for (const Case& c : cases) {
+        for (bool utf16 : {false, true}) {
+            const fs::path file = here.path() / "bad.reg";
+            qb::test::writeHostFile(file, utf16 ? utf16File(c.text) : c.text);
+            const Result r = qbreg(m, here.path(), {"import", file.string()});
+            EXPECT_EQ(r.status, 1) << c.what;
+            EXPECT_NE(r.err.find(", line " + std::to_string(c.line) + ":"), std::string::npos)
+                << c.what << ": " << r.err;
+            EXPECT_NE(r.err.find(c.shown), std::string::npos) << c.what << ": " << r.err;
+            EXPECT_EQ(r.out, "") << c.what;
+            EXPECT_EQ(readHostFile(m.prefix() / "user.reg"), hiveBefore) << c.what;
+        }
+    }
+}
+
+// What the registry editor's files ask beyond values: "=-" deletes a value,
+// [-KEY] a key with its subtree; REGEDIT4 files of the editor are escaped too.
+TEST(QbregFiles, DeletesOfKeysAndValues) {
+    FakeMachine m;
+    TempDir here;
+    {
+        Registry reg;
+        ASSERT_TRUE(reg.openKey("\\Software\\Qb\\Old\\Deeper", true));
+        ASSERT_TRUE(reg.openKey("\\Software\\Qb", true));
+        reg.writeString("", "default");
+        reg.writeString("Gone", "x");
+        reg.writeString("Stays", "y");
+    }
+    qb::test::writeHostFile(here.path() / "del.reg",
+                            "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Qb\\Old]\r\n"
+                            "[-HKEY_CURRENT_USER\\Software\\Qb\\Never There]\r\n"
+                            "[HKCU\\Software\\Qb]\r\n\"Gone\"=-\r\n@=-\r\n\"Never\"=-\r\n"
+                            "\"Path\"=\"C:\\\\Mail\\\\\"\r\n");
+    const Result r = qbreg(m, here.path(), {"import", "./del.reg"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Registry reg;
+    EXPECT_FALSE(reg.keyExists("\\Software\\Qb\\Old"));
+    ASSERT_TRUE(reg.openKeyReadOnly("\\Software\\Qb"));
+    EXPECT_EQ(reg.valueNames(), (std::vector<std::string>{"Stays", "Path"}));
+    EXPECT_EQ(reg.readString("Path"), "C:\\Mail\\");
+}
