@@ -26,6 +26,10 @@ constexpr std::string_view kDirectoryFile = "directory.ini";
 // Received attachments are files of their own: in the folder the settings name,
 // else in "Attach" in the data folder. Backups keep them under this name.
 constexpr std::string_view kAttachments = "Attach";
+// Pictures of received HTML messages, kept apart from the mailboxes.
+constexpr std::string_view kEmbedded = "Embedded";
+// Address books beyond the main one, one file each.
+constexpr std::string_view kNicknames = "Nickname";
 constexpr std::array<std::string_view, 3> kMailboxMasks = {"mbx", "toc", "pce"};
 
 // Positions in the item list.
@@ -96,6 +100,7 @@ void backupMailFolders(const std::string& folder) {
     jobs::AddFolderToJob(folder + "\\Stationery", "", base, "*");
     const std::string attach = attachmentFolder(folder);
     if (!attach.empty()) jobs::AddFolderToJob(attach, kAttachments, attach + "\\", "*");
+    jobs::AddFolderToJob(folder + "\\" + std::string(kEmbedded), "", base, "*");
 }
 
 // Where each piece of a backup goes.
@@ -110,6 +115,8 @@ struct Places {
     std::string addressBook;  // nndbase.toc and nndbase.txt
     std::string signatures;   // Sigs entries
     std::string attachments;  // Attach entries; "" for the folder the settings name
+    std::string embedded;     // Embedded entries
+    std::string nicknames;    // Nickname entries
 };
 
 bool restore(const jobs::RestoreContext& ctx, const Places& to) {
@@ -131,6 +138,7 @@ bool restore(const jobs::RestoreContext& ctx, const Places& to) {
         RestoreTree(backup, "Mail", to.mailboxes);
         // Backups made before attachments were kept hold none: nothing to do then.
         if (!ListedNamesUnder(kAttachments).empty()) RestoreTree(backup, kAttachments, attach);
+        RestoreTree(backup, kEmbedded, to.embedded);
         const std::string listPath = ExtractToStaging(backup, kDirectoryFile);
         const platform::IniFile list(listPath);
         // The deepest-numbered first: a nested folder before the folder holding it.
@@ -155,6 +163,7 @@ bool restore(const jobs::RestoreContext& ctx, const Places& to) {
     if (ctx.items.isChecked(kAddressBook)) {
         ExtractFile(backup, "nndbase.toc", to.addressBook);
         ExtractFile(backup, "nndbase.txt", to.addressBook);
+        RestoreTree(backup, kNicknames, to.nicknames);
     }
     if (ctx.items.isChecked(kSignatures)) RestoreTree(backup, "Sigs", to.signatures);
     return jobs::archiveJob().errorFlag;
@@ -242,6 +251,7 @@ void BackupEudora(jobs::BackupContext& ctx) {
     if (ctx.items.isChecked(kAddressBook)) {
         jobs::AddFileToJob(base + "nndbase.toc", "", base);
         jobs::AddFileToJob(base + "nndbase.txt", "", base);
+        jobs::AddFolderToJob(folder + "\\" + std::string(kNicknames), "", base, "*");
         jobs::CloseProgressGroup(ctx, item(kAddressBook));
     }
     jobs::WriteManifest(ctx);
@@ -264,14 +274,16 @@ bool RestoreEudora(jobs::RestoreContext& ctx) {
     }
     const std::string e = folder + "\\";
     return restore(
-        ctx, {e + "Spool\\", e, e + "Stationery\\", e, e, e + "Filters\\", e, e, e + "Sigs\\", ""});
+        ctx, {e + "Spool\\", e, e + "Stationery\\", e, e, e + "Filters\\", e, e, e + "Sigs\\", "",
+              e + std::string(kEmbedded) + "\\", e + std::string(kNicknames) + "\\"});
 }
 
 bool RestoreEudoraToFolder(jobs::RestoreContext& ctx) {
     AdapterRun run;
     const std::string t = platform::includeTrailingBackslash(ctx.targetFolder);
     return restore(ctx, {t + "Spool\\", t, t + "Stationery\\", t + "Mail\\", t, t + "Filters\\", t,
-                         t, t + "Sigs\\", t + std::string(kAttachments) + "\\"});
+                         t, t + "Sigs\\", t + std::string(kAttachments) + "\\",
+                         t + std::string(kEmbedded) + "\\", t + std::string(kNicknames) + "\\"});
 }
 
 void RegisterEudora() {

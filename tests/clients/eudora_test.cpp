@@ -254,8 +254,9 @@ TEST_F(EudoraRestore, DirectRestoreWithoutDataFolderRefuses) {
 
 // Attachments are files apart from the mailboxes, in the folder the settings name.
 // They travel with the mail folders and return to the folder this machine's
-// settings name (never to a place the backup's settings name); a backup made
-// before they were kept restores as before.
+// settings name (never to a place the backup's settings name), as do the pictures
+// of HTML messages; further address books travel with the address book. A backup
+// made before they were kept restores as before.
 TEST_F(EudoraRestore, AttachmentsTravelWithTheMailFolders) {
     use(source);
     const std::string annAttach = "C:\\Files\\Eudora Attachments";
@@ -263,6 +264,8 @@ TEST_F(EudoraRestore, AttachmentsTravelWithTheMailFolders) {
                      "[Settings]\r\nRealName=Ann\r\nAttachDir=" + annAttach + "\r\n");
     source.writeFile(annAttach + "\\invoice.pdf", "ann's invoice");
     source.writeFile(annAttach + "\\2004\\photo.jpg", "ann's photo");
+    source.writeFile(kFolder + "\\Embedded\\logo.gif", "a picture in a message");
+    source.writeFile(kFolder + "\\Nickname\\Work.txt", "alias boss boss@example.com\r\n");
     ASSERT_FALSE(backupOn(source, kBackup, kind::Eudora, identities(), items())) << errorText();
     const StoredFiles c = stored(source, kBackup);
     EXPECT_EQ(c.at("Attach\\invoice.pdf"), "ann's invoice");
@@ -279,6 +282,8 @@ TEST_F(EudoraRestore, AttachmentsTravelWithTheMailFolders) {
     EXPECT_EQ(readOn(target, bobAttach + "\\2004\\photo.jpg"), "ann's photo");
     EXPECT_FALSE(existsOn(target, annAttach));
     EXPECT_FALSE(existsOn(target, bob.folder + "\\Attach"));
+    EXPECT_EQ(readOn(target, bob.folder + "\\Embedded\\logo.gif"), "a picture in a message");
+    EXPECT_EQ(readOn(target, bob.folder + "\\Nickname\\Work.txt"), c.at("Nickname\\Work.txt"));
 
     // Into a folder: beside the mail folders.
     const std::string t = "C:\\Restored\\";
