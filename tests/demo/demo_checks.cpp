@@ -54,7 +54,8 @@ std::vector<ClientCheck> demoChecks(const std::string& userA, const std::string&
         c.keys.push_back(sameKey(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB"));
         c.keys.push_back(
             sameKey(RootKey::CurrentUser, "\\Software\\Microsoft\\Internet Account Manager"));
-        c.rewrites = {{"expand_sz:%UserProfile%", "sz:" + b.profile}};
+        // The store folder is this machine's path, in a value of the stored type.
+        c.rewrites = {{"expand_sz:%UserProfile%", "expand_sz:" + b.profile}};
         checks.push_back(std::move(c));
     }
     {  // Outlook: the two Outlook folders of the user, the signatures, and the
