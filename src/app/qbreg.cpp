@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -495,7 +496,19 @@ int runImport(const std::vector<std::string>& args) {
     qb::ScopedInteraction scope(quiet);
     qb::TIORegistry io;
     io.ImportFormat = backupForm ? qb::RegFileFormat::Backup : qb::RegFileFormat::Standard;
-    if (!io.ImportFile(file)) throw std::runtime_error(io.LastError());
+    try {
+        if (!io.ImportFile(file)) throw std::runtime_error(io.LastError());
+    } catch (const qb::RegFileError& e) {
+        // A backup's own files look like the editor's REGEDIT4 files.
+        std::string head(8, '\0');
+        if (auto host = qb::platform::hostPath(file)) {
+            std::ifstream in(*host, std::ios::binary);
+            in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        }
+        if (backupForm || head != "REGEDIT4") throw;
+        throw std::runtime_error(std::string(e.what()) +
+                                 "\n(A registry file taken out of a backup is read with /backup.)");
+    }
     std::cout << "The operation completed successfully.\n";
     return 0;
 }

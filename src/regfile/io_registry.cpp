@@ -510,7 +510,10 @@ bool TIORegistry::ExportKey(std::string_view rootName, std::string_view keyPath,
         }
         for (const std::string& key : keys) {
             lines.emplace_back();
-            lines.push_back(std::string(1, RootStart) + rootText + KeyLevelDelim + key + RootEnd);
+            // The editor names a root key without a trailing delimiter.
+            const bool bareRoot = standard && key.empty();
+            lines.push_back(std::string(1, RootStart) + rootText +
+                            (bareRoot ? std::string() : KeyLevelDelim + key) + RootEnd);
             try {
                 reg.closeKey();
                 if (!openAbsolute(reg, key, false)) continue;  // gone since the walk
