@@ -160,7 +160,7 @@ bool runBackups(const BackupSwitch& b, std::ostream& out) {
         }
         for (ClientKind k : kinds) {
             try {
-                const std::string path = folder + CommandLineBackupName(k, kinds.size() > 1);
+                const std::string path = folder + BackupFileNameFor(k);
                 if (!backupOne(k, path, hostForm, out)) allDone = false;
             } catch (const std::exception& e) {
                 out << ClientName(k) << ": backup failed\n";
@@ -316,13 +316,7 @@ std::vector<ClientKind> BackupKindsFor(ClientKind kind) {
 }
 
 std::string CommandLineBackupName(ClientKind kind, bool withVersion) {
-    std::string name = DefaultBackupFileName(kind);
-    const KindInfo* k = findKind(kind);
-    if (!withVersion || !k || k->versionLabel.empty() || name.empty()) return name;
-    std::string label(k->versionLabel);
-    std::replace(label.begin(), label.end(), '/', '-');
-    name.insert(k->fileNamePrefix.size(), label + " ");
-    return name;
+    return BackupFileName(kind, withVersion);
 }
 
 CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::ostream& out) {

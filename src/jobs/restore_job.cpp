@@ -307,6 +307,22 @@ ClientKind ReadBackupClient(std::string_view backupPath) {
     return kindFromManifestKey(manifest.readString("Backup", "EmailClient", ""));
 }
 
+std::optional<ClientKind> PeekBackupClient(std::string_view backupPath) {
+    ArchiveJob& job = archiveJob();
+    const bool errorFlag = job.errorFlag, aborted = job.aborted;
+    const std::string errorText = job.errorText, callbackError = job.callbackError;
+    job.errorFlag = false;
+    const std::string path = extractManifest(backupPath);
+    const bool failed = job.errorFlag || job.aborted || !platform::fileExists(path);
+    job.errorFlag = errorFlag;
+    job.aborted = aborted;
+    job.errorText = errorText;
+    job.callbackError = callbackError;
+    if (failed) return std::nullopt;
+    const platform::IniFile manifest(path);
+    return kindFromManifestKey(manifest.readString("Backup", "EmailClient", ""));
+}
+
 int ListKindOf(ClientKind kind) {
     return familyOf(kind);
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,10 @@ void RegisterRestoreAdapter(ClientKind kind, RestoreAdapter direct, RestoreAdapt
 
 // The client code named by the backup's manifest; 0 when it names none we know.
 ClientKind ReadBackupClient(std::string_view backupPath);
+// The same for a look at a backup outside a restore: the job's error and aborted
+// flags and its error text stay as they were. Nothing when the manifest cannot be
+// read (not a backup, damaged, protected by another password).
+std::optional<ClientKind> PeekBackupClient(std::string_view backupPath);
 
 // Lists what a backup holds for the list kind (1..10; a version code counts as its
 // family, see ListKindOf): appends the identities and the client's fixed items to the
