@@ -8,6 +8,7 @@
 
 #include "app/backup_run.h"
 #include "app/date_time.h"
+#include "app/password.h"
 #include "app/settings.h"
 #include "catalog/backup_name.h"
 #include "catalog/identities.h"
@@ -132,6 +133,11 @@ bool RunScheduledBackups(std::ostream& out) {
         if (reg.openKeyReadOnly(kScheduleKey)) entries = reg.keyNames();
     }
     AutoLog log(folder);
+    // A password that was asked for but cannot be had stops every backup: none is
+    // written unprotected.
+    std::string passwordError;
+    const std::optional<RunPassword> password = ScheduledBackupPassword(passwordError);
+    const JobPasswordScope protect(password ? password->password : std::string());
     bool allDone = true;
     for (const std::string& entry : entries) {
         bool selected = false;
@@ -154,6 +160,13 @@ bool RunScheduledBackups(std::ostream& out) {
         if (!folderError.empty()) {
             out << name << ": backup failed: " << path << "\n";
             std::cerr << "quillbox: " << folderError << "\n";
+            allDone = false;
+            continue;
+        }
+        if (!password) {
+            out << name << ": backup failed: " << path << "\n";
+            std::cerr << "quillbox: " << name << ": " << passwordError << "\n";
+            log.add(*kind, path, "failed", passwordError);
             allDone = false;
             continue;
         }

@@ -60,6 +60,29 @@ bool ListBackupContents(int listKind, std::string_view backupPath, std::vector<b
 // The list kind of a client code: the family code, for version codes their family's.
 int ListKindOf(ClientKind kind);
 
+// Protected backups. Every entry's data is encrypted, the manifest's too; the
+// names are not, so a backup can be listed without the password.
+//
+// Whether entries of the backup are encrypted. False for a file that cannot be
+// listed (the next read of it reports why).
+bool IsProtectedBackup(std::string_view backupPath);
+// Asked for the password of a protected backup; `wrongBefore` is set when the
+// previous answer did not open it. Nothing means nobody answers (Cancel, no
+// terminal): the backup stays closed.
+using PasswordPrompt = std::function<std::optional<std::string>(bool wrongBefore)>;
+enum class UnlockResult {
+    Open,       // not protected, or the job's password now opens it
+    Cancelled,  // the prompt gave up; the job's password is empty
+    Failed,     // the manifest cannot be read for another reason (error text)
+};
+// Clears the job's password, as every newly chosen backup file does; for a
+// protected backup asks `prompt` until an answer opens the manifest, and keeps
+// that answer as the job's password for the reads and the restore that follow.
+// A window passes a prompt that shows its password window (and says a wrong
+// password was given when `wrongBefore`); the command line one that reads a
+// password file, the environment or the terminal.
+UnlockResult UnlockBackup(std::string_view backupPath, const PasswordPrompt& prompt);
+
 // Both return the adapter's result: true when an error was recorded; false for a
 // kind without an adapter (nothing runs; the family codes 7, 8 and 9 never have
 // one). They clear the error and aborted flags first; the abort request is the
