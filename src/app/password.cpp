@@ -34,10 +34,10 @@ class EchoOff {
         termios quiet = saved_;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ECHONL;
-        active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        active_ = ::tcsetattr(STDIN_FILENO, TCSADRAIN, &quiet) == 0;
     }
     ~EchoOff() {
-        if (active_) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        if (active_) ::tcsetattr(STDIN_FILENO, TCSADRAIN, &saved_);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
@@ -141,8 +141,10 @@ bool CanAskOnTerminal() {
 
 std::optional<std::string> AskOnTerminal(std::string_view prompt) {
     if (!CanAskOnTerminal()) return std::nullopt;
-    std::cerr << prompt << std::flush;
+    // The echo goes off before the prompt shows, so that nothing typed after it
+    // is shown; what was typed ahead is kept.
     EchoOff quiet;
+    std::cerr << prompt << std::flush;
     std::string line;
     for (;;) {
         char c = 0;

@@ -3,7 +3,11 @@
 // password like an unprotected one, refused without it, a changed entry caught,
 // and the password nowhere on the machine.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -41,6 +45,49 @@ std::map<std::string, std::string> treeOf(const fs::path& root) {
 
 int shell(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+// Runs quillbox on a terminal of its own (a pseudo-terminal), answering each
+// prompt that ends in ": " with the next of `answers`; returns all it showed.
+std::string runOnTerminal(const test::FakeMachine& m, const std::vector<std::string>& args,
+                          std::vector<std::string> answers, int& status) {
+    platform::flushRegistry();
+    std::vector<std::string> argv{test::kQuillbox};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& a : argv)
+        raw.push_back(a.data());
+    raw.push_back(nullptr);
+    const std::string prefix = m.prefix().string();
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::setenv("QUILLBOX_PREFIX", prefix.c_str(), 1);
+        ::execv(raw[0], raw.data());
+        ::_exit(127);
+    }
+    std::string shown;
+    size_t answered = 0, answeredAt = 0;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) break;
+        char buf[4096];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        shown.append(buf, static_cast<size_t>(n));
+        // A prompt waits for its answer at the end of what was shown.
+        if (shown.ends_with(": ") && shown.size() > answeredAt && answered < answers.size()) {
+            answeredAt = shown.size();
+            const std::string line = answers[answered++] + "\n";
+            if (::write(master, line.data(), line.size()) < 0) break;
+        }
+    }
+    ::close(master);
+    int raw_status = 0;
+    ::waitpid(pid, &raw_status, 0);
+    status = WIFEXITED(raw_status) ? WEXITSTATUS(raw_status) : -1;
+    platform::unloadRegistry();
+    return shown;
 }
 
 class ProtectedBackup : public test::AppFixture {
@@ -233,4 +280,25 @@ TEST_F(ProtectedBackup, ARestoreWithoutTheRightPasswordFailsNamingTheFile) {
         {"/r", "/f:" + file, "/p:C:\\Restored", "--password-file", passwordFile.string()});
     EXPECT_EQ(right.status, 0) << right.err << right.out;
     EXPECT_EQ(machine.readFile(lost), content);
+}
+
+TEST_F(ProtectedBackup, OnATerminalThePasswordIsAskedTwiceAndNotShown) {
+    int status = -1;
+    const std::string typed = "typed on the terminal";
+    const std::string shown = runOnTerminal(
+        machine, {"/b", "/c:eudora", "/p:C:\\T", "--ask-password"}, {typed, typed}, status);
+    EXPECT_EQ(status, 0) << shown;
+    EXPECT_NE(shown.find("Password for the backup: "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("The same password again: "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(typed), std::string::npos) << shown;
+    const fs::path host = machine.host(backupIn("C:\\T"));
+    EXPECT_GE(test::checkAe2(test::readHostFile(host)).size(), 10u);
+    EXPECT_EQ(shell("7z t '-p" + typed + "' '" + host.string() + "'"), 0);
+
+    // Two different answers: nothing is backed up.
+    const std::string differ = runOnTerminal(
+        machine, {"/b", "/c:eudora", "/p:C:\\U", "--ask-password"}, {typed, "other"}, status);
+    EXPECT_EQ(status, 1) << differ;
+    EXPECT_NE(differ.find("the two passwords typed differ"), std::string::npos) << differ;
+    EXPECT_FALSE(platform::directoryExists("C:\\U"));
 }
