@@ -8,6 +8,7 @@
 
 #include "app/backup_run.h"
 #include "app/date_time.h"
+#include "app/password.h"
 #include "app/settings.h"
 #include "catalog/backup_name.h"
 #include "catalog/identities.h"
@@ -15,6 +16,9 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#ifdef QB_HAVE_RESTORE_JOB
+#include "jobs/restore_job.h"
+#endif
 
 namespace qb::app {
 
@@ -129,6 +133,11 @@ bool RunScheduledBackups(std::ostream& out) {
         if (reg.openKeyReadOnly(kScheduleKey)) entries = reg.keyNames();
     }
     AutoLog log(folder);
+    // A password that was asked for but cannot be had stops every backup: none is
+    // written unprotected.
+    std::string passwordError;
+    const std::optional<RunPassword> password = ScheduledBackupPassword(passwordError);
+    const JobPasswordScope protect(password ? password->password : std::string());
     bool allDone = true;
     for (const std::string& entry : entries) {
         bool selected = false;
@@ -147,10 +156,17 @@ bool RunScheduledBackups(std::ostream& out) {
             continue;
         }
         const std::string name(ClientName(*kind));
-        const std::string path = folder + user + DefaultBackupFileName(*kind);
+        const std::string path = folder + user + BackupFileNameFor(*kind);
         if (!folderError.empty()) {
             out << name << ": backup failed: " << path << "\n";
             std::cerr << "quillbox: " << folderError << "\n";
+            allDone = false;
+            continue;
+        }
+        if (!password) {
+            out << name << ": backup failed: " << path << "\n";
+            std::cerr << "quillbox: " << name << ": " << passwordError << "\n";
+            log.add(*kind, path, "failed", passwordError);
             allDone = false;
             continue;
         }
@@ -214,6 +230,9 @@ void PruneAutomaticBackups(ClientKind kind, std::string_view newFile, int32_t ba
         if (r.attr & platform::faDirectory) continue;
         if (!platform::startsWithNoCase(r.name, namePrefix)) continue;
         if (!platform::equalsNoCase(platform::extractFileExt(r.name), ".ebk")) continue;
+        if (!platform::sameName(r.name, newName) &&
+            !BackupOfVersion(kind, folder + r.name, r.name.substr(namePrefix.size())))
+            continue;
         files.push_back({r.name, r.lastWrite});
     }
     std::stable_sort(files.begin(), files.end(),
@@ -231,6 +250,32 @@ void PruneAutomaticBackups(ClientKind kind, std::string_view newFile, int32_t ba
         ++others;
         if (backupKeep > 0 && others > backupKeep) platform::deleteFile(folder + it->name);
     }
+}
+
+bool BackupOfVersion(ClientKind kind, const std::string& path, std::string_view rest) {
+    const std::vector<ClientKind> versions = versionsOf(familyOf(kind));
+    if (!isVersionCode(kind) || versions.size() < 2) return true;
+    if (rest.starts_with(' ')) rest.remove_prefix(1);
+    // The longest label that the name carries: "2.x PE" before "2.x".
+    ClientKind labelled = kind::None;
+    size_t longest = 0;
+    for (ClientKind v : versions) {
+        const std::string label = FileNameVersionLabel(v) + " ";
+        if (label.size() > longest && platform::startsWithNoCase(rest, label)) {
+            labelled = v;
+            longest = label.size();
+        }
+    }
+    if (labelled != kind::None) return labelled == kind;
+        // A name without a label was made while one version was installed: its
+        // manifest says which. What cannot be read is nobody's to delete.
+#ifdef QB_HAVE_RESTORE_JOB
+    const std::optional<ClientKind> named = jobs::PeekBackupClient(path);
+    return named && *named == kind;
+#else
+    (void)path;
+    return false;
+#endif
 }
 
 }  // namespace qb::app

@@ -34,9 +34,18 @@ std::string LogonUserPrefix();
 // Deletes older automatic backups of the same client and user prefix beside
 // `newFile` as the backup mode says: 1 the newest other one, 2 none, 3 (and any
 // other mode) all but the newest BackupKeep others. `newFile` is never deleted.
+// The versions of one family share a prefix; only backups of `kind` itself count
+// (BackupOfVersion).
 void PruneAutomaticBackups(ClientKind kind, std::string_view newFile);
 // The same with the mode and count given.
 void PruneAutomaticBackups(ClientKind kind, std::string_view newFile, int32_t backupMode,
                            int32_t backupKeep);
+
+// Whether the backup file `path`, whose name goes on with `rest` after the client
+// prefix, belongs to `kind`. True for every code whose family has one kind; for a
+// version code, a name carrying a version label belongs to that version, and a
+// name without one to the version its manifest names. A file whose manifest
+// cannot be read belongs to none.
+bool BackupOfVersion(ClientKind kind, const std::string& path, std::string_view rest);
 
 }  // namespace qb::app

@@ -7,6 +7,7 @@
 
 #include "app/auto_backup.h"
 #include "app/backup_run.h"
+#include "app/password.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
 #include "catalog/backup_name.h"
@@ -138,7 +139,14 @@ bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ost
 }
 
 // Returns whether every requested backup succeeded.
-bool runBackups(const BackupSwitch& b, std::ostream& out) {
+bool runBackups(const BackupSwitch& b, const PasswordOptions& passwordOptions, std::ostream& out) {
+    std::string passwordError;
+    const std::optional<RunPassword> password = BackupPassword(passwordOptions, passwordError);
+    if (!password) {
+        std::cerr << "quillbox: " << passwordError << "; nothing was backed up\n";
+        return false;
+    }
+    const JobPasswordScope protect(password->password);
     const bool hostForm = IsHostPath(b.folder);
     const std::string folder = platform::includeTrailingBackslash(CommandLinePath(b.folder));
     if (!makeFolder(folder)) return false;
@@ -160,7 +168,7 @@ bool runBackups(const BackupSwitch& b, std::ostream& out) {
         }
         for (ClientKind k : kinds) {
             try {
-                const std::string path = folder + CommandLineBackupName(k, kinds.size() > 1);
+                const std::string path = folder + BackupFileNameFor(k);
                 if (!backupOne(k, path, hostForm, out)) allDone = false;
             } catch (const std::exception& e) {
                 out << ClientName(k) << ": backup failed\n";
@@ -206,7 +214,49 @@ RestoreSwitch parseRestore(const std::vector<std::string>& p) {
     return r;
 }
 
-bool runRestore(const RestoreSwitch& r, std::ostream& out) {
+#ifdef QB_HAVE_RESTORE_JOB
+// The password of a protected backup for "/r": a password file, else
+// QUILLBOX_PASSWORD, else the terminal (three tries); never asked when nobody can
+// answer.
+jobs::PasswordPrompt restorePrompt(const PasswordOptions& options, const std::string& file,
+                                   std::string& why) {
+    return
+        [&options, &file, &why, tries = 0](bool wrongBefore) mutable -> std::optional<std::string> {
+            const bool fixed = !options.file.empty() || (!options.ask && PasswordFromEnvironment());
+            if (wrongBefore && fixed) {
+                why = MessageText("Message6") + " The password from " +
+                      (options.file.empty() ? std::string(kPasswordVariable)
+                                            : "the password file " + options.file) +
+                      " does not open " + file;
+                return std::nullopt;
+            }
+            if (!options.file.empty()) {
+                std::optional<std::string> p = ReadPasswordFile(options.file, why);
+                if (p) why.clear();
+                return p;
+            }
+            if (!options.ask) {
+                if (std::optional<std::string> p = PasswordFromEnvironment()) return p;
+            }
+            if (!CanAskOnTerminal()) {
+                why = file +
+                      " is protected by a password; give it with --password-file FILE or "
+                      "QUILLBOX_PASSWORD, or run quillbox on a terminal";
+                return std::nullopt;
+            }
+            if (wrongBefore) std::cerr << MessageText("Message6") << "\n";
+            if (++tries > 3) {
+                why = "the password typed does not open " + file;
+                return std::nullopt;
+            }
+            std::optional<std::string> p = AskOnTerminal("Password for " + file + ": ");
+            if (!p) why = "no password was typed for " + file;
+            return p;
+        };
+}
+#endif
+
+bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, std::ostream& out) {
     if (r.folder.empty()) {
         out << "nothing restored: /p names no folder\n";
         return false;
@@ -219,8 +269,23 @@ bool runRestore(const RestoreSwitch& r, std::ostream& out) {
         out << "nothing restored\n";
         return false;
     }
-    if (!makeFolder(folder)) return false;
 #ifdef QB_HAVE_RESTORE_JOB
+    // Nothing is made or written before the backup opens.
+    const JobPasswordScope closeAfter({});
+    std::string why;
+    switch (jobs::UnlockBackup(file, restorePrompt(passwordOptions, r.file, why))) {
+        case jobs::UnlockResult::Open:
+            break;
+        case jobs::UnlockResult::Cancelled:
+            std::cerr << "quillbox: " << why << "\n";
+            out << "nothing restored\n";
+            return false;
+        case jobs::UnlockResult::Failed:
+            std::cerr << "quillbox: " << jobs::archiveJob().errorText << "\n";
+            out << "nothing restored\n";
+            return false;
+    }
+    if (!makeFolder(folder)) return false;
     const bool hostForm = IsHostPath(r.folder);
     const ClientKind kind = jobs::ReadBackupClient(file);
     if (kind == kind::None) {
@@ -274,6 +339,8 @@ bool runRestore(const RestoreSwitch& r, std::ostream& out) {
     out << name << ": restored from " << (r.file) << "\n";
     return true;
 #else
+    (void)passwordOptions;
+    if (!makeFolder(folder)) return false;
     std::cerr << "quillbox: restoring is not built into this program yet\n";
     out << "nothing restored\n";
     return false;
@@ -316,22 +383,30 @@ std::vector<ClientKind> BackupKindsFor(ClientKind kind) {
 }
 
 std::string CommandLineBackupName(ClientKind kind, bool withVersion) {
-    std::string name = DefaultBackupFileName(kind);
-    const KindInfo* k = findKind(kind);
-    if (!withVersion || !k || k->versionLabel.empty() || name.empty()) return name;
-    std::string label(k->versionLabel);
-    std::replace(label.begin(), label.end(), '/', '-');
-    name.insert(k->fileNamePrefix.size(), label + " ");
-    return name;
+    return BackupFileName(kind, withVersion);
 }
 
-CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::ostream& out) {
+CommandLineResult RunCommandLine(const std::vector<std::string>& given, std::ostream& out) {
     CommandLineResult result;
-    if (params.empty()) return result;
+    if (given.empty()) return result;
     bool error = false;
     std::string why;
+    std::vector<std::string> params = given;
+    PasswordOptions passwordOptions;
+    if (!TakePasswordOptions(params, passwordOptions, why)) error = true;
+    // A password switch counts as the further parameter that "/b" wants.
+    if (passwordOptions.given() && params.size() == 3) params.push_back("-");
+    if (params.empty()) params.push_back({});
     const std::string sw = lowerAscii(params[0]);
-    if (sw == "/auto") {
+    if (!error && passwordOptions.given() && sw != "/b" && sw != "/r") {
+        error = true;
+        why =
+            "--password-file and --ask-password belong to /b and /r; scheduled backups take "
+            "QUILLBOX_PASSWORD or the PasswordFile setting";
+    }
+    if (error) {
+        // Said below.
+    } else if (sw == "/auto") {
         if (!RunScheduledBackups(out)) result.failed = true;
     } else if (sw == "/uninstall") {
         if (!UninstallCleanup()) result.failed = true;
@@ -340,7 +415,7 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::os
         if (b.syntaxError) {
             error = true;
             why = b.why;
-        } else if (!runBackups(b, out)) {
+        } else if (!runBackups(b, passwordOptions, out)) {
             result.failed = true;
         }
     } else if (sw == "/r") {
@@ -348,7 +423,7 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::os
         if (r.syntaxError) {
             error = true;
             why = r.why;
-        } else if (!runRestore(r, out)) {
+        } else if (!runRestore(r, passwordOptions, out)) {
             result.failed = true;
         }
     } else if (sw == "/o") {

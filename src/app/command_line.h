@@ -50,9 +50,9 @@ bool IsHostPath(std::string_view text);
 // The version codes a family keyword backs up: every installed version of the
 // family; the code itself for any other client.
 std::vector<ClientKind> BackupKindsFor(ClientKind kind);
-// The file name a command-line backup of `kind` gets: DefaultBackupFileName, with
-// the version label after the prefix when `withVersion` (several versions of one
-// family are backed up at once and must not share a name).
+// BackupFileName: DefaultBackupFileName with the version label after the prefix
+// when `withVersion`. Backups themselves are named by BackupFileNameFor, which
+// decides by the versions installed.
 std::string CommandLineBackupName(ClientKind kind, bool withVersion);
 
 }  // namespace qb::app

@@ -13,8 +13,8 @@
 namespace {
 
 constexpr const char* kHelp = R"(Usage:
-  quillbox /b /c:CLIENTS /p:FOLDER -
-  quillbox /r /f:BACKUPFILE /p:FOLDER
+  quillbox /b /c:CLIENTS /p:FOLDER - [--password-file FILE | --ask-password]
+  quillbox /r /f:BACKUPFILE /p:FOLDER [--password-file FILE | --ask-password]
   quillbox /auto
   quillbox /uninstall
   quillbox --help | --version
@@ -34,9 +34,18 @@ constexpr const char* kHelp = R"(Usage:
     where it can be imported by hand; FOLDER is created when missing. "/p"
     without ":FOLDER" restores nothing.
 
+Protected backups: with --password-file FILE (the first line of FILE, which
+only its owner may read), --ask-password (typed twice on the terminal, not
+shown) or the environment variable QUILLBOX_PASSWORD, /b encrypts its backups
+with AES-256; the password has at least 5 characters. /r takes the password of
+a protected backup from the same places, else asks on the terminal; without a
+terminal it fails. A forgotten password cannot be recovered.
+
 /auto       Backs up every scheduled client into the automatic backup folder,
             deletes older automatic backups as the backup mode says, and adds
-            one line per client to quillbox-auto.log in that folder.
+            one line per client to quillbox-auto.log in that folder. The
+            backups are protected when the setting PasswordFile names a
+            password file, or QUILLBOX_PASSWORD is set.
 /uninstall  Stops the scheduler of the machine (quillsched) and deletes it from
             the program's folder.
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <ctime>
 
+#include "catalog/detection.h"
 #include "catalog/kinds.h"
 #include "catalog/reads.h"
 
@@ -131,6 +132,32 @@ std::string DefaultBackupFileName(ClientKind kind, std::chrono::year_month_day d
 
 std::string DefaultBackupFileName(ClientKind kind) {
     return DefaultBackupFileName(kind, today());
+}
+
+std::string FileNameVersionLabel(ClientKind kind) {
+    const KindInfo* k = findKind(kind);
+    if (!k) return {};
+    std::string label(k->versionLabel);
+    for (char& c : label)
+        if (c == '/' || c == '\\') c = '-';
+    return label;
+}
+
+std::string BackupFileName(ClientKind kind, bool withVersion) {
+    return BackupFileName(kind, withVersion, today());
+}
+
+std::string BackupFileName(ClientKind kind, bool withVersion, std::chrono::year_month_day date) {
+    std::string name = DefaultBackupFileName(kind, date);
+    const std::string label = FileNameVersionLabel(kind);
+    if (!withVersion || label.empty() || name.empty()) return name;
+    name.insert(fileNamePrefix(kind).size(), label + " ");
+    return name;
+}
+
+std::string BackupFileNameFor(ClientKind kind) {
+    const bool several = isVersionCode(kind) && InstalledVersions(familyOf(kind)).size() > 1;
+    return BackupFileName(kind, several);
 }
 
 }  // namespace qb

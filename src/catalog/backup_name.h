@@ -29,4 +29,17 @@ std::string DefaultBackupFileName(ClientKind kind, std::chrono::year_month_day d
 // The same for today's date on this computer.
 std::string DefaultBackupFileName(ClientKind kind);
 
+// The version label as a file name takes it ("6.x/7.x" -> "6.x-7.x"); "" for a
+// code without one.
+std::string FileNameVersionLabel(ClientKind kind);
+// DefaultBackupFileName for today, with the version label and a blank after the
+// prefix when `withVersion` ("PocoMailBackup 3.x 12-8-2026.ebk").
+std::string BackupFileName(ClientKind kind, bool withVersion);
+std::string BackupFileName(ClientKind kind, bool withVersion, std::chrono::year_month_day date);
+// The name every new backup of `kind` gets, from the command line and from the
+// schedule alike: with the version label exactly when the machine has more than one
+// version of the kind's family, so that their backups never share a name; a
+// single version keeps the plain name.
+std::string BackupFileNameFor(ClientKind kind);
+
 }  // namespace qb

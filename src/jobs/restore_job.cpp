@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <exception>
 #include <map>
 
@@ -36,6 +37,8 @@ struct RestoreState {
     // The restore bar reports only between SetRestoreScale and the end of the
     // restore, so that the manifest reads before it do not move it.
     bool reporting = false;
+    // The library's result of the last extraction.
+    int32_t lastResult = 0;
 };
 
 RestoreState& state() {
@@ -307,6 +310,71 @@ ClientKind ReadBackupClient(std::string_view backupPath) {
     return kindFromManifestKey(manifest.readString("Backup", "EmailClient", ""));
 }
 
+std::optional<ClientKind> PeekBackupClient(std::string_view backupPath) {
+    ArchiveJob& job = archiveJob();
+    const bool errorFlag = job.errorFlag, aborted = job.aborted;
+    const std::string errorText = job.errorText, callbackError = job.callbackError;
+    job.errorFlag = false;
+    const std::string path = extractManifest(backupPath);
+    const bool failed = job.errorFlag || job.aborted || !platform::fileExists(path);
+    job.errorFlag = errorFlag;
+    job.aborted = aborted;
+    job.errorText = errorText;
+    job.callbackError = callbackError;
+    if (failed) return std::nullopt;
+    const platform::IniFile manifest(path);
+    return kindFromManifestKey(manifest.readString("Backup", "EmailClient", ""));
+}
+
+bool IsProtectedBackup(std::string_view backupPath) {
+    ArchiveJob& job = archiveJob();
+    archive::FileList patterns;
+    archive::NameList names;
+    archive::ArchiveInfo info;
+    archive::ExtractOptions options;
+    if (!archive::MakeExtractOptions(options, false, job.stagingFolder)) return false;
+    archive::SqxInitFileList(patterns);
+    archive::SqxAddFileList("*.*", patterns);
+    archive::SqxInitArcFileList(names);
+    const int32_t result =
+        archive::SqxListFiles(backupPath, patterns, names, info, options, ArchiveCallback, 0);
+    archive::SqxDoneArcFileList(names);
+    archive::SqxDoneFileList(patterns);
+    // Files whose data is encrypted: a 32-bit count at offset 16.
+    int32_t encrypted = 0;
+    std::memcpy(&encrypted, info.bytes.data() + 16, sizeof encrypted);
+    return result == archive::kResultOk && encrypted > 0;
+}
+
+UnlockResult UnlockBackup(std::string_view backupPath, const PasswordPrompt& prompt) {
+    ArchiveJob& job = archiveJob();
+    job.password.clear();
+    if (!IsProtectedBackup(backupPath)) return UnlockResult::Open;
+    bool wrong = false;
+    for (;;) {
+        std::optional<std::string> answer = prompt ? prompt(wrong) : std::nullopt;
+        if (!answer) {
+            job.password.clear();
+            return UnlockResult::Cancelled;
+        }
+        job.password = std::move(*answer);
+        job.errorFlag = false;
+        job.errorText.clear();
+        extractManifest(backupPath);
+        if (state().lastResult == archive::kResultWrongPassword) {
+            job.errorFlag = false;
+            job.errorText.clear();
+            wrong = true;
+            continue;
+        }
+        if (job.errorFlag || job.aborted) {
+            job.password.clear();
+            return UnlockResult::Failed;
+        }
+        return UnlockResult::Open;
+    }
+}
+
 int ListKindOf(ClientKind kind) {
     return familyOf(kind);
 }
@@ -446,6 +514,7 @@ void ExtractJob(std::string_view backupPath) {
     job.extractHandler = onExtractNotice;
     const int32_t result =
         archive::SqxExtractFiles(backupPath, job.fileList, job.extractOptions, ArchiveCallback, 0);
+    s.lastResult = result;
     MapArchiveResult(result);
     nameTheBackup(result, backupPath);
     reportLeftOut(backupPath);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,10 @@ void RegisterRestoreAdapter(ClientKind kind, RestoreAdapter direct, RestoreAdapt
 
 // The client code named by the backup's manifest; 0 when it names none we know.
 ClientKind ReadBackupClient(std::string_view backupPath);
+// The same for a look at a backup outside a restore: the job's error and aborted
+// flags and its error text stay as they were. Nothing when the manifest cannot be
+// read (not a backup, damaged, protected by another password).
+std::optional<ClientKind> PeekBackupClient(std::string_view backupPath);
 
 // Lists what a backup holds for the list kind (1..10; a version code counts as its
 // family, see ListKindOf): appends the identities and the client's fixed items to the
@@ -54,6 +59,29 @@ bool ListBackupContents(int listKind, std::string_view backupPath, std::vector<b
                         std::vector<std::string>& items, bool& mismatch);
 // The list kind of a client code: the family code, for version codes their family's.
 int ListKindOf(ClientKind kind);
+
+// Protected backups. Every entry's data is encrypted, the manifest's too; the
+// names are not, so a backup can be listed without the password.
+//
+// Whether entries of the backup are encrypted. False for a file that cannot be
+// listed (the next read of it reports why).
+bool IsProtectedBackup(std::string_view backupPath);
+// Asked for the password of a protected backup; `wrongBefore` is set when the
+// previous answer did not open it. Nothing means nobody answers (Cancel, no
+// terminal): the backup stays closed.
+using PasswordPrompt = std::function<std::optional<std::string>(bool wrongBefore)>;
+enum class UnlockResult {
+    Open,       // not protected, or the job's password now opens it
+    Cancelled,  // the prompt gave up; the job's password is empty
+    Failed,     // the manifest cannot be read for another reason (error text)
+};
+// Clears the job's password, as every newly chosen backup file does; for a
+// protected backup asks `prompt` until an answer opens the manifest, and keeps
+// that answer as the job's password for the reads and the restore that follow.
+// A window passes a prompt that shows its password window (and says a wrong
+// password was given when `wrongBefore`); the command line one that reads a
+// password file, the environment or the terminal.
+UnlockResult UnlockBackup(std::string_view backupPath, const PasswordPrompt& prompt);
 
 // Both return the adapter's result: true when an error was recorded; false for a
 // kind without an adapter (nothing runs; the family codes 7, 8 and 9 never have

@@ -16,6 +16,7 @@
 #include "sqx/progress.h"
 #include "sqx/support.h"
 #include "sqx/volumes.h"
+#include "sqx/zip_ae2.h"
 
 namespace sqx {
 
@@ -45,6 +46,7 @@ class ZipWriter {
         if (!options.password.empty()) {
             check(archive_write_set_options(a_, "zip:encryption=aes256"), "set up encryption");
             check(archive_write_set_passphrase(a_, options.password.c_str()), "set up encryption");
+            ae2_.emplace([this](const void* p, size_t n) { out_.write(p, n); });
         }
         // The volume writer does its own buffering; no padding after the end.
         archive_write_set_bytes_per_block(a_, 0);
@@ -74,10 +76,18 @@ class ZipWriter {
         archive_entry_set_perm(e.get(), st.st_mode & 0777);
         archive_entry_set_mtime(e.get(), st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
         if (!folder) archive_entry_set_size(e.get(), static_cast<la_int64_t>(size));
+        if (ae2_) {
+            finishEntry();
+            ae2_->begin(Ae2Rewriter::Part::LocalHeader);
+        }
         // A warning only means the name had to be converted imperfectly
         // (bytes that are not UTF-8); the entry is still written.
         int r = archive_write_header(a_, e.get());
         check(r == ARCHIVE_WARN ? ARCHIVE_OK : r, "store " + name);
+        if (ae2_) {
+            ae2_->begin(Ae2Rewriter::Part::Data);
+            entryOpen_ = true;
+        }
     }
 
     void data(const void* p, size_t n, const std::string& name) {
@@ -86,11 +96,28 @@ class ZipWriter {
     }
 
     void close() {
+        if (ae2_) {
+            finishEntry();
+            ae2_->begin(Ae2Rewriter::Part::Central);
+        }
         check(archive_write_close(a_), "finish the archive");
+        if (ae2_) {
+            ae2_->begin(Ae2Rewriter::Part::None);
+            if (outFailure_) throw *outFailure_;
+        }
         closed_ = true;
     }
 
   private:
+    // Protected archives: the end of an entry is written on its own, so that
+    // the rewriter sees where each entry's descriptor lies.
+    void finishEntry() {
+        if (!entryOpen_) return;
+        ae2_->begin(Ae2Rewriter::Part::EntryEnd);
+        check(archive_write_finish_entry(a_), "finish an entry");
+        entryOpen_ = false;
+    }
+
     // A failure of the output is kept for check() to throw, and libarchive
     // is told all went well: an archive object in the fatal state could no
     // longer be closed, and closing is what frees its compressor.
@@ -98,7 +125,10 @@ class ZipWriter {
         auto* w = static_cast<ZipWriter*>(self);
         if (w->discard_ || w->outFailure_) return static_cast<la_ssize_t>(n);
         try {
-            w->out_.write(buffer, n);
+            if (w->ae2_)
+                w->ae2_->write(buffer, n);
+            else
+                w->out_.write(buffer, n);
         } catch (const Failure& f) {
             w->outFailure_ = f;
         } catch (const std::bad_alloc&) {
@@ -127,6 +157,8 @@ class ZipWriter {
     std::optional<Failure> outFailure_;
     bool closed_ = false;
     bool discard_ = false;
+    std::optional<Ae2Rewriter> ae2_;  // set for a protected archive
+    bool entryOpen_ = false;
 };
 
 // ---- Walking a folder -------------------------------------------------------

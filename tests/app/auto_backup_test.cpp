@@ -4,11 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <archive.h>
+#include <archive_entry.h>
+
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "app_fixture.h"
 #include "catalog/backup_name.h"
+#include "catalog/identities.h"
+#include "catalog/kinds.h"
+#include "clients/all_clients.h"
 #include "platform/files.h"
 #include "testkit/clients_fixture.h"
 
@@ -48,6 +58,29 @@ std::vector<std::string> fields(const std::string& line) {
         if (tab == std::string::npos) return out;
         start = tab + 1;
     }
+}
+
+// Every file entry of a ZIP, read by libarchive: name -> content.
+std::map<std::string, std::string> readZip(const fs::path& file, std::string* error) {
+    std::map<std::string, std::string> out;
+    struct archive* a = archive_read_new();
+    archive_read_support_format_zip(a);
+    struct archive_entry* e;
+    if (archive_read_open_filename(a, file.c_str(), 65536) == ARCHIVE_OK) {
+        while (archive_read_next_header(a, &e) == ARCHIVE_OK) {
+            std::string data;
+            char buf[65536];
+            la_ssize_t n;
+            while ((n = archive_read_data(a, buf, sizeof buf)) > 0)
+                data.append(buf, static_cast<size_t>(n));
+            if (n < 0) break;
+            out[archive_entry_pathname(e)] = std::move(data);
+        }
+    }
+    const char* why = archive_error_string(a);
+    *error = why ? why : "";
+    archive_read_free(a);
+    return out;
 }
 
 class ScheduledRun : public test::AppFixture {
@@ -246,4 +279,135 @@ TEST_F(Pruning, WithoutAUserPrefixOtherUsersBackupsStay) {
     put("OExpressBackup 1-2-2026.ebk", 250);
     prune(kKeepLastBackups, 1);
     EXPECT_EQ(remaining(), allBut({"OExpressBackup 1-1-2026.ebk"}));
+}
+
+namespace {
+
+// Two versions of each family whose versions share a file-name prefix, all
+// scheduled, backed up by the real adapters.
+class ScheduledVersions : public ScheduledRun {
+  protected:
+    void SetUp() override {
+        ScheduledRun::SetUp();
+        clients::RegisterAllClients();
+        test::installPocoMail(machine, kind::PocoMail2);
+        test::installPocoMail(machine, kind::PocoMail3);
+        test::installOpera6(machine);
+        test::installOpera7(machine);
+        test::installNetscape4(machine);
+        test::installMozilla(machine);
+        for (ClientKind k : kVersions) {
+            const std::string code = std::to_string(k);
+            test::setDword(kCU, entry(code), "Selected", 1);
+            std::vector<std::string> ids, items;
+            ListIdentitiesAndItems(k, ids, items);
+            for (const std::string& id : ids)
+                test::setDword(kCU, entry(code, "Identity"), id, 1);
+            for (const std::string& item : items)
+                test::setDword(kCU, entry(code, "Items"), item, 1);
+        }
+    }
+    // The name a backup of `k` made `daysAgo` days ago has.
+    static std::string named(ClientKind k, int daysAgo, bool withVersion = true) {
+        const auto day = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()) -
+                         std::chrono::days(daysAgo);
+        return "Ann " + BackupFileName(k, withVersion, std::chrono::year_month_day{day});
+    }
+    fs::path host(const std::string& name) { return machine.host("C:\\Auto\\" + name); }
+    // A copy of today's backup of `k`, as if made `daysAgo` days ago.
+    void older(ClientKind k, int daysAgo, std::string name = {}) {
+        if (name.empty()) name = named(k, daysAgo);
+        fs::copy_file(host(named(k, 0)), host(name), fs::copy_options::overwrite_existing);
+        fs::last_write_time(host(name),
+                            fs::file_time_type::clock::now() - std::chrono::hours(24 * daysAgo));
+    }
+    std::set<std::string> backups() {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(machine.host("C:\\Auto")))
+            if (e.path().extension() == ".ebk") names.insert(e.path().filename().string());
+        return names;
+    }
+    std::string manifestKeyOf(const std::string& name) {
+        std::string error;
+        const auto entries = readZip(host(name), &error);
+        const auto it = entries.find("infobak.ini");
+        if (it == entries.end()) return "unreadable: " + error;
+        const size_t at = it->second.find("EmailClient=");
+        if (at == std::string::npos) return "no key";
+        const size_t end = it->second.find_first_of("\r\n", at);
+        return it->second.substr(at + 12, end - at - 12);
+    }
+
+    static constexpr std::array<ClientKind, 6> kVersions{kind::PocoMail2, kind::PocoMail3,
+                                                         kind::Opera6,    kind::Opera7,
+                                                         kind::Netscape4, kind::Mozilla};
+};
+
+}  // namespace
+
+TEST_F(ScheduledVersions, EveryVersionKeepsItsOwnBackupsAndPrunesOnlyThose) {
+    // One run: one file per version, each its own backup.
+    ASSERT_FALSE(run({"/auto"}).failed) << err << out.str();
+    std::set<std::string> expected;
+    for (ClientKind k : kVersions) {
+        expected.insert(named(k, 0));
+        EXPECT_EQ(manifestKeyOf(named(k, 0)), manifestKey(k)) << k;
+    }
+    EXPECT_EQ(backups(), expected);
+    EXPECT_TRUE(named(kind::PocoMail2PE, 0).starts_with("Ann PocoMailBackup 2.x PE "));
+    // Output and log name the version.
+    EXPECT_NE(out.str().find("PocoMail 3: backed up to C:\\Auto\\" + named(kind::PocoMail3, 0)),
+              std::string::npos)
+        << out.str();
+    const std::string log = machine.readFile("C:\\Auto\\quillbox-auto.log");
+    EXPECT_NE(log.find("\tPocoMail 2\tC:\\Auto\\" + named(kind::PocoMail2, 0) + "\tbacked up"),
+              std::string::npos)
+        << log;
+
+    // Earlier backups: two per version, one made while PocoMail 2 was the only
+    // version (no label; its manifest says PocoMail 2), and a file that cannot be read.
+    for (ClientKind k : kVersions) {
+        older(k, 1);
+        older(k, 2);
+    }
+    const std::string unlabelled = named(kind::PocoMail2, 3, false);
+    older(kind::PocoMail2, 3, unlabelled);
+    const std::string unreadable = named(kind::Opera7, 3, false);
+    machine.writeFile("C:\\Auto\\" + unreadable, "not a backup");
+
+    // A later run in mode 1: each version loses exactly its newest earlier file.
+    settings().backupMode = kOverwriteLastBackup;
+    ASSERT_FALSE(run({"/auto"}).failed) << err;
+    expected.insert({unlabelled, unreadable});
+    for (ClientKind k : kVersions)
+        expected.insert(named(k, 2));
+    EXPECT_EQ(backups(), expected);
+
+    // Mode 3 keeping 2: each version keeps its own two newest earlier files.
+    for (ClientKind k : kVersions) {
+        older(k, 4);
+        older(k, 5);
+    }
+    settings().backupMode = kKeepLastBackups;
+    settings().backupKeep = 2;
+    ASSERT_FALSE(run({"/auto"}).failed) << err;
+    expected.clear();
+    expected.insert(unreadable);
+    for (ClientKind k : kVersions) {
+        expected.insert(named(k, 0));
+        expected.insert(named(k, 2));
+        // PocoMail 2's unlabelled file is its second; the others keep day 4.
+        expected.insert(k == kind::PocoMail2 ? unlabelled : named(k, 4));
+    }
+    EXPECT_EQ(backups(), expected);
+}
+
+TEST_F(ScheduledRun, ASingleVersionKeepsThePlainName) {
+    test::installPocoMail(machine, kind::PocoMail3);
+    adapter(kind::PocoMail3);
+    test::setDword(kCU, entry("73"), "Selected", 1);
+    ASSERT_FALSE(run({"/auto"}).failed) << err;
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].path, autoFile(kind::PocoMail3));
+    EXPECT_EQ(BackupFileNameFor(kind::PocoMail3), DefaultBackupFileName(kind::PocoMail3));
 }
