@@ -132,6 +132,7 @@ TEST_F(CommandLine, EveryInstalledVersionOfAFamilyGetsItsOwnFile) {
 TEST_F(CommandLine, OneFailedClientFailsTheRunAndTheOthersStillRun) {
     test::installEudora(machine);
     test::installTheBat(machine);
+    test::installFavorites(machine);
     adapter(kind::Eudora, true);
     adapter(kind::TheBat);
     // Favorites has no adapter here: it reports no error but writes nothing.
@@ -188,6 +189,7 @@ TEST_F(CommandLine, ARunningClientIsSkippedAndTheOthersGoOn) {
     test::TempDir bin;
     test::ChildProcess outlook = test::ChildProcess::namedSleep(bin.path(), "outlook.exe");
     test::installEudora(machine);
+    test::installOutlook(machine);
     adapter(kind::Outlook);
     adapter(kind::Eudora);
     ScriptedCloseProgramsDialog dialog;  // answers Cancel
@@ -240,7 +242,9 @@ class CommandLineRestore : public test::AppFixture {
 }  // namespace
 
 TEST_F(CommandLineRestore, RestoresIntoTheClientWhatTheBackupHolds) {
-    const CommandLineResult r = run({"/R", "/F:" + std::string(kFile), "/P:C:\\Restore"});
+    // The tests' adapters stand in for the client: nothing of its own to keep.
+    const CommandLineResult r =
+        run({"/R", "/F:" + std::string(kFile), "/P:C:\\Restore", "--NO-UNDO"});
     EXPECT_FALSE(r.failed) << err;
     ASSERT_EQ(restores.size(), 1u);
     const jobs::RestoreContext& ctx = restores[0];
