@@ -246,12 +246,15 @@ void Backup::packTree(std::string_view folder, std::string_view archiveFolder, I
     // Data the machine does not have adds nothing, with a note: the other items
     // are still worth a backup. A value that names a drive's root or no drive
     // stays a refusal, since packing there would take the whole drive.
+    // An identity's mail is never left out on a note: without its "Store Root"
+    // the client would use a folder this backup does not know.
     const std::string bare = platform::excludeTrailingBackslash(folder);
-    if (bare.empty()) {
+    const bool mayBeMissing = i != MailFolders;
+    if (bare.empty() && mayBeMissing) {
         RecordNote(subject + " adds nothing: the machine names no folder for it");
     } else if (!isPackableFolder(folder)) {
         refuse(refusal);
-    } else if (!platform::directoryExists(bare)) {
+    } else if (!platform::directoryExists(bare) && mayBeMissing) {
         RecordNote(subject + " adds nothing: its folder " + bare + " does not exist");
     } else {
         jobs::AddFolderToJob(bare, archiveFolder, bare + "\\", "*");

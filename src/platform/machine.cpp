@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -204,7 +205,8 @@ Machine& Machine::current() {
             createPrefix(prefix, hostUserName());
             // Said once, when it is made: otherwise every later run would find an
             // empty machine without knowing why.
-            std::cerr << "quillbox: no Wine prefix was found, so an empty private machine was "
+            std::cerr << program_invocation_short_name
+                      << ": no Wine prefix was found, so an empty private machine was "
                          "created in "
                       << prefix.string()
                       << "; to use the machine of your e-mail client, set QUILLBOX_PREFIX (or "

@@ -187,6 +187,8 @@ TEST_F(CommandLine, RequestsThatDoNothingFailWithoutTheSyntaxMessage) {
 
 TEST_F(CommandLine, ARunningClientIsSkippedAndTheOthersGoOn) {
     test::TempDir bin;
+    // The client runs in this machine: its prefix is in the program's environment.
+    test::ScopedEnv inMachine{"WINEPREFIX", machine.prefix().string()};
     test::ChildProcess outlook = test::ChildProcess::namedSleep(bin.path(), "outlook.exe");
     test::installEudora(machine);
     test::installOutlook(machine);
@@ -266,6 +268,7 @@ TEST_F(CommandLineRestore, RestoresIntoTheClientWhatTheBackupHolds) {
 
 TEST_F(CommandLineRestore, ARunningClientGetsItsDataInTheFolderAndTheRunFails) {
     test::TempDir bin;
+    test::ScopedEnv inMachine{"WINEPREFIX", machine.prefix().string()};
     test::ChildProcess eudora = test::ChildProcess::namedSleep(bin.path(), "eudora.exe");
     ScriptedCloseProgramsDialog dialog;  // Cancel: the client stays
     ScopedCloseProgramsDialog dialogScope(dialog);
