@@ -68,9 +68,10 @@ std::string shown(const std::string& winPath, bool hostForm) {
 bool makeFolder(const std::string& folder) {
     if (platform::directoryExists(folder)) return true;
     if (!platform::hostPath(folder)) {
-        const bool drivePath = folder.size() >= 2 &&
+        // A full path whose drive letter has no place on the machine.
+        const bool drivePath = folder.size() >= 3 &&
                                std::isalpha(static_cast<unsigned char>(folder[0])) &&
-                               folder[1] == ':';
+                               folder[1] == ':' && folder[2] == '\\';
         if (drivePath)
             std::cerr << "quillbox: " << platform::excludeTrailingBackslash(folder)
                       << ": the machine has no drive "
