@@ -174,11 +174,21 @@ bool RunScheduledBackups(std::ostream& out) {
             const ScheduledSelection sel = LoadScheduledSelection(*kind, entry);
             const BackupReport r = RunCheckedBackup(*kind, path, sel.identities, sel.items);
             switch (r.outcome) {
-                case BackupOutcome::Done:
+                case BackupOutcome::Done: {
                     PruneAutomaticBackups(*kind, path);
                     out << name << ": backed up to " << path << "\n";
-                    log.add(*kind, path, "backed up", "");
+                    std::string noted;
+                    for (const std::string& note : r.notes) {
+                        std::cerr << "quillbox: " << name << ": " << note << "\n";
+                        noted += (noted.empty() ? "" : "; ") + note;
+                    }
+                    log.add(*kind, path, "backed up", noted);
                     continue;
+                }
+                case BackupOutcome::NotInstalled:
+                    out << name << ": not backed up, it is not installed on this machine\n";
+                    log.add(*kind, path, "skipped", "not installed on this machine");
+                    break;
                 case BackupOutcome::ClientRunning:
                     out << name << ": not backed up, the client is running\n";
                     log.add(*kind, path, "skipped", "the client is running");

@@ -1,7 +1,10 @@
 #include "app/command_line.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <exception>
 #include <filesystem>
 
@@ -13,9 +16,12 @@
 #include "catalog/backup_name.h"
 #include "catalog/detection.h"
 #include "catalog/identities.h"
+#include "catalog/installed.h"
 #include "catalog/kinds.h"
 #include "jobs/archive_job.h"
+#include "jobs/job_progress.h"
 #include "platform/files.h"
+#include "platform/machine.h"
 #include "platform/paths.h"
 #include "support/interaction.h"
 #ifdef QB_HAVE_RESTORE_JOB
@@ -58,20 +64,119 @@ std::string shown(const std::string& winPath, bool hostForm) {
     return host ? host->string() : winPath;
 }
 
-// Makes the folder of a command-line run exist; false (with the reason on stderr)
-// when it cannot.
+// Makes the folder of a command-line run exist; false (with the one reason on
+// stderr) when it cannot.
 bool makeFolder(const std::string& folder) {
     if (platform::directoryExists(folder)) return true;
     if (!platform::hostPath(folder)) {
-        std::cerr << "quillbox: \"" << folder
-                  << "\" is neither a full Windows path (C:\\...) nor a path of this computer "
-                     "(/...)\n";
+        // A full path whose drive letter has no place on the machine.
+        const bool drivePath = folder.size() >= 3 &&
+                               std::isalpha(static_cast<unsigned char>(folder[0])) &&
+                               folder[1] == ':' && folder[2] == '\\';
+        if (drivePath)
+            std::cerr << "quillbox: " << platform::excludeTrailingBackslash(folder)
+                      << ": the machine has no drive "
+                      << static_cast<char>(std::toupper(static_cast<unsigned char>(folder[0])))
+                      << ":\n";
+        else
+            std::cerr << "quillbox: \"" << folder
+                      << "\" is neither a full Windows path (C:\\...) nor a path of this "
+                         "computer (/...)\n";
         return false;
     }
     if (platform::forceDirectories(folder)) return true;
-    std::cerr << "quillbox: cannot create the folder " << folder << ": "
-              << platform::lastFileError() << "\n";
+    // The file layer's account already names the folder it could not create.
+    const std::string why = platform::lastFileError();
+    if (why.find(platform::excludeTrailingBackslash(folder)) != std::string::npos)
+        std::cerr << "quillbox: " << why << "\n";
+    else
+        std::cerr << "quillbox: cannot create the folder " << folder << ": " << why << "\n";
     return false;
+}
+
+// Progress of a command-line run on stderr. On a terminal one line per client,
+// rewritten in place; elsewhere (a log, a pipe) nothing unless verbose, so that
+// scripts see the result lines only.
+class CommandLineProgress : public jobs::JobProgress {
+  public:
+    explicit CommandLineProgress(bool verbose)
+        : terminal_(::isatty(STDERR_FILENO) == 1), verbose_(verbose) {}
+    void setClient(std::string_view name) { client_ = std::string(name); }
+    void start() override {
+        label_.clear();
+        lastOverall_ = -1;
+    }
+    void progress(int overall, int item, std::string_view label) override {
+        const bool newItem = label != label_;
+        if (terminal_) {
+            if (!newItem && overall == lastOverall_ && item == lastItem_) return;
+            label_ = std::string(label);
+            lastOverall_ = overall;
+            lastItem_ = item;
+            std::cerr << "\r" << client_ << (client_.empty() ? "" : ": ");
+            if (!label_.empty()) std::cerr << label_ << " " << item << "%";
+            std::cerr << " (" << overall << "% in all)\x1b[K" << std::flush;
+            shown_ = true;
+            return;
+        }
+        if (!verbose_) return;
+        const bool step = lastOverall_ < 0 || overall / 5 > lastOverall_ / 5;
+        if (!newItem && !step) return;
+        if (newItem) label_ = std::string(label);
+        if (step) lastOverall_ = overall;
+        std::cerr << "quillbox: " << client_ << (client_.empty() ? "" : ": ") << overall << "%";
+        if (!label_.empty()) std::cerr << "  " << label_;
+        std::cerr << "\n";
+    }
+    // Takes the in-place line away before a result line is printed.
+    void clear() {
+        if (shown_) std::cerr << "\r\x1b[K" << std::flush;
+        shown_ = false;
+    }
+
+  private:
+    bool terminal_;
+    bool verbose_;
+    bool shown_ = false;
+    std::string client_;
+    std::string label_;
+    int lastOverall_ = -1;
+    int lastItem_ = -1;
+};
+
+CommandLineProgress* gProgress = nullptr;
+
+void progressFor(std::string_view client) {
+    if (gProgress) gProgress->setClient(client);
+}
+void endProgressLine() {
+    if (gProgress) gProgress->clear();
+}
+
+// The parts of a client value between separators (any character that is not a
+// letter) that select no client.
+std::vector<std::string> unknownClientParts(std::string_view value) {
+    std::vector<std::string> unknown;
+    std::string part;
+    auto flush = [&] {
+        if (!part.empty() && KindsNamedBy(part).empty()) unknown.push_back(part);
+        part.clear();
+    };
+    for (char c : value) {
+        if (std::isalpha(static_cast<unsigned char>(c)))
+            part += c;
+        else
+            flush();
+    }
+    flush();
+    return unknown;
+}
+
+std::string validClientNames() {
+    std::string names;
+    for (const ClientKeyword& k : kKeywords)
+        names += (names.empty() ? "" : " ") + std::string(k.keyword);
+    return names;
 }
 
 // ---- "/b" ----
@@ -119,11 +224,18 @@ bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ost
     for (const std::string& name : items)
         its.add(name, true);
     const std::string name(ClientName(kind));
+    progressFor(name);
     const BackupReport r = RunCheckedBackup(kind, path, ids, its);
+    endProgressLine();
     switch (r.outcome) {
         case BackupOutcome::Done:
+            for (const std::string& note : r.notes)
+                std::cerr << "quillbox: " << name << ": " << note << "\n";
             out << name << ": backed up to " << shown(path, hostForm) << "\n";
             return true;
+        case BackupOutcome::NotInstalled:
+            out << name << ": not backed up, it is not installed on this machine\n";
+            return false;
         case BackupOutcome::ClientRunning:
             out << name << ": not backed up, the client is running\n";
             return false;
@@ -138,6 +250,14 @@ bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ost
     return false;
 }
 
+// Whether the machine has any e-mail client at all (Favorites is no mail client).
+bool anyMailClientInstalled() {
+    for (const KindInfo& k : allKinds())
+        if (k.code != kind::Favorites && hasBackups(k.code) && ClientInstalledForBackup(k.code))
+            return true;
+    return false;
+}
+
 // Returns whether every requested backup succeeded.
 bool runBackups(const BackupSwitch& b, const PasswordOptions& passwordOptions, std::ostream& out) {
     std::string passwordError;
@@ -148,19 +268,30 @@ bool runBackups(const BackupSwitch& b, const PasswordOptions& passwordOptions, s
     }
     const JobPasswordScope protect(password->password);
     const bool hostForm = IsHostPath(b.folder);
-    const std::string folder = platform::includeTrailingBackslash(CommandLinePath(b.folder));
-    if (!makeFolder(folder)) return false;
+    // A misspelt name must not leave the person believing it was backed up: the
+    // whole run stops before anything is written.
     const std::vector<ClientKind> named = KindsNamedBy(b.clients);
-    if (named.empty()) {
-        std::cerr << "quillbox: /c:" << b.clients << " names no client; the clients are";
-        for (const ClientKeyword& k : kKeywords)
-            std::cerr << " " << k.keyword;
-        std::cerr << "\n";
+    const std::vector<std::string> unknown = unknownClientParts(b.clients);
+    if (named.empty() || !unknown.empty()) {
+        std::cerr << "quillbox: /c:";
+        if (unknown.empty()) {
+            std::cerr << b.clients << " names no client";
+        } else {
+            for (size_t i = 0; i < unknown.size(); ++i)
+                std::cerr << (i ? ", " : "") << "\"" << unknown[i] << "\"";
+            std::cerr << (unknown.size() == 1 ? " is no client" : " are no clients");
+        }
+        std::cerr << "; nothing was backed up. The clients are: " << validClientNames() << "\n";
         return false;
     }
+    const std::string folder = platform::includeTrailingBackslash(CommandLinePath(b.folder));
+    if (!makeFolder(folder)) return false;
     bool allDone = true;
+    bool anyInstalled = false;
     for (ClientKind named1 : named) {
         const std::vector<ClientKind> kinds = BackupKindsFor(named1);
+        for (ClientKind k : kinds)
+            if (ClientInstalledForBackup(k)) anyInstalled = true;
         if (kinds.empty()) {
             out << ClientName(named1) << ": not backed up, no version of it is installed\n";
             allDone = false;
@@ -177,6 +308,11 @@ bool runBackups(const BackupSwitch& b, const PasswordOptions& passwordOptions, s
             }
         }
     }
+    if (!anyInstalled && !anyMailClientInstalled())
+        std::cerr << "quillbox: no e-mail client is installed on the machine "
+                  << platform::Machine::current().prefix().string()
+                  << " (set QUILLBOX_PREFIX or WINEPREFIX to the Wine prefix that holds your "
+                     "e-mail client)\n";
     return allDone;
 }
 
@@ -256,7 +392,8 @@ jobs::PasswordPrompt restorePrompt(const PasswordOptions& options, const std::st
 }
 #endif
 
-bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, std::ostream& out) {
+bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, std::ostream& out,
+                bool undo) {
     if (r.folder.empty()) {
         out << "nothing restored: /p names no folder\n";
         return false;
@@ -326,20 +463,32 @@ bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, 
         }
         return false;
     }
-    const bool error = jobs::RunRestore(file, kind, ids, its);
-    if (jobs::archiveJob().aborted) {
-        out << name << ": restore aborted\n";
+    progressFor(name);
+    const RestoreReport done = RestoreIntoClient(file, kind, ids, its, undo);
+    endProgressLine();
+    const std::string undoNote = done.undoFile.empty()
+                                     ? std::string()
+                                     : "; its data before the restore is in " + done.undoFile;
+    if (done.notStarted) {
+        out << name << ": not restored, its current data could not be backed up first\n";
+        std::cerr << "quillbox: " << name << ": " << done.error
+                  << " (--no-undo restores without that backup)\n";
         return false;
     }
-    if (error) {
-        out << name << ": restore failed\n";
+    if (done.aborted) {
+        out << name << ": restore aborted" << undoNote << "\n";
+        return false;
+    }
+    if (!done.done) {
+        out << name << ": restore failed" << undoNote << "\n";
         printJobError(kind, "the restore failed");
         return false;
     }
-    out << name << ": restored from " << (r.file) << "\n";
+    out << name << ": restored from " << (r.file) << undoNote << "\n";
     return true;
 #else
     (void)passwordOptions;
+    (void)undo;
     if (!makeFolder(folder)) return false;
     std::cerr << "quillbox: restoring is not built into this program yet\n";
     out << "nothing restored\n";
@@ -386,9 +535,33 @@ std::string CommandLineBackupName(ClientKind kind, bool withVersion) {
     return BackupFileName(kind, withVersion);
 }
 
-CommandLineResult RunCommandLine(const std::vector<std::string>& given, std::ostream& out) {
+std::vector<std::string> TakeOptions(const std::vector<std::string>& params,
+                                     CommandLineOptions& options) {
+    std::vector<std::string> rest;
+    for (const std::string& p : params) {
+        const std::string l = lowerAscii(p);
+        if (l == "--no-undo")
+            options.undo = false;
+        else if (l == "--verbose")
+            options.verbose = true;
+        else
+            rest.push_back(p);
+    }
+    return rest;
+}
+
+CommandLineResult RunCommandLine(const std::vector<std::string>& allParams, std::ostream& out,
+                                 const CommandLineOptions& options) {
     CommandLineResult result;
+    CommandLineOptions opts = options;
+    const std::vector<std::string> given = TakeOptions(allParams, opts);
     if (given.empty()) return result;
+    CommandLineProgress progress(opts.verbose);
+    jobs::ScopedJobProgress progressScope(progress);
+    gProgress = &progress;
+    struct Reset {
+        ~Reset() { gProgress = nullptr; }
+    } reset;
     bool error = false;
     std::string why;
     std::vector<std::string> params = given;
@@ -423,7 +596,7 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& given, std::ost
         if (r.syntaxError) {
             error = true;
             why = r.why;
-        } else if (!runRestore(r, passwordOptions, out)) {
+        } else if (!runRestore(r, passwordOptions, out, opts.undo)) {
             result.failed = true;
         }
     } else if (sw == "/o") {

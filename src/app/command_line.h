@@ -23,11 +23,26 @@ struct CommandLineResult {
     std::string openBackupFile;  // "/o": the backup file the main window opens
 };
 
+// Options of a command-line run that are not switches.
+struct CommandLineOptions {
+    // A direct restore first backs up the client's current data (--no-undo: not).
+    bool undo = true;
+    // Progress lines also when standard error is no terminal (--verbose).
+    bool verbose = false;
+};
+
+// Takes "--no-undo" and "--verbose" out of the parameters into `options`.
+std::vector<std::string> TakeOptions(const std::vector<std::string>& params,
+                                     CommandLineOptions& options);
+
 // Carries out the switches of the command line. `params` are the parameters after
-// the program name. One line per client goes to `out` (what was backed up or
-// restored where, or why not); progress, message boxes and error texts go to stderr.
+// the program name; "--no-undo" and "--verbose" among them count as `options`. One line per client
+// goes to `out` (what was backed up or restored where, or why not); message boxes, notes and error
+// texts go to stderr, and so does progress: on a terminal one line per client updated in place,
+// elsewhere nothing unless `options.verbose`.
 CommandLineResult RunCommandLine(const std::vector<std::string>& params,
-                                 std::ostream& out = std::cout);
+                                 std::ostream& out = std::cout,
+                                 const CommandLineOptions& options = {});
 
 // The client keywords of "/c:", in the order they are tested.
 struct ClientKeyword {

@@ -13,11 +13,12 @@
 namespace {
 
 constexpr const char* kHelp = R"(Usage:
-  quillbox /b /c:CLIENTS /p:FOLDER - [--password-file FILE | --ask-password]
-  quillbox /r /f:BACKUPFILE /p:FOLDER [--password-file FILE | --ask-password]
+  quillbox /b /c:CLIENTS /p:FOLDER - [--verbose] [--password-file FILE | --ask-password]
+  quillbox /r /f:BACKUPFILE /p:FOLDER [--no-undo] [--verbose]
+                                      [--password-file FILE | --ask-password]
   quillbox /auto
   quillbox /uninstall
-  quillbox --help | --version
+  quillbox --help | /? | --version
 
 /b  Backs up every client named in CLIENTS into FOLDER (created when missing),
     each into its own file named after the client and today's date, such as
@@ -25,14 +26,22 @@ constexpr const char* kHelp = R"(Usage:
       oexpress msoutlook eudora incredimail pegasus thebat pocomail opera
       netscape favorites
     in any letter case and with any separator ("thebat,eudora"); they are backed
-    up in this order. pocomail, opera and netscape back up every installed
-    version of the client, each into its own file. A fourth parameter is
-    required; its text does not matter (use -).
+    up in this order. A part of CLIENTS that names no client ("outlok") stops
+    the run before anything is backed up. pocomail, opera and netscape back up
+    every installed version of the client, each into its own file. A client
+    that is not installed on the machine is not backed up (and the run fails).
+    An item the machine has no data for (no address book, say) adds nothing
+    and is noted on standard error; the rest is backed up. A fourth parameter
+    is required; its text does not matter (use -).
 
-/r  Restores BACKUPFILE directly into its e-mail client. When the client is
-    running (and nobody can close it) the data goes into FOLDER instead, from
-    where it can be imported by hand; FOLDER is created when missing. "/p"
-    without ":FOLDER" restores nothing.
+/r  Restores BACKUPFILE directly into its e-mail client. First the client's
+    current data of the same identities and items is backed up into the
+    automatic backup folder as "BeforeRestore <client> <date> <time>.ebk"; the
+    result line names that file, and /r of it undoes the restore. When that
+    backup fails nothing is restored. --no-undo skips it (for restores onto a
+    fresh machine). When the client is running (and nobody can close it) the
+    data goes into FOLDER instead, from where it can be imported by hand;
+    FOLDER is created when missing. "/p" without ":FOLDER" restores nothing.
 
 Protected backups: with --password-file FILE (the first line of FILE, which
 only its owner may read), --ask-password (typed twice on the terminal, not
@@ -57,7 +66,9 @@ The machine is the Wine prefix named by QUILLBOX_PREFIX, else WINEPREFIX, else
 ~/.wine, else Quillbox's own prefix.
 
 One line per client on standard output tells what was backed up or restored
-where; progress and errors go to standard error. The exit status is 0 when every
+where; notes and errors go to standard error, and so does progress: on a
+terminal one line per client, updated in place; otherwise none unless
+--verbose. The exit status is 0 when every
 backup or restore asked for succeeded, 1 when one failed, was skipped because
 its client is running, or the command was invalid.
 )";
@@ -65,8 +76,14 @@ its client is running, or the command was invalid.
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> params(argv + 1, argv + argc);
-    if (!params.empty() && (params[0] == "--help" || params[0] == "-h")) {
+    qb::app::CommandLineOptions options;
+    const std::vector<std::string> params =
+        qb::app::TakeOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+    const std::string first = params.empty() ? std::string() : params[0];
+    std::string lower;
+    for (char c : first)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower == "--help" || lower == "-h" || lower == "/?" || lower == "/h") {
         std::cout << kHelp;
         return 0;
     }
@@ -84,7 +101,8 @@ int main(int argc, char** argv) {
                          "switches (quillbox --help)\n";
             status = 1;
         } else {
-            const qb::app::CommandLineResult result = qb::app::RunCommandLine(params);
+            const qb::app::CommandLineResult result =
+                qb::app::RunCommandLine(params, std::cout, options);
             if (result.failed) status = 1;
         }
         if (!archiveLoaded) status = 1;

@@ -42,6 +42,10 @@ void RecordError(std::string_view text) {
     recorded().emplace_back(text);
 }
 
+void RecordNote(std::string_view text) {
+    jobs::archiveJob().notes.emplace_back(text);
+}
+
 AdapterRun::AdapterRun() {
     recorded().clear();
 }

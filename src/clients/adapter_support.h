@@ -22,6 +22,10 @@ namespace qb::clients {
 // error text, so that every failure of one run is reported, not only the last.
 void RecordError(std::string_view text);
 
+// Notes that a backup item adds nothing because its source is missing or empty
+// (the job's notes); the backup of everything else goes on and succeeds.
+void RecordNote(std::string_view text);
+
 // One run of an adapter's backup or restore. Each failed archive operation
 // replaces the job's error text with its own account; the failures recorded
 // during the run are put back after it when the run ends, so none is lost.

@@ -169,10 +169,11 @@ class Backup {
     void exportFiles(const std::string& folder, const std::vector<std::string_view>& names,
                      std::string_view g);
     void backupIdentity(const std::string& n, const std::string& g);
-    // Packs the tree of `folder` under `archiveFolder` as item `i`, or refuses with
+    // Packs the tree of `folder` under `archiveFolder` as item `i`; notes that
+    // `subject` adds nothing when the folder is unset or missing, and refuses with
     // `refusal` when the folder may not be packed.
     void packTree(std::string_view folder, std::string_view archiveFolder, Item i,
-                  const std::string& refusal);
+                  const std::string& subject, const std::string& refusal);
     void backupAddressBook();
     std::string backupStationery();
     void writeIniFiles(const std::vector<std::string>& keys,
@@ -225,6 +226,7 @@ void Backup::backupIdentity(const std::string& n, const std::string& g) {
     }
     if (item(MailFolders)) {
         packTree(storeFolder, g, MailFolders,
+                 "The mail folders of the Outlook Express identity \"" + n + "\"",
                  "The mail folders of the Outlook Express identity \"" + n +
                      "\" cannot be backed up: its \"Store Root\" (\"" + raw +
                      "\") names no folder.");
@@ -240,12 +242,22 @@ void Backup::backupIdentity(const std::string& n, const std::string& g) {
 }
 
 void Backup::packTree(std::string_view folder, std::string_view archiveFolder, Item i,
-                      const std::string& refusal) {
-    if (isPackableFolder(folder)) {
-        const std::string bare = platform::excludeTrailingBackslash(folder);
-        jobs::AddFolderToJob(bare, archiveFolder, bare + "\\", "*");
-    } else {
+                      const std::string& subject, const std::string& refusal) {
+    // Data the machine does not have adds nothing, with a note: the other items
+    // are still worth a backup. A value that names a drive's root or no drive
+    // stays a refusal, since packing there would take the whole drive.
+    // An identity's mail is never left out on a note: without its "Store Root"
+    // the client would use a folder this backup does not know.
+    const std::string bare = platform::excludeTrailingBackslash(folder);
+    const bool mayBeMissing = i != MailFolders;
+    if (bare.empty() && mayBeMissing) {
+        RecordNote(subject + " adds nothing: the machine names no folder for it");
+    } else if (!isPackableFolder(folder)) {
         refuse(refusal);
+    } else if (!platform::directoryExists(bare) && mayBeMissing) {
+        RecordNote(subject + " adds nothing: its folder " + bare + " does not exist");
+    } else {
+        jobs::AddFolderToJob(bare, archiveFolder, bare + "\\", "*");
     }
     jobs::CloseProgressGroup(ctx_, itemName(i));
 }
@@ -258,7 +270,7 @@ void Backup::backupAddressBook() {
     jobs::AddFileToJob(path, "", base_);
     const std::string wabFile = catalog::readText(RootKey::CurrentUser, kWabFileName, "");
     const std::string folder = platform::extractFilePath(wabFile);
-    packTree(folder, kAddressBook, AddressBook,
+    packTree(folder, kAddressBook, AddressBook, "The address book",
              "The address book cannot be backed up: its file name (\"" + wabFile +
                  "\") names no folder.");
 }
@@ -269,7 +281,7 @@ std::string Backup::backupStationery() {
         catalog::readText(RootKey::LocalMachine, kStationeryKey, kStationeryValue);
     if (!item(Stationery)) return raw;
     const std::string expanded = oe::ExpandVariables(raw, folders_);
-    packTree(expanded, kStationery, Stationery,
+    packTree(expanded, kStationery, Stationery, "The stationery",
              "The stationery cannot be backed up: \"Stationery Folder\" (\"" + raw +
                  "\") names no folder.");
     return expanded;

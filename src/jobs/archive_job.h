@@ -79,6 +79,9 @@ struct ArchiveJob {
     // A failure the callback found itself (a stored name that cannot be handed to
     // the library); it wins over the library's result.
     std::string callbackError;
+    // What a backup left out without failing: an item whose source the machine
+    // does not have or that holds nothing. Cleared when a backup starts.
+    std::vector<std::string> notes;
 };
 
 // The process's job state.

@@ -97,6 +97,7 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     job.errorFlag = false;
     job.errorText.clear();
     job.aborted = false;
+    job.notes.clear();
     BackupContext ctx;
     ctx.backupPath = std::string(backupPath);
     ctx.kind = kind;

@@ -3,8 +3,10 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -201,6 +203,14 @@ Machine& Machine::current() {
                 throw MachineError("the prefix " + prefix.string() +
                                    " does not exist (named by the environment)");
             createPrefix(prefix, hostUserName());
+            // Said once, when it is made: otherwise every later run would find an
+            // empty machine without knowing why.
+            std::cerr << program_invocation_short_name
+                      << ": no Wine prefix was found, so an empty private machine was "
+                         "created in "
+                      << prefix.string()
+                      << "; to use the machine of your e-mail client, set QUILLBOX_PREFIX (or "
+                         "WINEPREFIX) to its Wine prefix\n";
         }
         slot.reset(new Machine(prefix));
     }

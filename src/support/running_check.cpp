@@ -6,10 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <optional>
 #include <set>
 #include <thread>
 
+#include "platform/machine.h"
 #include "platform/paths.h"
 #include "support/proc_list.h"
 #include "support/win_list.h"
@@ -210,6 +215,47 @@ bool CheckRunningClient(ClientKind kind, bool backup) {
     return false;
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+bool sameFolder(const fs::path& a, const fs::path& b) {
+    std::error_code ea, eb;
+    const fs::path ca = fs::weakly_canonical(a, ea);
+    const fs::path cb = fs::weakly_canonical(b, eb);
+    return !ea && !eb && ca == cb;
+}
+
+}  // namespace
+
+bool RunsInThisMachine(uint32_t processId) {
+    const auto info = processInfo(static_cast<pid_t>(processId));
+    if (!info) return false;
+    // The environment of another user's process cannot be read: not ours.
+    std::ifstream f("/proc/" + std::to_string(processId) + "/environ", std::ios::binary);
+    if (!f) return false;
+    const std::string env((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    auto value = [&](std::string_view name) -> std::optional<std::string> {
+        const std::string key = std::string(name) + "=";
+        for (size_t at = 0; at < env.size();) {
+            const size_t end = std::min(env.find('\0', at), env.size());
+            if (env.compare(at, key.size(), key) == 0)
+                return env.substr(at + key.size(), end - at - key.size());
+            at = end + 1;
+        }
+        return std::nullopt;
+    };
+    const fs::path prefix = platform::Machine::current().prefix();
+    const auto winePrefix = value("WINEPREFIX");
+    for (const auto& named : {value("QUILLBOX_PREFIX"), winePrefix})
+        if (named && !named->empty() && sameFolder(*named, prefix)) return true;
+    // A Windows program started without a prefix runs in Wine's default one.
+    if (info->Wine && (!winePrefix || winePrefix->empty()))
+        if (const auto home = value("HOME"); home && !home->empty())
+            return sameFolder(fs::path(*home) / ".wine", prefix);
+    return false;
+}
+
 std::vector<RunningProgram> FindRunningProgram(std::string_view programName) {
     std::vector<RunningProgram> out;
     const std::string needle = platform::lowerAscii(programName);
@@ -225,6 +271,7 @@ std::vector<RunningProgram> FindRunningProgram(std::string_view programName) {
         if (pid == self) continue;
         if (platform::lowerAscii(line.info.ExeFile).find(needle) == std::string::npos) continue;
         if (platform::lowerAscii(line.title) == "mci command handling window") continue;
+        if (!RunsInThisMachine(pid)) continue;
         out.push_back({line.title, pid});
     }
     // A client without a window we can see still holds its files: without a
@@ -233,6 +280,7 @@ std::vector<RunningProgram> FindRunningProgram(std::string_view programName) {
     for (const TProcessInfo& p : processSnapshot()) {
         if (p.ProcessID == self || withWindow.count(p.ProcessID)) continue;
         if (platform::lowerAscii(p.ExeName).find(needle) == std::string::npos) continue;
+        if (!RunsInThisMachine(p.ProcessID)) continue;
         out.push_back({p.ExeName + " (process " + std::to_string(p.ProcessID) + ")", p.ProcessID});
     }
     return out;

@@ -90,9 +90,16 @@ struct RunningProgram {
     std::string line;
     uint32_t processId = 0;
 };
-// The windows and windowless processes of every process whose executable name
-// contains `programName` (letter case ignored). Windows titled "mci command
-// handling window" are never listed.
+// Whether a process runs in the current machine: its environment names the
+// machine's prefix (WINEPREFIX or QUILLBOX_PREFIX), or it is a Windows program
+// started without WINEPREFIX while the machine is Wine's default ~/.wine. A
+// program of another prefix, or a native program that has nothing to do with
+// the machine, is none of its clients and must never be closed for it.
+bool RunsInThisMachine(uint32_t processId);
+
+// The windows and windowless processes of every process of this machine
+// (RunsInThisMachine) whose executable name contains `programName` (letter case
+// ignored). Windows titled "mci command handling window" are never listed.
 std::vector<RunningProgram> FindRunningProgram(std::string_view programName);
 
 // "Close all": ends the processes behind the dialog's lines, first line first,

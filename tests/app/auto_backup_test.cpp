@@ -411,3 +411,43 @@ TEST_F(ScheduledRun, ASingleVersionKeepsThePlainName) {
     EXPECT_EQ(calls[0].path, autoFile(kind::PocoMail3));
     EXPECT_EQ(BackupFileNameFor(kind::PocoMail3), DefaultBackupFileName(kind::PocoMail3));
 }
+
+TEST_F(ScheduledRun, LeftOutItemsAndUninstalledClientsAreLogged) {
+    test::installEudora(machine);
+    adapter(kind::Outlook);  // scheduled, but not on this machine
+    registered.push_back(kind::Eudora);
+    const std::string note = "The address book adds nothing: its folder C:\\Gone does not exist";
+    jobs::RegisterBackupAdapter(kind::Eudora, [&](jobs::BackupContext& ctx) {
+        jobs::archiveJob().notes.push_back(note);
+        jobs::StartBackupFrame(ctx);
+        jobs::WriteManifest(ctx);
+        jobs::AddStagingFileToJob(jobs::kManifestName);
+        jobs::FinishBackupFrame(ctx);
+    });
+    test::setDword(kCU, entry("2"), "Selected", 1);
+    test::setDword(kCU, entry("3"), "Selected", 1);
+
+    EXPECT_TRUE(run({"/auto"}).failed);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(platform::fileExists(autoFile(kind::Eudora)));
+    EXPECT_NE(err.find("Eudora: " + note), std::string::npos) << err;
+    EXPECT_NE(
+        out.str().find("Microsoft Outlook: not backed up, it is not installed on this machine"),
+        std::string::npos)
+        << out.str();
+    int seen = 0;
+    for (const std::string& line : lines(machine.readFile("C:\\Auto\\quillbox-auto.log"))) {
+        const std::vector<std::string> f = fields(line);
+        ASSERT_EQ(f.size(), 5u) << line;
+        if (f[1] == "Eudora") {
+            EXPECT_EQ(f[3], "backed up");
+            EXPECT_EQ(f[4], note);
+            ++seen;
+        } else if (f[1] == "Microsoft Outlook") {
+            EXPECT_EQ(f[3], "skipped");
+            EXPECT_EQ(f[4], "not installed on this machine");
+            ++seen;
+        }
+    }
+    EXPECT_EQ(seen, 2);
+}

@@ -132,6 +132,7 @@ TEST_F(CommandLine, EveryInstalledVersionOfAFamilyGetsItsOwnFile) {
 TEST_F(CommandLine, OneFailedClientFailsTheRunAndTheOthersStillRun) {
     test::installEudora(machine);
     test::installTheBat(machine);
+    test::installFavorites(machine);
     adapter(kind::Eudora, true);
     adapter(kind::TheBat);
     // Favorites has no adapter here: it reports no error but writes nothing.
@@ -186,8 +187,11 @@ TEST_F(CommandLine, RequestsThatDoNothingFailWithoutTheSyntaxMessage) {
 
 TEST_F(CommandLine, ARunningClientIsSkippedAndTheOthersGoOn) {
     test::TempDir bin;
+    // The client runs in this machine: its prefix is in the program's environment.
+    test::ScopedEnv inMachine{"WINEPREFIX", machine.prefix().string()};
     test::ChildProcess outlook = test::ChildProcess::namedSleep(bin.path(), "outlook.exe");
     test::installEudora(machine);
+    test::installOutlook(machine);
     adapter(kind::Outlook);
     adapter(kind::Eudora);
     ScriptedCloseProgramsDialog dialog;  // answers Cancel
@@ -240,7 +244,9 @@ class CommandLineRestore : public test::AppFixture {
 }  // namespace
 
 TEST_F(CommandLineRestore, RestoresIntoTheClientWhatTheBackupHolds) {
-    const CommandLineResult r = run({"/R", "/F:" + std::string(kFile), "/P:C:\\Restore"});
+    // The tests' adapters stand in for the client: nothing of its own to keep.
+    const CommandLineResult r =
+        run({"/R", "/F:" + std::string(kFile), "/P:C:\\Restore", "--NO-UNDO"});
     EXPECT_FALSE(r.failed) << err;
     ASSERT_EQ(restores.size(), 1u);
     const jobs::RestoreContext& ctx = restores[0];
@@ -262,6 +268,7 @@ TEST_F(CommandLineRestore, RestoresIntoTheClientWhatTheBackupHolds) {
 
 TEST_F(CommandLineRestore, ARunningClientGetsItsDataInTheFolderAndTheRunFails) {
     test::TempDir bin;
+    test::ScopedEnv inMachine{"WINEPREFIX", machine.prefix().string()};
     test::ChildProcess eudora = test::ChildProcess::namedSleep(bin.path(), "eudora.exe");
     ScriptedCloseProgramsDialog dialog;  // Cancel: the client stays
     ScopedCloseProgramsDialog dialogScope(dialog);

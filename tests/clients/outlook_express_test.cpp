@@ -210,10 +210,14 @@ TEST_F(OutlookExpress, BackupWithoutAFolderToPackFailsAndKeepsTheOlderBackup) {
     EXPECT_FALSE(run(onlyItems(kOE, {"Accounts Settings"}))) << errorText();
     writeHostFile(*platform::hostPath(path), "an older backup");
 
-    // No address book file name, no stationery folder.
+    // No address book file name: the address book adds nothing, with a note,
+    // and the backup is written.
     setString(RootKey::CurrentUser, "\\Software\\Microsoft\\WAB\\WAB4\\Wab File Name", "", "");
-    EXPECT_TRUE(run(onlyItems(kOE, {"Address Book"})));
-    EXPECT_NE(errorText().find("address book"), std::string::npos);
+    EXPECT_FALSE(run(onlyItems(kOE, {"Address Book"}))) << errorText();
+    ASSERT_EQ(jobs::archiveJob().notes.size(), 1u);
+    EXPECT_NE(jobs::archiveJob().notes[0].find("address book"), std::string::npos);
+    writeHostFile(*platform::hostPath(path), "an older backup");
+    // A stationery folder at a drive's root is refused.
     setString(RootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Shared Tools\\Stationery",
               "Stationery Folder", "C:\\");
     EXPECT_TRUE(run(onlyItems(kOE, {"Stationery"})));

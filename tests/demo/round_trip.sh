@@ -36,9 +36,10 @@ for f in "${backups[@]}"; do
   bsdtar -tf "$f" >/dev/null || { echo "bsdtar -tf fails on $f" >&2; exit 1; }
 done
 
-echo "== restore of each backup into machine B: quillbox /r /f:FILE /p:$work/restored"
+# Machine B is fresh: there is nothing of its own to keep, so no undo backup.
+echo "== restore of each backup into machine B: quillbox /r /f:FILE /p:$work/restored --no-undo"
 for f in "${backups[@]}"; do
-  QUILLBOX_PREFIX=$work/machine-b "$bin/quillbox" /r "/f:$f" "/p:$work/restored" \
+  QUILLBOX_PREFIX=$work/machine-b "$bin/quillbox" /r "/f:$f" "/p:$work/restored" --no-undo \
     </dev/null 2>>"$work/quillbox.log" || { cat "$work/quillbox.log" >&2; exit 1; }
 done
 

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "platform/machine.h"
 #include "platform/paths.h"
 #include "support/proc_list.h"
 #include "testkit/testkit.h"
@@ -34,9 +36,12 @@ std::string uniqueName(const std::string& suffix) {
 }
 
 // Every test here runs without a display: the processes are all there is.
+// The programs they start run in the current machine (its prefix in their
+// environment) unless a test says otherwise.
 class Headless : public ::testing::Test {
   protected:
     ScopedEnv noDisplay{"DISPLAY", std::nullopt};
+    ScopedEnv inMachine{"WINEPREFIX", platform::Machine::current().prefix().string()};
     TempDir bin;
 };
 
@@ -235,6 +240,32 @@ TEST_F(RunningCheckTest, CloseAllEndsTheClientsProcessesAndLetsTheOperationGoOn)
     EXPECT_FALSE(AskToCloseWindows(name));
     EXPECT_EQ(dialog.shown.size(), 1u);
     EXPECT_EQ(CloseDialogTag(), 0);
+}
+
+TEST_F(RunningCheckTest, OnlyProgramsOfThisMachineAreListedAndClosed) {
+    const std::string name = uniqueName("eudora.exe");
+    ChildProcess mine = ChildProcess::wineLike("C:\\Eudora\\" + name);
+    TempDir otherPrefix;
+    std::optional<ChildProcess> other, native;
+    {
+        // The same client in another prefix, and a program of that name that is
+        // no Windows program and names no prefix.
+        ScopedEnv noQuillbox{"QUILLBOX_PREFIX", std::nullopt};
+        {
+            ScopedEnv elsewhere{"WINEPREFIX", otherPrefix.path().string()};
+            other.emplace(ChildProcess::wineLike("C:\\Eudora\\" + name));
+        }
+        ScopedEnv noPrefix{"WINEPREFIX", std::nullopt};
+        native.emplace(ChildProcess::namedSleep(bin.path(), name));
+    }
+    ScriptedCloseProgramsDialog dialog({CloseChoice::CloseAll});
+    ScopedCloseProgramsDialog scope(dialog);
+    EXPECT_FALSE(AskToCloseWindows(name));
+    ASSERT_EQ(dialog.shown.size(), 1u);
+    EXPECT_EQ(dialog.shown[0], (std::vector<std::string>{processLine(name, mine.pid())}));
+    EXPECT_TRUE(mine.ended());
+    EXPECT_FALSE(other->ended());
+    EXPECT_FALSE(native->ended());
 }
 
 TEST_F(RunningCheckTest, AProgramThatIgnoresTheRequestToEndIsKilledAfterTheGracePeriod) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "platform/machine.h"
 #include "support/running_check.h"
 #include "support/win_list.h"
 #include "testkit/testkit.h"
@@ -143,6 +144,8 @@ class WinListTest : public ::testing::Test {
     XServer server;
     Windows windows;
     TempDir bin;
+    // The programs started here run in the current machine.
+    ScopedEnv inMachine{"WINEPREFIX", platform::Machine::current().prefix().string()};
 };
 
 TEST_F(WinListTest, ListsTopLevelWindowsByVisibilityTitleAndTaskBarKind) {
