@@ -170,6 +170,10 @@ int32_t trampoline(intptr_t user, void* raw) {
                 return kAnswerStop;
             }
         }
+        // The library writes there next: later lookups of this job must see it.
+        const std::string written = record.fileName();
+        if (answer != kAnswerStop && !written.empty() && written.front() == '/')
+            platform::noteNewEntry(fs::path(written));
         return answer;
     }
 

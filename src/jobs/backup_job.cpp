@@ -102,6 +102,7 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     ctx.kind = kind;
     ctx.identities = identities;
     ctx.items = items;
+    platform::FolderListingCache listings;
     try {
         it->second(ctx);
     } catch (const OperationAbandoned&) {

@@ -295,6 +295,7 @@ bool TIORegistry::ExportKey(std::string_view rootName, std::string_view keyPath,
         return false;
     }
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    platform::noteNewEntry(*host);
     if (!out.is_open()) {
         lastError_ = "cannot write \"" + std::string(fileName) + "\": " + std::strerror(errno);
         return false;
