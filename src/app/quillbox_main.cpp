@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kHelp = R"(Usage:
   quillbox /b /c:CLIENTS /p:FOLDER -
   quillbox /r /f:BACKUPFILE /p:FOLDER
+  quillbox /t /f:BACKUPFILE
   quillbox /auto
   quillbox /uninstall
   quillbox --help | --version
@@ -33,6 +34,12 @@ constexpr const char* kHelp = R"(Usage:
     running (and nobody can close it) the data goes into FOLDER instead, from
     where it can be imported by hand; FOLDER is created when missing. "/p"
     without ":FOLDER" restores nothing.
+
+/t  Tests BACKUPFILE (with all its volumes): reads every entry back and checks
+    its CRC-32 (and, in a protected backup, its authentication code). The exit
+    status is 0 when every entry is whole; otherwise the first damaged entry is
+    named and the status is 1. Every backup is tested this way before it
+    replaces an older file of its name.
 
 /auto       Backs up every scheduled client into the automatic backup folder,
             deletes older automatic backups as the backup mode says, and adds

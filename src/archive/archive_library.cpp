@@ -61,10 +61,10 @@ struct EntryPoints {
     InitListFn initArcFileList = nullptr;
     ListFilesFn listFiles = nullptr;
     InitListFn doneArcFileList = nullptr;
+    AddFilesFn testFiles = nullptr;
     // Resolved so that a library without them counts as damaged; never called.
     void* addArchiveComment = nullptr;
     void* addFileComments = nullptr;
-    void* testFiles = nullptr;
     void* deleteFiles = nullptr;
     void* repairFiles = nullptr;
     // Not one of the 13: used when present.
@@ -426,6 +426,17 @@ int32_t SqxExtractFiles(std::string_view backupPath, FileList& list, ExtractOpti
                                callback ? trampoline : nullptr, reinterpret_cast<intptr_t>(&ctx));
     if (r == kResultAborted && !state().callError.empty()) return kResultNameTooLong;
     return r;
+}
+
+int32_t SqxTestFiles(std::string_view backupPath, FileList& list, SqxCallback callback,
+                     intptr_t user) {
+    const auto& e = entries();
+    if (!e.testFiles) return kResultNotLoaded;
+    auto host = backupHostPath(backupPath);
+    if (!host) return kResultPathNotMapped;
+    CallContext ctx{callback, user};
+    return e.testFiles(host->c_str(), list.raw(), nullptr, callback ? trampoline : nullptr,
+                       reinterpret_cast<intptr_t>(&ctx));
 }
 
 int32_t SqxInitArcFileList(NameList& names) {

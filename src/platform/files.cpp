@@ -754,6 +754,22 @@ bool forceDirectories(std::string_view path) {
     return true;
 }
 
+bool moveFileReplacing(std::string_view from, std::string_view to) {
+    std::optional<std::string> src = detail::hostOrFail(from);
+    if (!src) return false;
+    std::optional<std::string> dst = detail::hostOrFail(to);
+    if (!dst) return false;
+    struct stat st;
+    if (::lstat(dst->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return detail::fail("cannot replace " + std::string(to) + ": a folder");
+    if (::rename(src->c_str(), dst->c_str()) != 0)
+        return detail::fail("cannot rename " + std::string(from) + " to " + std::string(to) + ": " +
+                            errnoText(errno));
+    noteRemoved(*src);
+    noteCreated(*dst, false);
+    return true;
+}
+
 std::optional<uint64_t> fileSize(std::string_view path) {
     std::optional<Resolved> r = resolvePath(path);
     struct stat st;

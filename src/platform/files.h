@@ -87,6 +87,9 @@ bool removeDir(std::string_view path);  // an empty folder
 bool createDir(std::string_view path);  // one level
 bool forceDirectories(std::string_view path);
 std::optional<uint64_t> fileSize(std::string_view path);
+// Gives the file `from` the name `to`, replacing a file there in one step (readers
+// see the old file or the new one); both on one drive.
+bool moveFileReplacing(std::string_view from, std::string_view to);
 bool copyFile(std::string_view from, std::string_view to, bool failIfExists);
 
 // Drives: letters 'A'..'Z'. Free bytes, or no value for a drive without mapping.
