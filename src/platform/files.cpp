@@ -267,6 +267,24 @@ std::optional<Resolved> resolve(const WinPath& w) {
         r.existing = r.count;
         return r;
     }
+    // Most of the rest are new names in a folder spelt as on disk: the parent
+    // settles all but the last component.
+    if (w.parts.size() > 1) {
+        const size_t cut = r.host.rfind('/');
+        const std::string parent = r.host.substr(0, cut);
+        if (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            const std::string_view last = w.parts.back();
+            r.existing = r.count - 1;
+            if (::lstat(r.host.c_str(), &st) == 0) {
+                r.existing = r.count;
+            } else if (std::optional<std::string> found = findNoCase(parent, last)) {
+                r.host.resize(cut);
+                appendComponent(r.host, *found);
+                r.existing = r.count;
+            }
+            return r;
+        }
+    }
     r.host.resize(rootLen);
     bool missing = false;
     for (std::string_view c : w.parts) {
