@@ -19,6 +19,7 @@
 #include "catalog/installed.h"
 #include "catalog/kinds.h"
 #include "jobs/archive_job.h"
+#include "jobs/backup_job.h"
 #include "jobs/job_progress.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -496,6 +497,46 @@ bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, 
 #endif
 }
 
+// ---- "/t" ----
+
+struct TestSwitch {
+    bool syntaxError = false;
+    std::string why;
+    std::string file;
+};
+
+TestSwitch parseTest(const std::vector<std::string>& p) {
+    TestSwitch t;
+    const std::string p2 = p.size() > 1 ? p[1] : std::string();
+    if (firstTwoLower(p2) != "/f" || p2.size() < 4 || p2[2] != ':') {
+        t.syntaxError = true;
+        t.why = "the second parameter of /t must be /f:BACKUPFILE";
+    }
+    t.file = from(p2, 3);
+    return t;
+}
+
+bool runTest(const TestSwitch& t, std::ostream& out) {
+    const std::string file = CommandLinePath(t.file);
+    if (!platform::fileExists(file)) {
+        std::cerr << "quillbox: the backup file " << t.file << " does not exist\n";
+        out << t.file << ": not tested\n";
+        return false;
+    }
+    jobs::ArchiveJob& job = jobs::archiveJob();
+    job.errorFlag = false;
+    job.errorText.clear();
+    job.aborted = false;
+    if (jobs::VerifyBackupFile(file)) {
+        out << t.file << ": every entry is whole\n";
+        return true;
+    }
+    std::cerr << "quillbox: " << (job.errorText.empty() ? "the test stopped" : job.errorText)
+              << "\n";
+    out << t.file << ": damaged\n";
+    return false;
+}
+
 }  // namespace
 
 std::span<const ClientKeyword> ClientKeywords() {
@@ -597,6 +638,14 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& allParams, std:
             error = true;
             why = r.why;
         } else if (!runRestore(r, passwordOptions, out, opts.undo)) {
+            result.failed = true;
+        }
+    } else if (sw == "/t") {
+        const TestSwitch t = parseTest(params);
+        if (t.syntaxError) {
+            error = true;
+            why = t.why;
+        } else if (!runTest(t, out)) {
             result.failed = true;
         }
     } else if (sw == "/o") {

@@ -16,6 +16,7 @@ constexpr const char* kHelp = R"(Usage:
   quillbox /b /c:CLIENTS /p:FOLDER - [--verbose] [--password-file FILE | --ask-password]
   quillbox /r /f:BACKUPFILE /p:FOLDER [--no-undo] [--verbose]
                                       [--password-file FILE | --ask-password]
+  quillbox /t /f:BACKUPFILE
   quillbox /auto
   quillbox /uninstall
   quillbox --help | /? | --version
@@ -49,6 +50,12 @@ shown) or the environment variable QUILLBOX_PASSWORD, /b encrypts its backups
 with AES-256; the password has at least 5 characters. /r takes the password of
 a protected backup from the same places, else asks on the terminal; without a
 terminal it fails. A forgotten password cannot be recovered.
+
+/t  Tests BACKUPFILE (with all its volumes): reads every entry back and checks
+    its CRC-32 (and, in a protected backup, its authentication code). The exit
+    status is 0 when every entry is whole; otherwise the first damaged entry is
+    named and the status is 1. Every backup is tested this way before it
+    replaces an older file of its name.
 
 /auto       Backs up every scheduled client into the automatic backup folder,
             deletes older automatic backups as the backup mode says, and adds

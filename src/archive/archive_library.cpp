@@ -61,10 +61,10 @@ struct EntryPoints {
     InitListFn initArcFileList = nullptr;
     ListFilesFn listFiles = nullptr;
     InitListFn doneArcFileList = nullptr;
+    AddFilesFn testFiles = nullptr;
     // Resolved so that a library without them counts as damaged; never called.
     void* addArchiveComment = nullptr;
     void* addFileComments = nullptr;
-    void* testFiles = nullptr;
     void* deleteFiles = nullptr;
     void* repairFiles = nullptr;
     // Not one of the 13: used when present.
@@ -170,6 +170,10 @@ int32_t trampoline(intptr_t user, void* raw) {
                 return kAnswerStop;
             }
         }
+        // The library writes there next: later lookups of this job must see it.
+        const std::string written = record.fileName();
+        if (answer != kAnswerStop && !written.empty() && written.front() == '/')
+            platform::noteNewEntry(fs::path(written));
         return answer;
     }
 
@@ -422,6 +426,17 @@ int32_t SqxExtractFiles(std::string_view backupPath, FileList& list, ExtractOpti
                                callback ? trampoline : nullptr, reinterpret_cast<intptr_t>(&ctx));
     if (r == kResultAborted && !state().callError.empty()) return kResultNameTooLong;
     return r;
+}
+
+int32_t SqxTestFiles(std::string_view backupPath, FileList& list, SqxCallback callback,
+                     intptr_t user) {
+    const auto& e = entries();
+    if (!e.testFiles) return kResultNotLoaded;
+    auto host = backupHostPath(backupPath);
+    if (!host) return kResultPathNotMapped;
+    CallContext ctx{callback, user};
+    return e.testFiles(host->c_str(), list.raw(), nullptr, callback ? trampoline : nullptr,
+                       reinterpret_cast<intptr_t>(&ctx));
 }
 
 int32_t SqxInitArcFileList(NameList& names) {

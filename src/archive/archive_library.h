@@ -171,6 +171,12 @@ int32_t SqxAddFiles(std::string_view backupPath, FileList& list, ArchiveOptions&
                     SqxCallback callback, intptr_t user);
 int32_t SqxExtractFiles(std::string_view backupPath, FileList& list, ExtractOptions& options,
                         SqxCallback callback, intptr_t user);
+// Reads back every file of the backup matching the list's masks (every file for an
+// empty list) and checks it: kResultOk when all are whole, kResultExtractFailed
+// with SqxLastError naming the first damaged entry, kResultDamaged for a file
+// that cannot be read as a backup at all.
+int32_t SqxTestFiles(std::string_view backupPath, FileList& list, SqxCallback callback,
+                     intptr_t user);
 int32_t SqxInitArcFileList(NameList& names);
 int32_t SqxListFiles(std::string_view backupPath, FileList& list, NameList& names,
                      ArchiveInfo& info, ExtractOptions& options, SqxCallback callback,

@@ -125,6 +125,7 @@ bool WriteTextFile(std::string_view winPath, std::string_view text) {
     const auto host = platform::hostPath(winPath);
     if (!host) return false;
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    platform::noteNewEntry(*host);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     return static_cast<bool>(out);

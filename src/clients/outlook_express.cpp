@@ -147,6 +147,7 @@ bool createEmptyFile(const std::string& winPath) {
     const auto host = platform::hostPath(winPath);
     if (!host) return false;
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    platform::noteNewEntry(*host);
     return static_cast<bool>(out);
 }
 

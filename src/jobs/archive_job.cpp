@@ -128,6 +128,8 @@ int32_t handle(void* raw) {
     const bool extracting = job.mode == JobMode::Extract && job.extractHandler;
     switch (reason) {
         case archive::kReasonProgress:
+            // Reading the new backup back leaves the bars at their end.
+            if (job.mode == JobMode::Verify) return archive::kAnswerGoOn;
             return extracting ? job.extractHandler(record) : onProgress(job, record);
         case archive::kReasonOverwrite:
             return archive::kAnswerOverwrite;

@@ -34,7 +34,7 @@ struct ProgressGroup {
     std::string name;
 };
 
-enum class JobMode { Idle, Backup, Extract };
+enum class JobMode { Idle, Backup, Extract, Verify };
 
 struct ArchiveJob {
     // Set at start-up: the Windows temporary folder without its trailing backslash.

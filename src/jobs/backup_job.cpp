@@ -1,9 +1,12 @@
 #include "jobs/backup_job.h"
 
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <random>
+#include <vector>
 
 #include "archive/archive_library.h"
 #include "catalog/kinds.h"
@@ -27,6 +30,96 @@ void fail(std::string text) {
     ArchiveJob& job = archiveJob();
     job.errorFlag = true;
     job.errorText = std::move(text);
+}
+
+// Volume n (from 1) of a split backup, beside its first file, named as the
+// archive library names them: the extension becomes .e01, .e02, ...
+std::string volumeName(std::string_view first, unsigned n) {
+    char ext[16];
+    std::snprintf(ext, sizeof ext, ".e%02u", n);
+    return platform::changeFileExt(first, ext);
+}
+
+// The name the new backup is written under until it has been read back: beside
+// the backup file, so that the rename stays on its drive, with an extension of
+// its own, so that its volumes never meet those of the backup file.
+std::string pendingName(std::string_view backupPath) {
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    std::string tag;
+    for (int i = 0; i < 10; ++i)
+        tag += digits[random() % (sizeof digits - 1)];
+    std::string ext = platform::extractFileExt(backupPath);
+    if (ext.empty()) ext = ".tmp";
+    return platform::changeFileExt(backupPath, "") + ".qbnew-" + tag + ext;
+}
+
+// The pending backup and its volumes, from the first on.
+std::vector<std::string> pendingFiles(const std::string& pending) {
+    std::vector<std::string> files;
+    if (!platform::fileExists(pending)) return files;
+    files.push_back(pending);
+    for (unsigned n = 1; n < 1000 && platform::fileExists(volumeName(pending, n)); ++n)
+        files.push_back(volumeName(pending, n));
+    return files;
+}
+
+void discardPending(const std::string& pending) {
+    for (const std::string& f : pendingFiles(pending))
+        platform::deleteFile(f);
+}
+
+// Puts the checked backup in place of the older one: the volumes first, the
+// first file last, then the volumes of an older, longer set of that name go.
+bool commitPending(const std::string& pending, std::string_view backupPath) {
+    const std::vector<std::string> files = pendingFiles(pending);
+    if (files.empty()) {
+        fail("The new backup file " + pending + " has gone before it could replace " +
+             std::string(backupPath) + ".");
+        return false;
+    }
+    for (size_t n = files.size(); n-- > 0;) {
+        const std::string target =
+            n == 0 ? std::string(backupPath) : volumeName(backupPath, static_cast<unsigned>(n));
+        if (!platform::moveFileReplacing(files[n], target)) {
+            fail("Cannot put the new backup in place: " + platform::lastFileError());
+            return false;
+        }
+    }
+    if (files.size() > 1) {
+        for (unsigned n = static_cast<unsigned>(files.size());
+             n < 1000 && platform::fileExists(volumeName(backupPath, n)); ++n)
+            platform::deleteFile(volumeName(backupPath, n));
+    }
+    return true;
+}
+
+// Reads `path` back; failures name `shown`, the file the person knows.
+bool verifyBackup(std::string_view path, std::string_view shown) {
+    ArchiveJob& job = archiveJob();
+    archive::FileList all;
+    archive::SqxInitFileList(all);
+    const JobMode mode = job.mode;
+    job.mode = JobMode::Verify;
+    job.callbackError.clear();
+    const int32_t result = archive::SqxTestFiles(path, all, ArchiveCallback, 0);
+    job.mode = mode;
+    const std::string detail = archive::SqxLastError();
+    archive::SqxDoneFileList(all);
+    if (result == archive::kResultOk && job.callbackError.empty()) return true;
+    if (result == archive::kResultAborted && job.callbackError.empty()) {
+        job.aborted = true;
+        return false;
+    }
+    job.errorFlag = true;
+    std::string why = !job.callbackError.empty() ? job.callbackError
+                      : !detail.empty()
+                          ? detail
+                          : "the archive library failed with code " + std::to_string(result);
+    job.errorText = "The backup file " + std::string(shown) + " failed its check";
+    if (shown != path) job.errorText += " and was not kept";
+    job.errorText += ": " + why;
+    return false;
 }
 
 bool isDotEntry(const std::string& name) {
@@ -103,6 +196,7 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     ctx.kind = kind;
     ctx.identities = identities;
     ctx.items = items;
+    platform::FolderListingCache listings;
     try {
         it->second(ctx);
     } catch (const OperationAbandoned&) {
@@ -205,10 +299,27 @@ void PackJob(std::string_view backupPath) {
         archive::SqxAddFileList(e.source, job.fileList);
     job.mode = JobMode::Backup;
     jobProgress().start();
+    // Written under a name of its own and read back before it replaces the older
+    // backup: a backup that fails its check leaves the older one as it was.
+    const std::string pending = pendingName(backupPath);
     const int32_t result =
-        archive::SqxAddFiles(backupPath, job.fileList, job.archiveOptions, ArchiveCallback, 0);
+        archive::SqxAddFiles(pending, job.fileList, job.archiveOptions, ArchiveCallback, 0);
     job.mode = JobMode::Idle;
     MapArchiveResult(result);
+    if (result != archive::kResultOk || !job.callbackError.empty()) {
+        // The person knows the backup by its own name.
+        for (size_t at = job.errorText.find(pending); at != std::string::npos;
+             at = job.errorText.find(pending, at + backupPath.size()))
+            job.errorText.replace(at, pending.size(), backupPath);
+        discardPending(pending);
+        return;
+    }
+    if (!verifyBackup(pending, backupPath) || !commitPending(pending, backupPath))
+        discardPending(pending);
+}
+
+bool VerifyBackupFile(std::string_view path) {
+    return verifyBackup(path, path);
 }
 
 void EndBackupArchive() {

@@ -67,6 +67,12 @@ void AddFolderToJob(std::string_view folder, std::string_view archiveFolder,
 void CloseProgressGroup(BackupContext& ctx, std::string_view itemName);
 // Packs the file list into the backup file and records the outcome.
 void PackJob(std::string_view backupPath);
+// Reads the backup file at `path` (a split one with all its volumes) back and checks
+// every entry: its CRC-32 and, for a protected backup, its authentication code.
+// True when every entry is whole; else the job's error flag is set and the error
+// text names the file and the first damaged entry. PackJob calls it on the new
+// file before that replaces the older one; "/t" calls it on any backup file.
+bool VerifyBackupFile(std::string_view path);
 // Has the library release its file list.
 void EndBackupArchive();
 // PackJob and EndBackupArchive; returns the error flag.

@@ -278,6 +278,8 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
     RestoreState& s = state();
     s.reporting = false;
     bool result = false;
+    // Every destination folder is listed once for the whole restore.
+    platform::FolderListingCache listings;
     try {
         result = it->second(ctx);
     } catch (const OperationAbandoned&) {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <random>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/files_internal.h"
 #include "platform/machine.h"
@@ -113,9 +114,27 @@ std::string dosdevices() {
 
 // Host folder a drive letter maps to, from the prefix's dosdevices link (read each
 // time: the user may remap drives while we run). No trailing slash except for "/".
+std::optional<std::string> readDriveRoot(char letter);
+
+// The listings and drive mappings kept while a FolderListingCache lives.
+struct ListingCache {
+    // Host folder -> (name key -> the byte-wise first name with that key).
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders;
+    std::array<std::optional<std::optional<std::string>>, 26> drives;
+};
+thread_local ListingCache* tCache = nullptr;
+thread_local int tCacheDepth = 0;
+
 std::optional<std::string> driveRoot(char letter) {
     letter = lowerLetter(letter);
     if (letter < 'a' || letter > 'z') return std::nullopt;
+    if (!tCache) return readDriveRoot(letter);
+    auto& slot = tCache->drives[static_cast<size_t>(letter - 'a')];
+    if (!slot) slot = readDriveRoot(letter);
+    return *slot;
+}
+
+std::optional<std::string> readDriveRoot(char letter) {
     const std::string dd = dosdevices();
     const std::string link = dd + letter + ':';
     std::array<char, PATH_MAX> buf;
@@ -136,7 +155,7 @@ void appendComponent(std::string& host, std::string_view c) {
 
 // The entry of `dir` whose name equals `name` without regard to case. When
 // several do (Linux allows "Mail" and "mail" side by side) the byte-wise first wins.
-std::optional<std::string> findNoCase(const std::string& dir, std::string_view name) {
+std::optional<std::string> scanNoCase(const std::string& dir, std::string_view name) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) return std::nullopt;
     std::optional<std::string> best;
@@ -147,6 +166,81 @@ std::optional<std::string> findNoCase(const std::string& dir, std::string_view n
     }
     ::closedir(d);
     return best;
+}
+
+void keepName(std::unordered_map<std::string, std::string>& listing, std::string_view name) {
+    auto [it, added] = listing.try_emplace(detail::nameKey(name), name);
+    if (!added && name < it->second) it->second = std::string(name);
+}
+
+// The kept listing of `dir`, read now when it is not kept yet; null when the
+// folder cannot be read.
+std::unordered_map<std::string, std::string>* keptListing(const std::string& dir, bool reread) {
+    auto it = tCache->folders.find(dir);
+    if (it != tCache->folders.end() && !reread) return &it->second;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) {
+        if (it != tCache->folders.end()) tCache->folders.erase(it);
+        return nullptr;
+    }
+    std::unordered_map<std::string, std::string> listing;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view n(e->d_name);
+        if (n != "." && n != "..") keepName(listing, n);
+    }
+    ::closedir(d);
+    auto& slot = tCache->folders[dir];
+    slot = std::move(listing);
+    return &slot;
+}
+
+std::optional<std::string> findNoCase(const std::string& dir, std::string_view name) {
+    if (!tCache) return scanNoCase(dir, name);
+    const std::string key = detail::nameKey(name);
+    for (bool reread : {false, true}) {
+        auto* listing = keptListing(dir, reread);
+        if (!listing) return std::nullopt;
+        auto it = listing->find(key);
+        if (it == listing->end()) return std::nullopt;
+        // A kept name may have gone since: one look settles it, and a stale
+        // listing is read again once.
+        struct stat st;
+        const std::string path = dir == "/" ? "/" + it->second : dir + "/" + it->second;
+        if (::lstat(path.c_str(), &st) == 0) return it->second;
+    }
+    return std::nullopt;
+}
+
+std::string parentOfHost(const std::string& host) {
+    const size_t slash = host.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : host.substr(0, slash);
+}
+
+// Records that `host` exists now; with `emptyFolder`, that it is a folder just
+// created, so its listing is known without reading it.
+void noteCreated(const std::string& host, bool emptyFolder) {
+    if (!tCache || host.empty() || host.front() != '/') return;
+    if (emptyFolder) tCache->folders[host];
+    std::string path = host;
+    while (path.size() > 1) {
+        const std::string parent = parentOfHost(path);
+        auto it = tCache->folders.find(parent);
+        if (it != tCache->folders.end()) keepName(it->second, path.substr(path.rfind('/') + 1));
+        path = parent;
+    }
+}
+
+void noteRemoved(const std::string& host) {
+    if (!tCache) return;
+    tCache->folders.erase(host);
+    const size_t slash = host.rfind('/');
+    if (slash == std::string::npos) return;
+    auto it = tCache->folders.find(parentOfHost(host));
+    if (it == tCache->folders.end()) return;
+    const std::string name = host.substr(slash + 1);
+    auto entry = it->second.find(detail::nameKey(name));
+    if (entry != it->second.end() && entry->second == name) it->second.erase(entry);
 }
 
 struct Resolved {
@@ -172,6 +266,24 @@ std::optional<Resolved> resolve(const WinPath& w) {
     if (w.parts.empty() || ::stat(r.host.c_str(), &st) == 0) {
         r.existing = r.count;
         return r;
+    }
+    // Most of the rest are new names in a folder spelt as on disk: the parent
+    // settles all but the last component.
+    if (w.parts.size() > 1) {
+        const size_t cut = r.host.rfind('/');
+        const std::string parent = r.host.substr(0, cut);
+        if (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            const std::string_view last = w.parts.back();
+            r.existing = r.count - 1;
+            if (::lstat(r.host.c_str(), &st) == 0) {
+                r.existing = r.count;
+            } else if (std::optional<std::string> found = findNoCase(parent, last)) {
+                r.host.resize(cut);
+                appendComponent(r.host, *found);
+                r.existing = r.count;
+            }
+            return r;
+        }
     }
     r.host.resize(rootLen);
     bool missing = false;
@@ -393,10 +505,29 @@ bool replaceFileAtomically(const std::string& host, std::string_view bytes,
         ::unlink(tmp.c_str());
         return failErrno("cannot write", winPath, err);
     }
+    noteCreated(target, false);
     return true;
 }
 
 }  // namespace detail
+
+FolderListingCache::FolderListingCache() {
+    if (tCacheDepth++ == 0) tCache = new ListingCache;
+}
+
+FolderListingCache::~FolderListingCache() {
+    if (--tCacheDepth == 0) {
+        delete tCache;
+        tCache = nullptr;
+    }
+}
+
+void noteNewEntry(const fs::path& host) {
+    std::string path = host.lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    noteCreated(path, false);
+}
 
 std::string lastFileError() {
     return tlsError;
@@ -588,6 +719,7 @@ bool deleteFile(std::string_view path) {
     if (S_ISREG(st.st_mode) && readOnlyMode(st.st_mode))
         return detail::fail("cannot delete " + std::string(path) + ": the file is read-only");
     if (::unlink(host->c_str()) != 0) return detail::failErrno("cannot delete", path, errno);
+    noteRemoved(*host);
     return true;
 }
 
@@ -599,6 +731,7 @@ bool removeDir(std::string_view path) {
     if (!host) return false;
     if (::rmdir(host->c_str()) != 0)
         return detail::failErrno("cannot remove the folder", path, errno);
+    noteRemoved(*host);
     return true;
 }
 
@@ -607,6 +740,7 @@ bool createDir(std::string_view path) {
     if (!host) return false;
     if (::mkdir(host->c_str(), 0777) != 0)
         return detail::failErrno("cannot create the folder", path, errno);
+    noteCreated(*host, true);
     return true;
 }
 
@@ -625,13 +759,32 @@ bool forceDirectories(std::string_view path) {
         pos = next;
         struct stat st;
         if (i >= r->existing) {
-            if (::mkdir(sub.c_str(), 0777) == 0) continue;
+            if (::mkdir(sub.c_str(), 0777) == 0) {
+                noteCreated(sub, true);
+                continue;
+            }
             if (errno != EEXIST) return detail::failErrno("cannot create the folder", path, errno);
         }
         if (::stat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return detail::fail("cannot create the folder " + std::string(path) + ": " +
                                 windowsPath(sub) + " is not a folder");
     }
+    return true;
+}
+
+bool moveFileReplacing(std::string_view from, std::string_view to) {
+    std::optional<std::string> src = detail::hostOrFail(from);
+    if (!src) return false;
+    std::optional<std::string> dst = detail::hostOrFail(to);
+    if (!dst) return false;
+    struct stat st;
+    if (::lstat(dst->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return detail::fail("cannot replace " + std::string(to) + ": a folder");
+    if (::rename(src->c_str(), dst->c_str()) != 0)
+        return detail::fail("cannot rename " + std::string(from) + " to " + std::string(to) + ": " +
+                            errnoText(errno));
+    noteRemoved(*src);
+    noteCreated(*dst, false);
     return true;
 }
 
@@ -703,6 +856,7 @@ bool copyFile(std::string_view from, std::string_view to, bool failIfExists) {
         return detail::fail("cannot copy " + std::string(from) + " to " + std::string(to) + ": " +
                             errnoText(err));
     }
+    noteCreated(target, false);
     return true;
 }
 

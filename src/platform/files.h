@@ -17,6 +17,27 @@ std::optional<std::filesystem::path> hostPath(std::string_view winPath);
 // Windows path of a host path: through the drive whose target holds it, else Z:.
 std::string windowsPath(const std::filesystem::path& host);
 
+// While an object of this class lives, path lookups on this thread read each
+// folder's listing at most once and keep it, and read each drive's mapping once,
+// so that a job that resolves thousands of paths in one folder costs what its
+// files cost instead of a listing per file. Entries this layer creates or removes
+// (folders, files written through it) update the kept listings; entries another
+// writer makes in the job's name are told with noteNewEntry. A kept name is
+// checked on disk before it is used, so removed entries are never taken for
+// present; an entry that someone else creates meanwhile under a spelling that
+// differs only in case is not seen until the object ends. Objects nest; the
+// outermost one owns the listings.
+class FolderListingCache {
+  public:
+    FolderListingCache();
+    ~FolderListingCache();
+    FolderListingCache(const FolderListingCache&) = delete;
+    FolderListingCache& operator=(const FolderListingCache&) = delete;
+};
+// Tells the listings kept on this thread that the host path `host` and the
+// folders above it exist (or are about to be created under exactly this spelling).
+void noteNewEntry(const std::filesystem::path& host);
+
 // File attributes with the Windows numbers.
 enum : uint32_t {
     faReadOnly = 0x01,
@@ -66,6 +87,9 @@ bool removeDir(std::string_view path);  // an empty folder
 bool createDir(std::string_view path);  // one level
 bool forceDirectories(std::string_view path);
 std::optional<uint64_t> fileSize(std::string_view path);
+// Gives the file `from` the name `to`, replacing a file there in one step (readers
+// see the old file or the new one); both on one drive.
+bool moveFileReplacing(std::string_view from, std::string_view to);
 bool copyFile(std::string_view from, std::string_view to, bool failIfExists);
 
 // Drives: letters 'A'..'Z'. Free bytes, or no value for a drive without mapping.

@@ -27,6 +27,9 @@ class NameMask {
     std::vector<char32_t> expr_;  // General: folded characters and wildcard codes
 };
 
+// A key that two names share exactly when sameName holds for them.
+std::string nameKey(std::string_view name);
+
 // Records the reason returned by lastFileError(); returns false for `return fail(...)`.
 bool fail(std::string message);
 // "<what> <winPath>: <strerror(err)>".

@@ -150,6 +150,29 @@ bool sameName(std::string_view a, std::string_view b) {
 
 namespace detail {
 
+std::string nameKey(std::string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    bool ascii = true;
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+        key += upperAsciiChar(c);
+    }
+    if (ascii) return key;
+    // Folded characters, four bytes each, behind a byte no ASCII name holds: no
+    // non-ASCII character folds to an ASCII one, so the two kinds never meet.
+    key.assign(1, '\xff');
+    for (size_t i = 0; i < name.size();) {
+        const char32_t c = foldUpper(nextCodePoint(name, i));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            key += static_cast<char>((c >> shift) & 0xFF);
+    }
+    return key;
+}
+
 NameMask::NameMask(std::string_view mask) {
     const bool wild = std::any_of(mask.begin(), mask.end(), isWildcard);
     if (!wild && (mask.empty() || mask.back() != '.')) {

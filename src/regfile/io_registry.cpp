@@ -288,6 +288,7 @@ bool writeFileBytes(std::string_view fileName, const std::string& bytes, std::st
         return false;
     }
     std::ofstream out(*host, std::ios::binary | std::ios::trunc);
+    platform::noteNewEntry(*host);
     if (!out.is_open()) {
         error = "cannot write \"" + std::string(fileName) + "\": " + std::strerror(errno);
         return false;

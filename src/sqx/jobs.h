@@ -45,4 +45,12 @@ struct Listing {
 };
 Listing listArchive(const std::string& archivePath, Callback& cb);
 
+// Reads every stored file whose name matches one of the patterns (all files
+// when there are none) to its end, so that its CRC-32 and, when encrypted, its
+// authentication code are checked. Returns SQX_OK, or throws: SQX_ERR_EXTRACT
+// naming the first damaged entry, SQX_ERR_BAD_ARCHIVE for an archive that
+// cannot be read at all.
+int32_t testArchive(const std::string& archivePath, const std::vector<std::string>& patterns,
+                    Callback& cb);
+
 }  // namespace sqx

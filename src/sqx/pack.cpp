@@ -13,6 +13,7 @@
 
 #include "sqx/jobs.h"
 #include "sqx/names.h"
+#include "sqx/parallel_zip.h"
 #include "sqx/progress.h"
 #include "sqx/support.h"
 #include "sqx/volumes.h"
@@ -211,10 +212,10 @@ void walkFolder(const std::string& root, const std::string& rel, std::vector<Tre
 
 // ---- Storing one file ---------------------------------------------------------
 
+template <typename Zip>
 class FileStorer {
   public:
-    FileStorer(ZipWriter& zip, const VolumeWriter& out)
-        : zip_(zip), out_(out), buffer_(kReadChunk) {}
+    FileStorer(Zip& zip, const VolumeWriter& out) : zip_(zip), out_(out), buffer_(kReadChunk) {}
 
     // Returns false for a file that is not stored after all: it vanished,
     // is no longer a regular file, or is one of the archive's own volumes.
@@ -251,7 +252,7 @@ class FileStorer {
     }
 
   private:
-    ZipWriter& zip_;
+    Zip& zip_;
     const VolumeWriter& out_;
     std::vector<char> buffer_;
 };
@@ -313,13 +314,12 @@ AddOptions parseAddOptions(const void* record) {
     return o;
 }
 
-void addFiles(const std::string& archivePath, const std::vector<std::string>& sources,
-              const AddOptions& options, Callback& cb) {
-    if (archivePath.empty()) fail(SQX_ERR_INVALID_PARAM, "no archive path given");
-    VolumeWriter out(archivePath, options.volumeSize, options.askVolumes, cb);
-    out.open();
-    ZipWriter zip(out, options);
-    FileStorer storer(zip, out);
+namespace {
+
+template <typename Zip>
+void packSources(Zip& zip, VolumeWriter& out, const std::vector<std::string>& sources,
+                 const AddOptions& options, Callback& cb) {
+    FileStorer<Zip> storer(zip, out);
 
     for (const std::string& source : sources) {
         const std::string stored = storedNameFromHost(cb.announceAdd(source), source);
@@ -356,6 +356,23 @@ void addFiles(const std::string& archivePath, const std::vector<std::string>& so
         // Anything else (pipes, devices) is not stored.
     }
     zip.close();
+}
+
+}  // namespace
+
+void addFiles(const std::string& archivePath, const std::vector<std::string>& sources,
+              const AddOptions& options, Callback& cb) {
+    if (archivePath.empty()) fail(SQX_ERR_INVALID_PARAM, "no archive path given");
+    VolumeWriter out(archivePath, options.volumeSize, options.askVolumes, cb);
+    out.open();
+    if (options.password.empty()) {
+        // Compressed on every core; the callbacks stay on this thread.
+        ParallelZipWriter zip(out, options.level);
+        packSources(zip, out, sources, options, cb);
+    } else {
+        ZipWriter zip(out, options);
+        packSources(zip, out, sources, options, cb);
+    }
     out.commit();
 }
 

@@ -227,8 +227,14 @@ SQX_API int32_t SqxAddFileComments(const char* archivePath, void* fileList, SqxC
 
 SQX_API int32_t SqxTestFiles(const char* archivePath, void* fileList, void* extractOptions,
                              SqxCallback callback, intptr_t user) {
-    (void)archivePath, (void)fileList, (void)extractOptions, (void)callback, (void)user;
-    return notSupported("testing an archive");
+    (void)extractOptions;  // nothing in it concerns testing
+    return runJob([&] {
+        std::string path = pathArg(archivePath, "archive path");
+        std::vector<std::string> patterns;
+        if (fileList) patterns = storageOf(fileList).items;
+        Callback cb(callback, user);
+        return testArchive(path, patterns, cb);
+    });
 }
 
 SQX_API int32_t SqxDeleteFiles(const char* archivePath, void* fileList, SqxCallback callback,

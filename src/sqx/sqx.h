@@ -216,13 +216,22 @@ SQX_API int32_t SqxListFiles(const char* archivePath, void* fileList, void* name
                              void* extractOptions, SqxCallback callback, intptr_t user);
 SQX_API int32_t SqxDoneArcFileList(void* nameList);
 
+/* Tests the archive: reads every stored file that matches the file list's
+ * patterns (a null or empty list: every file) to its end and checks its
+ * CRC-32 and, for encrypted entries, its authentication code (the password is
+ * asked for with reason 3). Progress comes with reason 0 and the entry's
+ * stored name. SQX_OK when every entry is whole; SQX_ERR_EXTRACT when one is
+ * not, with the last-error text naming the first damaged entry;
+ * SQX_ERR_BAD_ARCHIVE when the archive cannot be read at all. extractOptions
+ * may be null. */
+SQX_API int32_t SqxTestFiles(const char* archivePath, void* fileList, void* extractOptions,
+                             SqxCallback callback, intptr_t user);
+
 /* Not offered by this library: each returns SQX_ERR_NOT_SUPPORTED. */
 SQX_API int32_t SqxAddArchiveComment(const char* archivePath, const char* comment,
                                      SqxCallback callback, intptr_t user);
 SQX_API int32_t SqxAddFileComments(const char* archivePath, void* fileList, SqxCallback callback,
                                    intptr_t user);
-SQX_API int32_t SqxTestFiles(const char* archivePath, void* fileList, void* extractOptions,
-                             SqxCallback callback, intptr_t user);
 SQX_API int32_t SqxDeleteFiles(const char* archivePath, void* fileList, SqxCallback callback,
                                intptr_t user);
 SQX_API int32_t SqxRepairFiles(const char* archivePath, const char* repairedPath,

@@ -424,6 +424,60 @@ int32_t extractFiles(const std::string& archivePath, const std::vector<std::stri
     return extractor.run(names);
 }
 
+int32_t testArchive(const std::string& archivePath, const std::vector<std::string>& patterns,
+                    Callback& cb) {
+    VolumeSet volumes(archivePath, cb);
+    const std::vector<CatalogEntry> catalog = readCatalog(volumes);
+    if (catalog.empty()) return SQX_OK;
+    std::string password;
+    std::string current;
+    ZipReader reader(volumes, [&]() -> std::string {
+        if (password.empty()) {
+            password = cb.askPassword(current);
+            if (password.empty())
+                fail(SQX_ERR_BAD_PASSWORD, "a password is needed to test " + current);
+        }
+        return password;
+    });
+    std::vector<char> buffer(kDataChunk);
+    size_t seen = 0;
+    while (archive_entry* e = reader.next()) {
+        if (seen >= catalog.size()) break;
+        const CatalogEntry& c = catalog[seen++];
+        if (c.folder) continue;
+        bool wanted = patterns.empty();
+        for (const std::string& p : patterns)
+            if (!wanted && wildcardMatch(p, hostNameOf(c.name))) wanted = true;
+        if (!wanted) continue;
+        current = c.name;
+        Progress progress(cb, hostNameOf(c.name), static_cast<uint64_t>(c.size));
+        uint64_t total = 0;
+        // Reading an entry to its end makes the reader compare its CRC-32 (and,
+        // for encrypted entries, the authentication code) with the stored one.
+        for (;;) {
+            la_ssize_t n = reader.data(buffer.data(), buffer.size());
+            if (n == 0) break;
+            if (n < 0) {
+                reader.rethrowSourceFailure();
+                std::string why = reader.error();
+                if (c.encrypted && total == 0 && why.find("assphrase") != std::string::npos)
+                    fail(SQX_ERR_BAD_PASSWORD, "wrong password for " + volumes.path());
+                fail(SQX_ERR_EXTRACT, "damaged entry " + hostNameOf(c.name) + ": " + why);
+            }
+            total += static_cast<uint64_t>(n);
+            progress.advance(static_cast<uint64_t>(n));
+        }
+        if (archive_entry_size_is_set(e) && total != static_cast<uint64_t>(archive_entry_size(e)))
+            fail(SQX_ERR_EXTRACT, "damaged entry " + hostNameOf(c.name) + ": " +
+                                      std::to_string(total) + " bytes instead of " +
+                                      std::to_string(archive_entry_size(e)));
+        progress.finish();
+    }
+    if (seen != catalog.size())
+        fail(SQX_ERR_BAD_ARCHIVE, volumes.path() + " changed while it was read");
+    return SQX_OK;
+}
+
 Listing listArchive(const std::string& archivePath, Callback& cb) {
     VolumeSet volumes(archivePath, cb);
     Listing listing;

@@ -528,5 +528,41 @@ TEST_F(OutlookExpress, CommandLineBacksUpAndRestoresIntoAnotherMachine) {
         "-- \r\nAnn");
 }
 
+// Every backup is read back before it takes its place; "/t" tests any backup file
+// the same way and names the first damaged entry.
+TEST_F(OutlookExpress, TestOfABackupNamesItsFirstDamagedEntry) {
+    installOutlookExpress(source, kIdentities);
+    const std::string backup = backupThroughProgram(source, "oexpress", "OExpressBackup ");
+    ASSERT_FALSE(backup.empty());
+    use(source);
+    const fs::path file = *platform::hostPath(backup);
+    for (const auto& e : fs::directory_iterator(file.parent_path()))
+        EXPECT_EQ(e.path(), file) << "left behind by the backup";
+    const ProgramRun whole = runQuillbox(source, {"/t", "/f:" + backup});
+    EXPECT_EQ(whole.status, 0) << whole.out << whole.err;
+    EXPECT_NE(whole.out.find("every entry is whole"), std::string::npos) << whole.out;
+
+    // One byte of the stored Inbox.dbx of Ann changed: its data follows its
+    // local header (30 bytes, the name, the extra field).
+    std::string bytes = readHostFile(file);
+    const std::string name = kAnn + "/Inbox.dbx";
+    const size_t at = bytes.find(name);
+    ASSERT_NE(at, std::string::npos);
+    const auto u16 = [&](size_t p) {
+        return static_cast<size_t>(static_cast<unsigned char>(bytes[p])) |
+               static_cast<size_t>(static_cast<unsigned char>(bytes[p + 1])) << 8;
+    };
+    ASSERT_EQ(bytes.compare(at - 30, 4, "PK\x03\x04"), 0);
+    const size_t data = at + u16(at - 4) + u16(at - 2);
+    bytes[data + 3] = static_cast<char>(bytes[data + 3] ^ 0x5A);
+    writeHostFile(file, bytes);
+    const ProgramRun damaged = runQuillbox(source, {"/T", "/F:" + backup});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("damaged entry " + kAnn + "\\Inbox.dbx"), std::string::npos)
+        << damaged.err;
+    EXPECT_EQ(runQuillbox(source, {"/t", "/f:C:\\No such.ebk"}).status, 1);
+    EXPECT_EQ(runQuillbox(source, {"/t"}).status, 1);
+}
+
 }  // namespace
 }  // namespace qb::test

@@ -367,3 +367,34 @@ TEST(Names, CompareAsWindowsOrdersThem) {
     EXPECT_FALSE(sameName("\xE0\x81\x81", "A"));
     EXPECT_FALSE(matchesMask("\xC1\x81.ini", "a*"));
 }
+
+// A job's kept listings: paths still resolve without regard to case, entries the
+// job creates (through this layer or announced by another writer) are found under
+// any spelling, and entries removed meanwhile are not taken for present.
+TEST_F(Files, KeptListingsFollowWhatTheJobCreatesAndRemoves) {
+    fs::create_directories(c / "Store");
+    touch(c / "Store" / "Old.dbx");
+    FolderListingCache listings;
+    EXPECT_EQ(hostPath("C:\\store\\OLD.DBX"), c / "Store" / "Old.dbx");
+
+    // Created through this layer after the listing was kept.
+    ASSERT_TRUE(createDir("C:\\STORE\\Sub"));
+    EXPECT_EQ(hostPath("c:\\store\\SUB\\x"), c / "Store" / "Sub" / "x");
+    ASSERT_TRUE(copyFile("C:\\Store\\Old.dbx", "C:\\store\\sub\\Copy.dbx", false));
+    EXPECT_TRUE(fileExists("C:\\STORE\\SUB\\COPY.DBX"));
+    ASSERT_TRUE(forceDirectories("C:\\Store\\Deep\\Er"));
+    EXPECT_TRUE(directoryExists("c:\\store\\deep\\ER"));
+
+    // Written by someone else in the job's name.
+    touch(c / "Store" / "New.dbx");
+    noteNewEntry(c / "Store" / "New.dbx");
+    EXPECT_EQ(hostPath("C:\\STORE\\new.DBX"), c / "Store" / "New.dbx");
+
+    // Removed, through this layer or behind its back.
+    ASSERT_TRUE(deleteFile("c:\\store\\new.dbx"));
+    EXPECT_FALSE(fileExists("C:\\Store\\NEW.DBX"));
+    EXPECT_EQ(hostPath("C:\\Store\\NEW.DBX"), c / "Store" / "NEW.DBX");
+    fs::remove(c / "Store" / "Old.dbx");
+    touch(c / "Store" / "old.DBX");
+    EXPECT_EQ(hostPath("C:\\Store\\OLD.dbx"), c / "Store" / "old.DBX");
+}
