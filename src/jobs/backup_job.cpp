@@ -1,9 +1,13 @@
 #include "jobs/backup_job.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <random>
 
 #include "archive/archive_library.h"
 #include "catalog/kinds.h"
@@ -57,6 +61,105 @@ uint64_t folderBytes(const std::string& folder) {
     return total;
 }
 
+// A backup is packed under a name of its own beside the target and takes the
+// target's name only when the whole job succeeded: a job that fails after packing
+// (a registry export, a check, a verification) leaves the older backup in place.
+// Errors an adapter recorded before packing (a left-out identity, named in the
+// error text) leave the rest of the backup standing, as they always did; any
+// failure of the pack or after it does not.
+struct StagedArchive {
+    std::string staged;  // the first volume's Windows path; "" when none is pending
+    std::string target;
+    bool packed = false;      // the library wrote it completely
+    std::string errorAtPack;  // the job's error text right after the pack
+};
+
+bool insideRunBackup = false;
+
+StagedArchive& stagedArchive() {
+    static StagedArchive a;
+    return a;
+}
+
+// The stem and extension of a path's last level ("" when it has none; a leading
+// dot starts a hidden name, not an extension), as the library names volumes.
+std::pair<std::string, std::string> splitExtension(const std::string& path) {
+    const size_t sep = path.find_last_of("\\/");
+    const size_t start = sep == std::string::npos ? 0 : sep + 1;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= start) return {path, ""};
+    return {path.substr(0, dot), path.substr(dot)};
+}
+
+// Volume `index` (0 for the first) of a set whose first volume is `first`.
+std::string volumeName(const std::string& first, unsigned index) {
+    if (index == 0) return first;
+    char ext[16];
+    std::snprintf(ext, sizeof ext, ".e%02u", index);
+    return splitExtension(first).first + ext;
+}
+
+std::string stagedName(const std::string& target) {
+    static std::mt19937_64 random{std::random_device{}()};
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "%s%ld-%08llx", kStagedBackupMark, static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(random() & 0xffffffffu));
+    auto [stem, ext] = splitExtension(target);
+    return stem + tag + ext;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+bool hostFileExists(const std::string& winPath) {
+    auto host = platform::hostPath(winPath);
+    std::error_code ec;
+    return host && std::filesystem::is_regular_file(std::filesystem::symlink_status(*host, ec));
+}
+
+// Renames the packed volumes over the target's (the later volumes first, so that
+// the target's own name appears last) when `keep`, else removes them.
+void settleStagedArchive(bool keep) {
+    StagedArchive& a = stagedArchive();
+    if (a.staged.empty()) return;
+    const StagedArchive pending = a;
+    a = StagedArchive{};
+    unsigned count = 0;
+    while (hostFileExists(volumeName(pending.staged, count)))
+        ++count;
+    std::string failure;
+    for (unsigned i = count; i-- > 0;) {
+        const auto from = platform::hostPath(volumeName(pending.staged, i));
+        const auto to = platform::hostPath(volumeName(pending.target, i));
+        std::error_code ec;
+        if (keep && failure.empty() && from && to) {
+            std::filesystem::rename(*from, *to, ec);
+            if (!ec) continue;
+            failure = "cannot put the new backup in place as " + volumeName(pending.target, i) +
+                      ": " + ec.message();
+        }
+        if (from) std::filesystem::remove(*from, ec);
+    }
+    if (!failure.empty()) {
+        ArchiveJob& job = archiveJob();
+        job.errorFlag = true;
+        job.errorText = failure;
+        return;
+    }
+    if (!keep || count == 0) return;
+    // Volumes of an earlier, longer set would otherwise hang on beside it.
+    for (unsigned i = count;; ++i) {
+        const auto stale = platform::hostPath(volumeName(pending.target, i));
+        std::error_code ec;
+        if (!stale || !hostFileExists(volumeName(pending.target, i)) ||
+            !std::filesystem::remove(*stale, ec))
+            break;
+    }
+}
+
 // Puts the progress of a pack back to before its first entry.
 void rewindProgress(ArchiveJob& job) {
     job.position = 0;
@@ -98,6 +201,10 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     job.errorText.clear();
     job.aborted = false;
     BackupContext ctx;
+    insideRunBackup = true;
+    struct Leave {
+        ~Leave() { insideRunBackup = false; }
+    } leave;
     ctx.backupPath = std::string(backupPath);
     ctx.kind = kind;
     ctx.identities = identities;
@@ -111,6 +218,8 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     }
     job.mode = JobMode::Idle;
     EndBackupArchive();
+    const StagedArchive& a = stagedArchive();
+    settleStagedArchive(a.packed && !job.aborted && job.errorText == a.errorAtPack);
     return job.errorFlag;
 }
 
@@ -204,10 +313,19 @@ void PackJob(std::string_view backupPath) {
         archive::SqxAddFileList(e.source, job.fileList);
     job.mode = JobMode::Backup;
     jobProgress().start();
+    settleStagedArchive(false);
+    const std::string target(backupPath);
+    const std::string staged = stagedName(target);
     const int32_t result =
-        archive::SqxAddFiles(backupPath, job.fileList, job.archiveOptions, ArchiveCallback, 0);
+        archive::SqxAddFiles(staged, job.fileList, job.archiveOptions, ArchiveCallback, 0);
     job.mode = JobMode::Idle;
+    const bool packed = result == archive::kResultOk && job.callbackError.empty();
     MapArchiveResult(result);
+    // Messages name the file the person chose.
+    replaceAll(job.errorText, splitExtension(staged).first, splitExtension(target).first);
+    stagedArchive() = StagedArchive{staged, target, packed, job.errorText};
+    // A caller that packs outside RunBackup gets the file at once.
+    if (!insideRunBackup) settleStagedArchive(packed);
 }
 
 void EndBackupArchive() {

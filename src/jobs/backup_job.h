@@ -65,7 +65,13 @@ void AddFolderToJob(std::string_view folder, std::string_view archiveFolder,
                     std::string_view baseFolder, std::string_view mask);
 // Ends one backup item: its entries form the next progress group.
 void CloseProgressGroup(BackupContext& ctx, std::string_view itemName);
-// Packs the file list into the backup file and records the outcome.
+// What a backup file's name carries while it is being written, before the
+// process id: "NAME-qbnew-<pid>-<random>.ebk".
+inline constexpr const char* kStagedBackupMark = "-qbnew-";
+
+// Packs the file list into the backup file and records the outcome. Inside
+// RunBackup the packed file takes the backup's name only when the whole job
+// succeeded; called on its own, at once.
 void PackJob(std::string_view backupPath);
 // Has the library release its file list.
 void EndBackupArchive();
