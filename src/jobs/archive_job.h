@@ -37,8 +37,11 @@ struct ProgressGroup {
 enum class JobMode { Idle, Backup, Extract };
 
 struct ArchiveJob {
-    // Set at start-up: the Windows temporary folder without its trailing backslash.
+    // Set at start-up: the process's own folder below the Windows temporary folder,
+    // without its trailing backslash.
     std::string stagingFolder;
+    // Whether the staging folder keeps the manifest when a job ends.
+    bool keepManifest = false;
     std::string password;
     bool multipleVolumes = false;
     int volumeSizeIndex = 4;

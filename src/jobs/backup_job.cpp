@@ -1,8 +1,12 @@
 #include "jobs/backup_job.h"
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -171,7 +175,98 @@ void rewindProgress(ArchiveJob& job) {
     job.lastItem = 0;
 }
 
+// Whether a process of that id runs (or may run: one of another user).
+bool processAlive(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+// The process id in a name "<mark><pid>-...", or 0.
+long pidAfter(const std::string& name, const std::string& mark) {
+    const size_t at = name.find(mark);
+    if (at == std::string::npos) return 0;
+    const size_t start = at + mark.size();
+    size_t end = start;
+    while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+        ++end;
+    if (end == start || end >= name.size() || name[end] != '-') return 0;
+    return std::atol(name.substr(start, end - start).c_str());
+}
+
+constexpr const char* kStagingMark = "quillbox-";
+
+// The staging folder of this process: a folder of its own below the temporary
+// folder, readable by its owner only, so that two processes never share their
+// registry exports and manifests and nobody else reads them. It goes when the
+// process ends; folders of processes that died are removed by the next one.
+struct StagingFolder {
+    std::filesystem::path host;
+    ~StagingFolder() {
+        std::error_code ec;
+        if (!host.empty()) std::filesystem::remove_all(host, ec);
+    }
+};
+
+StagingFolder& ownStaging() {
+    static StagingFolder folder;
+    return folder;
+}
+
+std::string makeStagingFolder(const std::string& temp) {
+    const auto tempHost = platform::hostPath(temp);
+    if (!tempHost) return temp;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it(*tempHost, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(kStagingMark)) continue;
+        const long pid = pidAfter(name, kStagingMark);
+        std::error_code ec2;
+        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
+            fs::is_directory(fs::symlink_status(it->path(), ec2)))
+            fs::remove_all(it->path(), ec2);
+    }
+    StagingFolder& own = ownStaging();
+    if (!own.host.empty() && own.host.parent_path() == *tempHost)
+        return temp + "\\" + own.host.filename().string();
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%ld-%08llx", kStagingMark,
+                      static_cast<long>(::getpid()),
+                      static_cast<unsigned long long>(random() & 0xffffffffu));
+        const fs::path host = *tempHost / name;
+        if (::mkdir(host.c_str(), 0700) == 0) {
+            std::error_code ec2;
+            if (!own.host.empty()) fs::remove_all(own.host, ec2);
+            own.host = host;
+            return temp + "\\" + name;
+        }
+        if (errno != EEXIST) break;
+    }
+    std::cerr << "quillbox: cannot make a staging folder in " << temp << "\n";
+    return temp;
+}
+
+// Removes what the jobs put into the staging folder; the manifest stays while
+// the windows show what it lists.
+void cleanStaging() {
+    StagingFolder& own = ownStaging();
+    if (own.host.empty()) return;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it(own.host, ec), end; !ec && it != end; it.increment(ec)) {
+        if (archiveJob().keepManifest && it->path().filename() == std::string(kManifestName))
+            continue;
+        std::error_code ec2;
+        fs::remove_all(it->path(), ec2);
+    }
+}
+
 }  // namespace
+
+void EndJobFiles() {
+    cleanStaging();
+}
 
 void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter) {
     if (adapter)
@@ -183,7 +278,8 @@ void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter) {
 bool InitJobModule(std::string_view languageFile) {
     IORegistry();
     if (!languageFile.empty()) JobTexts().SetFileName(languageFile);
-    archiveJob().stagingFolder = platform::excludeTrailingBackslash(platform::tempFolder());
+    archiveJob().stagingFolder =
+        makeStagingFolder(platform::excludeTrailingBackslash(platform::tempFolder()));
     if (archive::LoadArchiveLibrary()) return true;
     std::cerr << "quillbox: " << archive::ArchiveLibraryLoadError() << "\n";
     interaction().messageBox("SQX.DLL not found! Reinstall Quillbox!", MsgIcon::Error,
@@ -220,6 +316,7 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     EndBackupArchive();
     const StagedArchive& a = stagedArchive();
     settleStagedArchive(a.packed && !job.aborted && job.errorText == a.errorAtPack);
+    cleanStaging();
     return job.errorFlag;
 }
 

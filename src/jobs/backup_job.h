@@ -41,6 +41,12 @@ void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter);
 // the program must end.
 bool InitJobModule(std::string_view languageFile = {});
 
+// Removes the files a job generated in the staging folder (registry exports,
+// lists, extracted pieces); the manifest stays while archiveJob().keepManifest is
+// set (the windows set it while they show what a backup holds). Backups and
+// restores call it when they end.
+void EndJobFiles();
+
 // Runs the adapter of `kind`. True when the job recorded an error; false also for a
 // kind without an adapter (nothing runs then). The outcome stays readable in
 // archiveJob(): error flag and text, aborted flag.

@@ -284,6 +284,7 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
         job.errorText = e.what();
     }
     EndExtraction();
+    EndJobFiles();
     s.reporting = false;
     return result || job.errorFlag;
 }
