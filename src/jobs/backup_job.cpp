@@ -65,6 +65,9 @@ uint64_t folderBytes(const std::string& folder) {
     return total;
 }
 
+bool processAlive(long pid);
+long pidAfter(const std::string& name, const std::string& mark);
+
 // A backup is packed under a name of its own beside the target and takes the
 // target's name only when the whole job succeeded: a job that fails after packing
 // (a registry export, a check, a verification) leaves the older backup in place.
@@ -161,6 +164,28 @@ void settleStagedArchive(bool keep) {
         if (!stale || !hostFileExists(volumeName(pending.target, i)) ||
             !std::filesystem::remove(*stale, ec))
             break;
+    }
+}
+
+// Files of this backup's name that a run which died left while packing
+// ("NAME-qbnew-<pid>-...", with the library's own temporary files); only those
+// whose process is gone.
+void removeStaleStagedArchives(const std::string& target) {
+    const auto host = platform::hostPath(target);
+    if (!host) return;
+    namespace fs = std::filesystem;
+    const std::string start =
+        fs::path(splitExtension(host->string()).first).filename().string() + kStagedBackupMark;
+    std::error_code ec;
+    for (fs::directory_iterator it(host->parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(start)) continue;
+        const long pid = pidAfter(name, kStagedBackupMark);
+        std::error_code ec2;
+        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
+            !fs::is_directory(fs::symlink_status(it->path(), ec2)))
+            fs::remove(it->path(), ec2);
     }
 }
 
@@ -412,6 +437,7 @@ void PackJob(std::string_view backupPath) {
     jobProgress().start();
     settleStagedArchive(false);
     const std::string target(backupPath);
+    removeStaleStagedArchives(target);
     const std::string staged = stagedName(target);
     const int32_t result =
         archive::SqxAddFiles(staged, job.fileList, job.archiveOptions, ArchiveCallback, 0);
