@@ -160,7 +160,14 @@ void load(int id) {
         slot.hive = Hive::parse(std::move(text), file.string());
     } catch (const RegistryError& e) {
         slot.error = e.what();
+        return;
     }
+    if (const Hive& h = *slot.hive; !h.skippedLine().empty())
+        std::cerr << "quillbox: " << h.skippedLine() << " was skipped"
+                  << (h.skippedCount() > 1
+                          ? " (and " + std::to_string(h.skippedCount() - 1) + " more such lines)"
+                          : std::string())
+                  << "; the registry file is read, but not rewritten\n";
 }
 
 Hive& readHive(int id) {
@@ -280,6 +287,10 @@ void refuseWhileServerRuns() {
 Hive& writeHive(int id) {
     lockRegistry();
     Hive& h = readHive(id);
+    if (!h.skippedLine().empty())
+        throw RegistryError(h.skippedLine() +
+                            ": the registry file holds lines this program does "
+                            "not understand, so it is not rewritten (a rewrite would lose them)");
     refuseWhileServerRuns();
     return h;
 }
