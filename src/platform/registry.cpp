@@ -999,6 +999,27 @@ bool Registry::deleteValue(std::string_view rawName) {
     return true;
 }
 
+std::string registryWriteProblem() {
+    auto lock = guard();
+    try {
+        followMachine();
+        for (int id = 0; id < kHiveCount; ++id) {
+            const Hive& h = readHive(id);
+            if (!h.skippedLine().empty())
+                return h.skippedLine() +
+                       ": the registry file holds lines this program does not "
+                       "understand, so it is not rewritten";
+        }
+        refuseWhileServerRuns();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    if (::access(store().prefix.c_str(), W_OK) != 0)
+        return "the folder " + store().prefix.string() +
+               " of the registry cannot be written: " + errnoText();
+    return {};
+}
+
 void flushRegistry() {
     auto lock = guard();
     saveAll();
