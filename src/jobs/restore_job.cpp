@@ -71,8 +71,34 @@ bool isSafeEntryName(std::string_view name) {
     return IsSafeRelativeName(name);
 }
 
+// A name from a backup file, quoted for a message: control characters (escape
+// sequences, BEL, CR, LF) are shown escaped, never sent to the terminal.
 std::string quoteName(std::string_view name) {
-    return "\"" + std::string(name) + "\"";
+    std::string out = "\"";
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7f) {
+            out += ch;
+            continue;
+        }
+        static const char kHex[] = "0123456789abcdef";
+        switch (c) {
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += "\\x";
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+        }
+    }
+    return out + "\"";
 }
 
 void leaveOut(std::string phrase) {
