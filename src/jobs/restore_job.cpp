@@ -162,6 +162,16 @@ int32_t redirect(CallbackRecord& record) {
     const std::string& folder =
         entry.destinationFolder.empty() ? stagingPrefix() : entry.destinationFolder;
     const std::string target = folder + rest;
+    // Checked before any folder is made, so a refused entry leaves none behind.
+    auto host = platform::hostPath(target);
+    if (!host || host->string().size() >= CallbackRecord::kFileNameSize) {
+        record.setFileName("");
+        leaveOut(quoteName(entry.source) + " cannot be written to " + quoteName(target) +
+                 (host ? " (the path is longer than " +
+                             std::to_string(CallbackRecord::kFileNameSize - 1) + " bytes)"
+                       : " (no such place)"));
+        return archive::kAnswerGoOn;
+    }
     if (!platform::directoryExists(folder) && !platform::forceDirectories(folder)) {
         record.setFileName("");
         std::string why = platform::lastFileError();
@@ -169,12 +179,10 @@ int32_t redirect(CallbackRecord& record) {
                  (why.empty() ? "" : " (" + why + ")"));
         return archive::kAnswerGoOn;
     }
-    auto host = platform::hostPath(target);
-    if (!host || host->string().size() >= CallbackRecord::kFileNameSize ||
-        !record.setFileName(target)) {
+    if (!record.setFileName(target)) {
         record.setFileName("");
-        leaveOut(quoteName(entry.source) + " cannot be written to " + target +
-                 " (no such place or the path is too long)");
+        leaveOut(quoteName(entry.source) + " cannot be written to " + quoteName(target) +
+                 " (the path is too long)");
         return archive::kAnswerGoOn;
     }
     if (!entry.destinationFolder.empty() && entry.destinationFolder != stagingPrefix())
