@@ -98,7 +98,8 @@ bool restore(jobs::RestoreContext& rc) {
     } else {
         base = baseFolder();
         if (!IsFullPath(base)) {
-            base = staging + "\\PegasusMail";
+            // The temporary folder itself: the staging folder goes with the job.
+            base = platform::excludeTrailingBackslash(platform::tempFolder()) + "\\PegasusMail";
             RecordError("Pegasus Mail's mailbox path (" + std::string(kMailboxValue) +
                         ") is not set on this machine: the backup was restored into " + base + ".");
         }

@@ -37,8 +37,11 @@ struct ProgressGroup {
 enum class JobMode { Idle, Backup, Extract, Verify };
 
 struct ArchiveJob {
-    // Set at start-up: the Windows temporary folder without its trailing backslash.
+    // Set at start-up: the process's own folder below the Windows temporary folder,
+    // without its trailing backslash.
     std::string stagingFolder;
+    // Whether the staging folder keeps the manifest when a job ends.
+    bool keepManifest = false;
     std::string password;
     bool multipleVolumes = false;
     int volumeSizeIndex = 4;
@@ -68,9 +71,14 @@ struct ArchiveJob {
     size_t filesStarted = 0;
     double restoreScale = 100.0;
     std::vector<std::string> listing;
+    uint64_t listedBytes = 0;  // the files' declared sizes, summed by the listing
     // Called by ArchiveCallback for reasons 0, 6 and 7 while mode is Extract (after
     // the abort check and the message pump); its answer goes to the library.
     std::function<int32_t(archive::CallbackRecord&)> extractHandler;
+
+    // The backup made of the client's data just before a direct restore, set by the
+    // caller; a failed restore names it as the way back. "" when none was made.
+    std::string undoBackup;
 
     std::string errorText;
     bool errorFlag = false;

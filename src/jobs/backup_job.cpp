@@ -1,6 +1,12 @@
 #include "jobs/backup_job.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -30,68 +36,6 @@ void fail(std::string text) {
     ArchiveJob& job = archiveJob();
     job.errorFlag = true;
     job.errorText = std::move(text);
-}
-
-// Volume n (from 1) of a split backup, beside its first file, named as the
-// archive library names them: the extension becomes .e01, .e02, ...
-std::string volumeName(std::string_view first, unsigned n) {
-    char ext[16];
-    std::snprintf(ext, sizeof ext, ".e%02u", n);
-    return platform::changeFileExt(first, ext);
-}
-
-// The name the new backup is written under until it has been read back: beside
-// the backup file, so that the rename stays on its drive, with an extension of
-// its own, so that its volumes never meet those of the backup file.
-std::string pendingName(std::string_view backupPath) {
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::random_device random;
-    std::string tag;
-    for (int i = 0; i < 10; ++i)
-        tag += digits[random() % (sizeof digits - 1)];
-    std::string ext = platform::extractFileExt(backupPath);
-    if (ext.empty()) ext = ".tmp";
-    return platform::changeFileExt(backupPath, "") + ".qbnew-" + tag + ext;
-}
-
-// The pending backup and its volumes, from the first on.
-std::vector<std::string> pendingFiles(const std::string& pending) {
-    std::vector<std::string> files;
-    if (!platform::fileExists(pending)) return files;
-    files.push_back(pending);
-    for (unsigned n = 1; n < 1000 && platform::fileExists(volumeName(pending, n)); ++n)
-        files.push_back(volumeName(pending, n));
-    return files;
-}
-
-void discardPending(const std::string& pending) {
-    for (const std::string& f : pendingFiles(pending))
-        platform::deleteFile(f);
-}
-
-// Puts the checked backup in place of the older one: the volumes first, the
-// first file last, then the volumes of an older, longer set of that name go.
-bool commitPending(const std::string& pending, std::string_view backupPath) {
-    const std::vector<std::string> files = pendingFiles(pending);
-    if (files.empty()) {
-        fail("The new backup file " + pending + " has gone before it could replace " +
-             std::string(backupPath) + ".");
-        return false;
-    }
-    for (size_t n = files.size(); n-- > 0;) {
-        const std::string target =
-            n == 0 ? std::string(backupPath) : volumeName(backupPath, static_cast<unsigned>(n));
-        if (!platform::moveFileReplacing(files[n], target)) {
-            fail("Cannot put the new backup in place: " + platform::lastFileError());
-            return false;
-        }
-    }
-    if (files.size() > 1) {
-        for (unsigned n = static_cast<unsigned>(files.size());
-             n < 1000 && platform::fileExists(volumeName(backupPath, n)); ++n)
-            platform::deleteFile(volumeName(backupPath, n));
-    }
-    return true;
 }
 
 // Reads `path` back; failures name `shown`, the file the person knows.
@@ -150,6 +94,130 @@ uint64_t folderBytes(const std::string& folder) {
     return total;
 }
 
+bool processAlive(long pid);
+long pidAfter(const std::string& name, const std::string& mark);
+
+// A backup is packed under a name of its own beside the target and takes the
+// target's name only when the whole job succeeded: a job that fails after packing
+// (a registry export, a check, a verification) leaves the older backup in place.
+// Errors an adapter recorded before packing (a left-out identity, named in the
+// error text) leave the rest of the backup standing, as they always did; any
+// failure of the pack or after it does not.
+struct StagedArchive {
+    std::string staged;  // the first volume's Windows path; "" when none is pending
+    std::string target;
+    bool packed = false;      // the library wrote it completely
+    std::string errorAtPack;  // the job's error text right after the pack
+};
+
+bool insideRunBackup = false;
+
+StagedArchive& stagedArchive() {
+    static StagedArchive a;
+    return a;
+}
+
+// The stem and extension of a path's last level ("" when it has none; a leading
+// dot starts a hidden name, not an extension), as the library names volumes.
+std::pair<std::string, std::string> splitExtension(const std::string& path) {
+    const size_t sep = path.find_last_of("\\/");
+    const size_t start = sep == std::string::npos ? 0 : sep + 1;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= start) return {path, ""};
+    return {path.substr(0, dot), path.substr(dot)};
+}
+
+// Volume `index` (0 for the first) of a set whose first volume is `first`.
+std::string volumeName(const std::string& first, unsigned index) {
+    if (index == 0) return first;
+    char ext[16];
+    std::snprintf(ext, sizeof ext, ".e%02u", index);
+    return splitExtension(first).first + ext;
+}
+
+std::string stagedName(const std::string& target) {
+    static std::mt19937_64 random{std::random_device{}()};
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "%s%ld-%08llx", kStagedBackupMark, static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(random() & 0xffffffffu));
+    auto [stem, ext] = splitExtension(target);
+    return stem + tag + ext;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+bool hostFileExists(const std::string& winPath) {
+    auto host = platform::hostPath(winPath);
+    std::error_code ec;
+    return host && std::filesystem::is_regular_file(std::filesystem::symlink_status(*host, ec));
+}
+
+// Renames the packed volumes over the target's (the later volumes first, so that
+// the target's own name appears last) when `keep`, else removes them.
+void settleStagedArchive(bool keep) {
+    StagedArchive& a = stagedArchive();
+    if (a.staged.empty()) return;
+    const StagedArchive pending = a;
+    a = StagedArchive{};
+    unsigned count = 0;
+    while (hostFileExists(volumeName(pending.staged, count)))
+        ++count;
+    std::string failure;
+    for (unsigned i = count; i-- > 0;) {
+        const auto from = platform::hostPath(volumeName(pending.staged, i));
+        const auto to = platform::hostPath(volumeName(pending.target, i));
+        std::error_code ec;
+        if (keep && failure.empty() && from && to) {
+            std::filesystem::rename(*from, *to, ec);
+            if (!ec) continue;
+            failure = "cannot put the new backup in place as " + volumeName(pending.target, i) +
+                      ": " + ec.message();
+        }
+        if (from) std::filesystem::remove(*from, ec);
+    }
+    if (!failure.empty()) {
+        ArchiveJob& job = archiveJob();
+        job.errorFlag = true;
+        job.errorText = failure;
+        return;
+    }
+    if (!keep || count == 0) return;
+    // Volumes of an earlier, longer set would otherwise hang on beside it.
+    for (unsigned i = count;; ++i) {
+        const auto stale = platform::hostPath(volumeName(pending.target, i));
+        std::error_code ec;
+        if (!stale || !hostFileExists(volumeName(pending.target, i)) ||
+            !std::filesystem::remove(*stale, ec))
+            break;
+    }
+}
+
+// Files of this backup's name that a run which died left while packing
+// ("NAME-qbnew-<pid>-...", with the library's own temporary files); only those
+// whose process is gone.
+void removeStaleStagedArchives(const std::string& target) {
+    const auto host = platform::hostPath(target);
+    if (!host) return;
+    namespace fs = std::filesystem;
+    const std::string start =
+        fs::path(splitExtension(host->string()).first).filename().string() + kStagedBackupMark;
+    std::error_code ec;
+    for (fs::directory_iterator it(host->parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(start)) continue;
+        const long pid = pidAfter(name, kStagedBackupMark);
+        std::error_code ec2;
+        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
+            !fs::is_directory(fs::symlink_status(it->path(), ec2)))
+            fs::remove(it->path(), ec2);
+    }
+}
+
 // Puts the progress of a pack back to before its first entry.
 void rewindProgress(ArchiveJob& job) {
     job.position = 0;
@@ -161,7 +229,98 @@ void rewindProgress(ArchiveJob& job) {
     job.lastItem = 0;
 }
 
+// Whether a process of that id runs (or may run: one of another user).
+bool processAlive(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+// The process id in a name "<mark><pid>-...", or 0.
+long pidAfter(const std::string& name, const std::string& mark) {
+    const size_t at = name.find(mark);
+    if (at == std::string::npos) return 0;
+    const size_t start = at + mark.size();
+    size_t end = start;
+    while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+        ++end;
+    if (end == start || end >= name.size() || name[end] != '-') return 0;
+    return std::atol(name.substr(start, end - start).c_str());
+}
+
+constexpr const char* kStagingMark = "quillbox-";
+
+// The staging folder of this process: a folder of its own below the temporary
+// folder, readable by its owner only, so that two processes never share their
+// registry exports and manifests and nobody else reads them. It goes when the
+// process ends; folders of processes that died are removed by the next one.
+struct StagingFolder {
+    std::filesystem::path host;
+    ~StagingFolder() {
+        std::error_code ec;
+        if (!host.empty()) std::filesystem::remove_all(host, ec);
+    }
+};
+
+StagingFolder& ownStaging() {
+    static StagingFolder folder;
+    return folder;
+}
+
+std::string makeStagingFolder(const std::string& temp) {
+    const auto tempHost = platform::hostPath(temp);
+    if (!tempHost) return temp;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it(*tempHost, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(kStagingMark)) continue;
+        const long pid = pidAfter(name, kStagingMark);
+        std::error_code ec2;
+        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
+            fs::is_directory(fs::symlink_status(it->path(), ec2)))
+            fs::remove_all(it->path(), ec2);
+    }
+    StagingFolder& own = ownStaging();
+    if (!own.host.empty() && own.host.parent_path() == *tempHost)
+        return temp + "\\" + own.host.filename().string();
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%ld-%08llx", kStagingMark,
+                      static_cast<long>(::getpid()),
+                      static_cast<unsigned long long>(random() & 0xffffffffu));
+        const fs::path host = *tempHost / name;
+        if (::mkdir(host.c_str(), 0700) == 0) {
+            std::error_code ec2;
+            if (!own.host.empty()) fs::remove_all(own.host, ec2);
+            own.host = host;
+            return temp + "\\" + name;
+        }
+        if (errno != EEXIST) break;
+    }
+    std::cerr << "quillbox: cannot make a staging folder in " << temp << "\n";
+    return temp;
+}
+
+// Removes what the jobs put into the staging folder; the manifest stays while
+// the windows show what it lists.
+void cleanStaging() {
+    StagingFolder& own = ownStaging();
+    if (own.host.empty()) return;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::directory_iterator it(own.host, ec), end; !ec && it != end; it.increment(ec)) {
+        if (archiveJob().keepManifest && it->path().filename() == std::string(kManifestName))
+            continue;
+        std::error_code ec2;
+        fs::remove_all(it->path(), ec2);
+    }
+}
+
 }  // namespace
+
+void EndJobFiles() {
+    cleanStaging();
+}
 
 void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter) {
     if (adapter)
@@ -173,7 +332,8 @@ void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter) {
 bool InitJobModule(std::string_view languageFile) {
     IORegistry();
     if (!languageFile.empty()) JobTexts().SetFileName(languageFile);
-    archiveJob().stagingFolder = platform::excludeTrailingBackslash(platform::tempFolder());
+    archiveJob().stagingFolder =
+        makeStagingFolder(platform::excludeTrailingBackslash(platform::tempFolder()));
     if (archive::LoadArchiveLibrary()) return true;
     std::cerr << "quillbox: " << archive::ArchiveLibraryLoadError() << "\n";
     interaction().messageBox("SQX.DLL not found! Reinstall Quillbox!", MsgIcon::Error,
@@ -192,6 +352,10 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     job.aborted = false;
     job.notes.clear();
     BackupContext ctx;
+    insideRunBackup = true;
+    struct Leave {
+        ~Leave() { insideRunBackup = false; }
+    } leave;
     ctx.backupPath = std::string(backupPath);
     ctx.kind = kind;
     ctx.identities = identities;
@@ -206,6 +370,9 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     }
     job.mode = JobMode::Idle;
     EndBackupArchive();
+    const StagedArchive& a = stagedArchive();
+    settleStagedArchive(a.packed && !job.aborted && job.errorText == a.errorAtPack);
+    cleanStaging();
     return job.errorFlag;
 }
 
@@ -299,23 +466,23 @@ void PackJob(std::string_view backupPath) {
         archive::SqxAddFileList(e.source, job.fileList);
     job.mode = JobMode::Backup;
     jobProgress().start();
-    // Written under a name of its own and read back before it replaces the older
-    // backup: a backup that fails its check leaves the older one as it was.
-    const std::string pending = pendingName(backupPath);
+    settleStagedArchive(false);
+    const std::string target(backupPath);
+    removeStaleStagedArchives(target);
+    const std::string staged = stagedName(target);
     const int32_t result =
-        archive::SqxAddFiles(pending, job.fileList, job.archiveOptions, ArchiveCallback, 0);
+        archive::SqxAddFiles(staged, job.fileList, job.archiveOptions, ArchiveCallback, 0);
     job.mode = JobMode::Idle;
+    bool packed = result == archive::kResultOk && job.callbackError.empty();
     MapArchiveResult(result);
-    if (result != archive::kResultOk || !job.callbackError.empty()) {
-        // The person knows the backup by its own name.
-        for (size_t at = job.errorText.find(pending); at != std::string::npos;
-             at = job.errorText.find(pending, at + backupPath.size()))
-            job.errorText.replace(at, pending.size(), backupPath);
-        discardPending(pending);
-        return;
-    }
-    if (!verifyBackup(pending, backupPath) || !commitPending(pending, backupPath))
-        discardPending(pending);
+    // Read back before it may replace the older backup: one that fails its check
+    // leaves the older one as it was.
+    if (packed && !verifyBackup(staged, target)) packed = false;
+    // Messages name the file the person chose.
+    replaceAll(job.errorText, splitExtension(staged).first, splitExtension(target).first);
+    stagedArchive() = StagedArchive{staged, target, packed, job.errorText};
+    // A caller that packs outside RunBackup gets the file at once.
+    if (!insideRunBackup) settleStagedArchive(packed);
 }
 
 bool VerifyBackupFile(std::string_view path) {

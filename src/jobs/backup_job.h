@@ -41,6 +41,12 @@ void RegisterBackupAdapter(ClientKind kind, BackupAdapter adapter);
 // the program must end.
 bool InitJobModule(std::string_view languageFile = {});
 
+// Removes the files a job generated in the staging folder (registry exports,
+// lists, extracted pieces); the manifest stays while archiveJob().keepManifest is
+// set (the windows set it while they show what a backup holds). Backups and
+// restores call it when they end.
+void EndJobFiles();
+
 // Runs the adapter of `kind`. True when the job recorded an error; false also for a
 // kind without an adapter (nothing runs then). The outcome stays readable in
 // archiveJob(): error flag and text, aborted flag.
@@ -65,7 +71,13 @@ void AddFolderToJob(std::string_view folder, std::string_view archiveFolder,
                     std::string_view baseFolder, std::string_view mask);
 // Ends one backup item: its entries form the next progress group.
 void CloseProgressGroup(BackupContext& ctx, std::string_view itemName);
-// Packs the file list into the backup file and records the outcome.
+// What a backup file's name carries while it is being written, before the
+// process id: "NAME-qbnew-<pid>-<random>.ebk".
+inline constexpr const char* kStagedBackupMark = "-qbnew-";
+
+// Packs the file list into the backup file and records the outcome. Inside
+// RunBackup the packed file takes the backup's name only when the whole job
+// succeeded; called on its own, at once.
 void PackJob(std::string_view backupPath);
 // Reads the backup file at `path` (a split one with all its volumes) back and checks
 // every entry: its CRC-32 and, for a protected backup, its authentication code.

@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 
 namespace qb::jobs {
 
@@ -39,6 +40,9 @@ struct RestoreState {
     bool reporting = false;
     // The library's result of the last extraction.
     int32_t lastResult = 0;
+    // Destination files the library was handed during this restore, outside the
+    // staging folder: what a failure may have written.
+    std::vector<std::string> written;
 };
 
 RestoreState& state() {
@@ -70,8 +74,34 @@ bool isSafeEntryName(std::string_view name) {
     return IsSafeRelativeName(name);
 }
 
+// A name from a backup file, quoted for a message: control characters (escape
+// sequences, BEL, CR, LF) are shown escaped, never sent to the terminal.
 std::string quoteName(std::string_view name) {
-    return "\"" + std::string(name) + "\"";
+    std::string out = "\"";
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7f) {
+            out += ch;
+            continue;
+        }
+        static const char kHex[] = "0123456789abcdef";
+        switch (c) {
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += "\\x";
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+        }
+    }
+    return out + "\"";
 }
 
 void leaveOut(std::string phrase) {
@@ -135,6 +165,16 @@ int32_t redirect(CallbackRecord& record) {
     const std::string& folder =
         entry.destinationFolder.empty() ? stagingPrefix() : entry.destinationFolder;
     const std::string target = folder + rest;
+    // Checked before any folder is made, so a refused entry leaves none behind.
+    auto host = platform::hostPath(target);
+    if (!host || host->string().size() >= CallbackRecord::kFileNameSize) {
+        record.setFileName("");
+        leaveOut(quoteName(entry.source) + " cannot be written to " + quoteName(target) +
+                 (host ? " (the path is longer than " +
+                             std::to_string(CallbackRecord::kFileNameSize - 1) + " bytes)"
+                       : " (no such place)"));
+        return archive::kAnswerGoOn;
+    }
     if (!platform::directoryExists(folder) && !platform::forceDirectories(folder)) {
         record.setFileName("");
         std::string why = platform::lastFileError();
@@ -142,14 +182,14 @@ int32_t redirect(CallbackRecord& record) {
                  (why.empty() ? "" : " (" + why + ")"));
         return archive::kAnswerGoOn;
     }
-    auto host = platform::hostPath(target);
-    if (!host || host->string().size() >= CallbackRecord::kFileNameSize ||
-        !record.setFileName(target)) {
+    if (!record.setFileName(target)) {
         record.setFileName("");
-        leaveOut(quoteName(entry.source) + " cannot be written to " + target +
-                 " (no such place or the path is too long)");
+        leaveOut(quoteName(entry.source) + " cannot be written to " + quoteName(target) +
+                 " (the path is too long)");
         return archive::kAnswerGoOn;
     }
+    if (!entry.destinationFolder.empty() && entry.destinationFolder != stagingPrefix())
+        state().written.push_back(target);
     return archive::kAnswerGoOn;
 }
 
@@ -267,6 +307,45 @@ std::vector<std::string_view> acceptedKeys(int listKind) {
     return keys;
 }
 
+// What can be known before a direct restore writes anything: that the registry
+// can take the settings, and that the drive of the staging folder (the client's
+// drive) has room for everything the backup holds. "" when nothing stands in
+// the way; single entries are checked against their own destination as well.
+std::string restoreObstacle(const RestoreContext& ctx) {
+    if (const std::string why = platform::registryWriteProblem(); !why.empty())
+        return "Nothing was restored from " + ctx.backupPath +
+               ": the registry of this machine cannot be written now (" + why + ").";
+    ListArchive(ctx.backupPath);
+    ArchiveJob& job = archiveJob();
+    if (job.errorFlag) {  // the adapter reports a backup it cannot read, as always
+        job.errorFlag = false;
+        job.errorText.clear();
+        return {};
+    }
+    const std::string& staging = job.stagingFolder;
+    const auto free =
+        staging.size() >= 2 && staging[1] == ':' ? platform::diskFree(staging[0]) : std::nullopt;
+    constexpr uint64_t kMargin = 16 << 20;
+    if (free && job.listedBytes + kMargin > *free)
+        return "Nothing was restored from " + ctx.backupPath + ": it holds " +
+               std::to_string(job.listedBytes) + " bytes, and drive " + staging.substr(0, 2) +
+               " has only " + std::to_string(*free) + " bytes free.";
+    return {};
+}
+
+// After a failed direct restore: what was written, and the way back.
+void reportPartialRestore() {
+    ArchiveJob& job = archiveJob();
+    const std::vector<std::string>& written = state().written;
+    std::string text = written.empty()
+                           ? "No file of the client was written before the restore stopped."
+                           : "Before the restore stopped, " + std::to_string(written.size()) +
+                                 " file(s) of the client were written, the first " +
+                                 written.front() + " and the last " + written.back() + ".";
+    if (!job.undoBackup.empty()) text += " To undo the restore, restore " + job.undoBackup + ".";
+    job.errorText += (job.errorText.empty() ? "" : " ") + text;
+}
+
 bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
     if (!hasBackups(ctx.kind)) return false;
     auto it = table.find(ctx.kind);
@@ -277,6 +356,16 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
     job.aborted = false;
     RestoreState& s = state();
     s.reporting = false;
+    s.written.clear();
+    const bool direct = &table == &s.direct;
+    if (direct) {
+        if (std::string why = restoreObstacle(ctx); !why.empty()) {
+            job.errorFlag = true;
+            job.errorText = std::move(why);
+            EndJobFiles();
+            return true;
+        }
+    }
     bool result = false;
     // Every destination folder is listed once for the whole restore.
     platform::FolderListingCache listings;
@@ -289,7 +378,9 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
         job.errorText = e.what();
     }
     EndExtraction();
+    EndJobFiles();
     s.reporting = false;
+    if (direct && (result || job.errorFlag) && !job.aborted) reportPartialRestore();
     return result || job.errorFlag;
 }
 
@@ -548,6 +639,11 @@ void ListArchive(std::string_view backupPath) {
     const int32_t result =
         archive::SqxListFiles(backupPath, patterns, names, info, options, ArchiveCallback, 0);
     if (result == archive::kResultOk) job.listing = names.names();
+    job.listedBytes = 0;
+    if (result == archive::kResultOk)
+        for (int i = 7; i >= 0; --i)
+            job.listedBytes =
+                (job.listedBytes << 8) | info.bytes[24 + static_cast<size_t>(i)];  // total size
     archive::SqxDoneArcFileList(names);
     archive::SqxDoneFileList(patterns);
     MapArchiveResult(result);

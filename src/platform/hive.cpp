@@ -401,7 +401,13 @@ struct HiveParser {
                                                      static_cast<uint32_t>(next));
                     break;
                 default:
-                    fail("unrecognized line \"" + printable({s + p, le - p}) + "\"");
+                    // Wine loads such a hive and skips the line; so do readers here.
+                    if (hive.skipped_.empty())
+                        hive.skipped_ = file + ", line " + std::to_string(line) +
+                                        ": unrecognized line \"" + printable({s + p, le - p}) +
+                                        "\"";
+                    ++hive.skippedCount_;
+                    break;
             }
             contentEnd = next;
         }

@@ -70,7 +70,8 @@ class Hive {
     Hive(const Hive&) = delete;
     Hive& operator=(const Hive&) = delete;
 
-    // Parses Wine's text. Throws RegistryError "<fileName>, line N: <what>".
+    // Parses Wine's text. Throws RegistryError "<fileName>, line N: <what>"; lines
+    // of no known kind are skipped and noted (skippedLine).
     static std::unique_ptr<Hive> parse(std::string text, const std::string& fileName);
     // The hive in Wine's text format.
     std::string serialize() const;
@@ -92,6 +93,11 @@ class Hive {
     void setValue(Key& key, std::string_view name, uint32_t type, std::vector<uint8_t> data);
     bool deleteValue(Key& key, std::string_view name);
 
+    // The first line the parser did not understand and skipped ("" when none),
+    // and how many it skipped. Such a hive is read, never rewritten.
+    const std::string& skippedLine() const { return skipped_; }
+    size_t skippedCount() const { return skippedCount_; }
+
     bool dirty() const { return dirty_; }
     void setDirty(bool dirty) { dirty_ = dirty; }
 
@@ -108,6 +114,8 @@ class Hive {
     uint32_t headerSepEnd_ = 0;
     Key root_;
     bool dirty_ = false;
+    std::string skipped_;
+    size_t skippedCount_ = 0;
 };
 
 // Case-insensitive order of key and value names, as Wine sorts them: UTF-16 code

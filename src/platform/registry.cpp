@@ -1,11 +1,14 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,8 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
+#include <thread>
 
 #include "platform/hive.h"
 #include "platform/machine.h"
@@ -51,6 +56,9 @@ struct Store {
     std::recursive_mutex mutex;
     fs::path prefix;
     HiveSlot slots[kHiveCount];
+    // The prefix folder, opened while this process holds the machine's registry
+    // lock; -1 when it does not.
+    int lockFd = -1;
 };
 
 Store& store() {
@@ -71,11 +79,19 @@ fs::path hivePath(int id) {
     return store().prefix / kHiveFiles[id];
 }
 
+void unlockRegistry() {
+    Store& s = store();
+    if (s.lockFd < 0) return;
+    ::close(s.lockFd);  // ends the lock
+    s.lockFd = -1;
+}
+
 // Keeps the store on the current machine's prefix.
 void followMachine() {
     Store& s = store();
     const fs::path& prefix = Machine::current().prefix();
     if (s.prefix != prefix) {
+        unlockRegistry();
         for (HiveSlot& slot : s.slots)
             slot = HiveSlot{};
         s.prefix = prefix;
@@ -144,7 +160,14 @@ void load(int id) {
         slot.hive = Hive::parse(std::move(text), file.string());
     } catch (const RegistryError& e) {
         slot.error = e.what();
+        return;
     }
+    if (const Hive& h = *slot.hive; !h.skippedLine().empty())
+        std::cerr << "quillbox: " << h.skippedLine() << " was skipped"
+                  << (h.skippedCount() > 1
+                          ? " (and " + std::to_string(h.skippedCount() - 1) + " more such lines)"
+                          : std::string())
+                  << "; the registry file is read, but not rewritten\n";
 }
 
 Hive& readHive(int id) {
@@ -153,6 +176,104 @@ Hive& readHive(int id) {
     if (!slot.hive) throw RegistryError(slot.error);
     return *slot.hive;
 }
+
+// How long a change waits for another of our processes to finish its own:
+// QUILLBOX_REGISTRY_WAIT seconds, 20 when unset.
+std::chrono::milliseconds lockWait() {
+    if (const char* v = std::getenv("QUILLBOX_REGISTRY_WAIT"); v && *v) {
+        char* end = nullptr;
+        const double seconds = std::strtod(v, &end);
+        if (end != v && seconds >= 0 && seconds < 86400)
+            return std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    }
+    return std::chrono::seconds(20);
+}
+
+// The process holding the lock on the folder `dir`, as the kernel lists it.
+std::optional<long> flockOwner(const struct stat& dir) {
+    std::ifstream locks("/proc/locks");
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(dir.st_dev), minor(dir.st_dev),
+                  static_cast<unsigned long long>(dir.st_ino));
+    std::string line;
+    while (std::getline(locks, line)) {
+        if (line.find("FLOCK") == std::string::npos) continue;
+        std::istringstream in(line);
+        std::string id, kind, advisory, mode, pid, where;
+        in >> id >> kind;
+        if (kind == "->") in >> kind;  // a waiter, listed below the holder
+        in >> advisory >> mode >> pid >> where;
+        if (where == wanted && id.find("->") == std::string::npos) return std::atol(pid.c_str());
+    }
+    return std::nullopt;
+}
+
+// Drops hives without pending changes whose files changed since they were read,
+// so that the next access reads what another process saved.
+void refreshChanged() {
+    for (int id = 0; id < kHiveCount; ++id) {
+        HiveSlot& slot = store().slots[id];
+        if (!slot.tried || (slot.hive && slot.hive->dirty())) continue;
+        struct stat now {};
+        const bool exists = ::stat(hivePath(id).c_str(), &now) == 0;
+        if (exists != slot.existed || (exists && !sameFile(now, slot.st))) slot = HiveSlot{};
+    }
+}
+
+// Every change of the registry is one transaction under an exclusive lock of the
+// machine's registry (the prefix folder), held from the first change until the
+// changes are saved: two of our processes never save over each other's changes.
+void lockRegistry() {
+    followMachine();
+    Store& s = store();
+    if (s.lockFd >= 0) return;
+    const std::string shown = s.prefix.string();
+    const int fd = ::open(s.prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw RegistryError("cannot lock the registry of the machine " + shown + ": " +
+                            errnoText());
+    const auto wait = lockWait();
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) {
+            const std::string reason = errnoText();
+            ::close(fd);
+            throw RegistryError("cannot lock the registry of the machine " + shown + ": " + reason);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            struct stat st {};
+            std::optional<long> owner;
+            if (::fstat(fd, &st) == 0) owner = flockOwner(st);
+            ::close(fd);
+            throw RegistryError(
+                "the registry of the machine " + shown + " is being changed by another program" +
+                (owner ? " (process " + std::to_string(*owner) + ")" : std::string()) +
+                "; it did not finish within " + std::to_string((wait.count() + 999) / 1000) +
+                " seconds, so this change was not made");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    s.lockFd = fd;
+    refreshChanged();
+}
+
+bool anyDirty() {
+    for (const HiveSlot& slot : store().slots)
+        if (slot.hive && slot.hive->dirty()) return true;
+    return false;
+}
+
+// Ends the lock of a change that failed before it changed anything.
+struct ReleaseWhenClean {
+    ReleaseWhenClean() = default;
+    ReleaseWhenClean(const ReleaseWhenClean&) = delete;
+    ReleaseWhenClean& operator=(const ReleaseWhenClean&) = delete;
+    ~ReleaseWhenClean() {
+        if (!anyDirty()) unlockRegistry();
+    }
+};
 
 void refuseWhileServerRuns() {
     const fs::path& prefix = store().prefix;
@@ -164,7 +285,12 @@ void refuseWhileServerRuns() {
 }
 
 Hive& writeHive(int id) {
+    lockRegistry();
     Hive& h = readHive(id);
+    if (!h.skippedLine().empty())
+        throw RegistryError(h.skippedLine() +
+                            ": the registry file holds lines this program does "
+                            "not understand, so it is not rewritten (a rewrite would lose them)");
     refuseWhileServerRuns();
     return h;
 }
@@ -229,9 +355,12 @@ void save(int id) {
     slot.hive->setDirty(false);
 }
 
-// Saves every changed hive; throws the first failure after trying them all.
+// Saves every changed hive; throws the first failure after trying them all. The
+// transaction ends here either way: changes that could not be saved stay pending,
+// and a later save refuses them when another program has saved the file since.
 void saveAll() {
     std::string firstError;
+    if (anyDirty()) lockRegistry();
     for (int id = 0; id < kHiveCount; ++id) {
         try {
             save(id);
@@ -239,6 +368,7 @@ void saveAll() {
             if (firstError.empty()) firstError = e.what();
         }
     }
+    unlockRegistry();
     if (!firstError.empty()) throw RegistryError(firstError);
 }
 
@@ -519,6 +649,7 @@ struct Registry::Impl {
     }
 
     static void set(Registry& r, std::string_view name, uint32_t type, std::vector<uint8_t> data) {
+        ReleaseWhenClean release;
         auto [h, k] = writable(r);
         h->setValue(*k, normalName(name), type, std::move(data));
     }
@@ -557,6 +688,7 @@ bool Registry::openKey(std::string_view path, bool canCreate) {
     const Location loc = locate(root_, comps);
     if (!exists(loc)) {
         if (!canCreate || loc.writeLayer < 0) return false;
+        ReleaseWhenClean release;
         const Layer& l = loc.layers[static_cast<size_t>(loc.writeLayer)];
         Hive& h = writeHive(l.hive);
         refuseLinks(h, l);
@@ -828,6 +960,8 @@ bool Registry::deleteKey(std::string_view path) {
         if (root_ == RootKey::DynData || comps.empty()) return false;
         throw RegistryError("the hive " + Impl::fullName(*this, comps) + " cannot be deleted");
     }
+    ReleaseWhenClean release;
+    lockRegistry();  // before the keys are looked up: taking it may read the hives anew
     std::vector<std::pair<Hive*, Key*>> found;
     for (size_t i = 0; i < loc.layers.size(); ++i) {
         if (!loc.deleteAll && static_cast<int>(i) != loc.writeLayer) continue;
@@ -848,6 +982,8 @@ bool Registry::deleteValue(std::string_view rawName) {
     const std::string name = normalName(rawName);
     Impl::refuseReadOnly(*this);
     const Location loc = Impl::here(*this);
+    ReleaseWhenClean release;
+    lockRegistry();
     std::vector<std::pair<Hive*, Key*>> found;
     for (size_t i = 0; i < loc.layers.size(); ++i) {
         if (!loc.deleteAll && static_cast<int>(i) != loc.writeLayer) continue;
@@ -861,6 +997,27 @@ bool Registry::deleteValue(std::string_view rawName) {
         h->deleteValue(*k, name);
     dirty_ = true;
     return true;
+}
+
+std::string registryWriteProblem() {
+    auto lock = guard();
+    try {
+        followMachine();
+        for (int id = 0; id < kHiveCount; ++id) {
+            const Hive& h = readHive(id);
+            if (!h.skippedLine().empty())
+                return h.skippedLine() +
+                       ": the registry file holds lines this program does not "
+                       "understand, so it is not rewritten";
+        }
+        refuseWhileServerRuns();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    if (::access(store().prefix.c_str(), W_OK) != 0)
+        return "the folder " + store().prefix.string() +
+               " of the registry cannot be written: " + errnoText();
+    return {};
 }
 
 void flushRegistry() {
@@ -879,6 +1036,7 @@ void unloadRegistry() {
         }
         s.slots[id] = HiveSlot{};
     }
+    unlockRegistry();
     s.prefix.clear();
 }
 

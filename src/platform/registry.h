@@ -116,6 +116,11 @@ class Registry {
 // missing.
 std::string readStringValue(RootKey root, std::string_view key, std::string_view name);
 
+// Why the machine's registry cannot be changed now ("" when it can): a hive that
+// cannot be read or may not be rewritten, a Wine server holding the prefix, a
+// prefix folder this user cannot write. For checks before a job writes anything.
+std::string registryWriteProblem();
+
 // Writes every pending change of every loaded hive back to its file.
 void flushRegistry();
 // Forgets every loaded hive (after a change of machine, or to re-read files that

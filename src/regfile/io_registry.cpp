@@ -494,13 +494,14 @@ bool TIORegistry::ExportKey(std::string_view rootName, std::string_view keyPath,
         std::vector<std::string> keys;
         bool opened = false;
         try {
-            opened = openAbsolute(reg, path, true);
-            if (opened) reg.closeKey();  // writes a newly created key back
+            opened = openAbsolute(reg, path, false);
         } catch (const RegistryError& e) {
-            fail("cannot open or create the key \"" + keyName + "\": " + e.what());
+            fail("cannot open the key \"" + keyName + "\": " + e.what());
         }
         if (!opened) {
-            fail("cannot open or create the key \"" + keyName + "\"");
+            // An export only reads: a key the machine lacks is written as its empty
+            // section (importing it makes the key), never created here.
+            if (ok) keys.push_back(path);
         } else {
             keys.push_back(path);
             if (includeSubKeys && !walkSubKeys(reg, path, keys)) {

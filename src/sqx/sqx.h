@@ -178,7 +178,9 @@ SQX_API int32_t SqxDoneFileList(void* fileList);
  * and everything below it (hidden files included, name order, each folder
  * before its contents); symbolic links to files are stored as those files,
  * links to folders, pipes, sockets and devices are left out. The archive is
- * written as "<path>.partial-<pid>" and renamed into place when complete;
+ * written as "<path>.partial-<pid>-<random>" (created exclusively, never through
+ * a link, readable by its owner only; such files of processes that died are
+ * removed) and renamed into place when complete;
  * on any failure the temporary files go and an older archive stays as it
  * was. Volumes: the first at archivePath, the next ones beside it with the
  * extension replaced by .e01, .e02, ...; the volumes put together (cat) are
@@ -197,7 +199,10 @@ SQX_API int32_t SqxAddFiles(const char* archivePath, void* fileList, void* archi
  * a path of its own. Files are written under a hidden temporary name beside
  * their destination and renamed when complete, with the stored time.
  * A password (reason 3) is asked for once, when encrypted data is first
- * read. Failures of single entries (damaged data, refused names, an output
+ * read. An entry that does not fit the free space of its destination (its
+ * declared size and a margin) is refused before it is written (disk full); one
+ * whose data grows beyond its declared size is stopped and removed. Failures
+ * of single entries (damaged data, refused names, an output
  * that cannot be created) do not stop the job: it goes on and returns the
  * code of the first one; disk full, stop, password and archive failures end
  * it at once. */

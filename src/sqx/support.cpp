@@ -1,9 +1,19 @@
 #include "sqx/support.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <random>
+#include <set>
 
 namespace sqx {
 
@@ -81,6 +91,59 @@ void failErrno(int err, int32_t fallback, std::string_view action, std::string_v
     text += ": ";
     text += std::strerror(err);
     fail(codeForErrno(err, fallback), std::move(text));
+}
+
+int createTemporary(const std::string& prefixPath, const std::string& suffix, mode_t mode,
+                    std::string& path) {
+    static std::mutex lock;
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        uint64_t r;
+        {
+            std::lock_guard<std::mutex> g(lock);
+            r = random();
+        }
+        char tag[48];
+        std::snprintf(tag, sizeof tag, "%ld-%012llx", static_cast<long>(::getpid()),
+                      static_cast<unsigned long long>(r & 0xffffffffffffULL));
+        path = prefixPath + tag + suffix;
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+void removeStaleTemporaries(const std::string& folder, const std::string& namePrefix,
+                            const std::string& suffix) {
+    static std::mutex lock;
+    static std::set<std::string> done;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        if (!done.insert(folder + '\0' + namePrefix).second) return;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (!name.starts_with(namePrefix) || !name.ends_with(suffix)) continue;
+        const std::string_view rest = name.substr(namePrefix.size());
+        size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+            ++digits;
+        // "<pid>-<random>", or "<pid>" alone as earlier versions named them.
+        if (digits == 0 || (digits < rest.size() && rest[digits] != '-') ||
+            (digits == rest.size() && !suffix.empty()))
+            continue;
+        const long pid = std::atol(std::string(rest.substr(0, digits)).c_str());
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        struct stat st;
+        const std::string path = folder + "/" + std::string(name);
+        if (::lstat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+            ::unlink(path.c_str());
+    }
+    ::closedir(dir);
 }
 
 void setLastError(std::string text) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <locale.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,17 @@ int32_t codeForErrno(int err, int32_t fallback);
 // Throws "cannot <action> <path>: <strerror>" with the code for `err`.
 [[noreturn]] void failErrno(int err, int32_t fallback, std::string_view action,
                             std::string_view path);
+
+// A temporary file made beside `final`: "<prefix><pid>-<random><suffix>" in the
+// folder of `prefixPath` (prefixPath = folder + "/" + the name's start), created
+// exclusively and without following a link, with `mode`. Returns the open
+// descriptor and fills `path`; -1 with errno on failure.
+int createTemporary(const std::string& prefixPath, const std::string& suffix, mode_t mode,
+                    std::string& path);
+// Removes the files of `folder` named "<namePrefix><pid>-...<suffix>" whose process
+// is gone (left by a run that died); once per folder and name prefix per process.
+void removeStaleTemporaries(const std::string& folder, const std::string& namePrefix,
+                            const std::string& suffix);
 
 void setLastError(std::string text);
 void clearLastError();

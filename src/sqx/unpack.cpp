@@ -3,6 +3,7 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -136,6 +137,7 @@ struct CatalogEntry {
     bool folder;
     bool encrypted;
     int64_t size;
+    bool sizeKnown = false;
 };
 
 std::vector<CatalogEntry> readCatalog(VolumeSet& volumes) {
@@ -149,7 +151,8 @@ std::vector<CatalogEntry> readCatalog(VolumeSet& volumes) {
         c.folder = archive_entry_filetype(e) == AE_IFDIR;
         if (c.folder && (c.name.empty() || c.name.back() != '/')) c.name += '/';
         c.encrypted = archive_entry_is_data_encrypted(e) != 0;
-        c.size = archive_entry_size_is_set(e) ? archive_entry_size(e) : 0;
+        c.sizeKnown = archive_entry_size_is_set(e) != 0;
+        c.size = c.sizeKnown ? archive_entry_size(e) : 0;
         entries.push_back(std::move(c));
     }
     return entries;
@@ -177,16 +180,14 @@ void makeFolders(const std::string& path) {
         failErrno(errno, SQX_ERR_EXTRACT, "create folder", path);
 }
 
-std::atomic<unsigned> g_tempCounter{0};
-
 // A file being written under a hidden name beside its final place, renamed
 // there when complete; removed when given up.
 class OutputFile {
   public:
     explicit OutputFile(const std::string& finalPath) : final_(finalPath) {
-        temp_ = parentOf(finalPath) + "/.sqx-" + std::to_string(::getpid()) + "-" +
-                std::to_string(g_tempCounter++) + ".part";
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const std::string folder = parentOf(finalPath);
+        removeStaleTemporaries(folder, ".sqx-", ".part");
+        fd_ = createTemporary(folder + "/.sqx-", ".part", 0666, temp_);
         if (fd_ < 0) failErrno(errno, SQX_ERR_EXTRACT, "create", final_);
     }
     ~OutputFile() {
@@ -312,6 +313,21 @@ class Extractor {
         return *reader_;
     }
 
+    // An entry that cannot fit is refused before a byte of it is written: a
+    // small backup can declare (and inflate to) far more than the disk holds.
+    static void refuseWhatDoesNotFit(const CatalogEntry& c, const std::string& target) {
+        constexpr uint64_t kMargin = 1 << 20;
+        const std::string folder = parentOf(target);
+        struct statvfs fs;
+        if (!c.sizeKnown || ::statvfs(folder.c_str(), &fs) != 0) return;
+        const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+        const uint64_t needed = static_cast<uint64_t>(c.size) + kMargin;
+        if (needed <= free) return;
+        fail(SQX_ERR_DISK_FULL, "cannot extract " + c.name + ": it needs " +
+                                    std::to_string(c.size) + " bytes, and " + folder +
+                                    " has only " + std::to_string(free) + " bytes free");
+    }
+
     // Asked once per job, the first time encrypted data is read.
     std::string password() {
         if (password_.empty()) {
@@ -365,10 +381,12 @@ class Extractor {
             if (options_.askOverwrite && !cb_.confirmOverwrite(target)) return;
         }
 
+        refuseWhatDoesNotFit(c, target);
         currentName_ = c.name;
         OutputFile out(target);
         Progress progress(cb_, target, static_cast<uint64_t>(c.size));
         bool any = false;
+        uint64_t written = 0;
         for (;;) {
             la_ssize_t n = reader.data(buffer_.data(), buffer_.size());
             if (n == 0) break;
@@ -382,6 +400,13 @@ class Extractor {
                 fail(SQX_ERR_EXTRACT, "cannot extract " + c.name + ": " + why);
             }
             any = true;
+            written += static_cast<uint64_t>(n);
+            if (c.sizeKnown && written > static_cast<uint64_t>(c.size)) {
+                reader_.reset();
+                fail(SQX_ERR_EXTRACT, "cannot extract " + c.name +
+                                          ": its data is larger than the " +
+                                          std::to_string(c.size) + " bytes it declares");
+            }
             out.write(buffer_.data(), static_cast<size_t>(n));
             progress.advance(static_cast<uint64_t>(n));
         }

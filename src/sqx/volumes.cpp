@@ -92,11 +92,6 @@ VolumeWriter::~VolumeWriter() {
     if (!committed_) discard();
 }
 
-std::string VolumeWriter::tempName(size_t index) const {
-    return volumePath(archivePath_, static_cast<unsigned>(index)) + ".partial-" +
-           std::to_string(::getpid());
-}
-
 void VolumeWriter::open() {
     startVolume();
 }
@@ -108,8 +103,13 @@ void VolumeWriter::startVolume() {
         !cb_.volume(SQX_VOLUME_WRITE, finalPath, static_cast<int64_t>(volumeSize_),
                     static_cast<int32_t>(index + 1)))
         fail(SQX_ERR_ABORTED, "stopped by the user before volume " + finalPath);
-    std::string temp = tempName(index);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A name nobody can plant a file or link at beforehand; the backup holds the
+    // person's mail, so only its owner reads it.
+    const size_t slash = finalPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : finalPath.substr(0, slash + 1);
+    removeStaleTemporaries(folder, finalPath.substr(slash + 1) + ".partial-", "");
+    std::string temp;
+    int fd = createTemporary(finalPath + ".partial-", "", 0600, temp);
     if (fd < 0) failErrno(errno, SQX_ERR_ACCESS_DENIED, "create", finalPath);
     temps_.push_back(temp);
     struct stat st;

@@ -13,7 +13,7 @@
 
 namespace sqx {
 
-// Writes the stream under temporary names ("<volume>.partial-<pid>") and
+// Writes the stream under temporary names ("<volume>.partial-<pid>-<random>", made exclusively) and
 // renames them over the real names only in commit(); until then an older
 // archive at the target stays untouched, and a writer destroyed without
 // commit() removes every temporary file it made.
@@ -39,7 +39,6 @@ class VolumeWriter {
     void startVolume();
     void finishVolume();
     void discard() noexcept;
-    std::string tempName(size_t index) const;
 
     std::string archivePath_;
     uint64_t volumeSize_;

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "adapter_test_support.h"
 #include "catalog/reads.h"
+#include "platform/registry_internal.h"
 
 namespace qb::test {
 namespace oe = qb::clients::oe;
@@ -562,6 +567,69 @@ TEST_F(OutlookExpress, TestOfABackupNamesItsFirstDamagedEntry) {
         << damaged.err;
     EXPECT_EQ(runQuillbox(source, {"/t", "/f:C:\\No such.ebk"}).status, 1);
     EXPECT_EQ(runQuillbox(source, {"/t"}).status, 1);
+}
+
+// The real Wine server for a machine's prefix while the object lives, as when a
+// Windows program of that machine runs.
+class RunningWine {
+  public:
+    explicit RunningWine(const fs::path& prefix) : prefix_(prefix) {
+        wine("wineserver -p");
+        for (int i = 0; i < 500 && !platform::wineServerProcess(prefix_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(platform::wineServerProcess(prefix_)) << "no Wine server started";
+    }
+    ~RunningWine() { wine("wineserver -k"); }
+    RunningWine(const RunningWine&) = delete;
+    RunningWine& operator=(const RunningWine&) = delete;
+
+  private:
+    void wine(const std::string& command) {
+        const std::string line =
+            "WINEPREFIX='" + prefix_.string() + "' " + command + " >/dev/null 2>&1";
+        if (std::system(line.c_str()) != 0) ADD_FAILURE() << line;
+    }
+    fs::path prefix_;
+};
+
+TEST_F(OutlookExpress, WhileWineRunsABackupOnlyReadsAndARestoreWritesNothing) {
+    installOutlookExpress(source, kIdentities);
+    // Keys the client makes only when they are first used.
+    platform::Registry(RootKey::CurrentUser).deleteKey(identity(kAnn, kSettings + "\\Rules"));
+    platform::Registry(RootKey::CurrentUser)
+        .deleteKey(identity(kAnn, kSettings + "\\Block Senders"));
+    platform::flushRegistry();
+    const std::string hive = readHostFile(source.prefix() / "user.reg");
+    std::string backup;
+    {
+        RunningWine wine(source.prefix());
+        backup = backupThroughProgram(source, "oexpress", "OExpressBackup ");
+        // Checked while Wine runs: it saves the registry in its own order when it ends.
+        EXPECT_TRUE(readHostFile(source.prefix() / "user.reg") == hive);
+    }
+    ASSERT_FALSE(backup.empty());
+    const StoredFiles entries = stored(backup);
+    EXPECT_NE(entries.at("Ann/rules.reg").find(kSettings.substr(1) + "\\Rules]"),
+              std::string::npos);
+    EXPECT_TRUE(entries.has(kAnn + "/Inbox.dbx"));
+
+    use(target);
+    const OEInstall install = installOutlookExpress(target, {{"Main Identity", kOld}});
+    const std::string inbox = install.storeFolders[0] + "\\Inbox.dbx";
+    const std::string before = target.readFile(inbox);
+    moveBackup(backup, target);
+    ProgramRun run;
+    {
+        RunningWine wine(target.prefix());
+        run = runQuillbox(target, {"/r", "/f:" + backup, "/p:C:\\Restore"});
+    }
+    use(target);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("Nothing was restored"), std::string::npos)
+        << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("Wine server"), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(target.readFile(inbox), before);
+    EXPECT_TRUE(catalog::keyExists(RootKey::CurrentUser, identity(kOld)));
 }
 
 }  // namespace

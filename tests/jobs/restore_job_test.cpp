@@ -629,10 +629,12 @@ TEST_F(RestoreJob, HostileNamesWriteNothingOutsideTheirFolders) {
                                      {"C:\\" + evil + "-3", "x"},
                                      {"/" + evil + "-4", "x"},
                                      {"Data/../../" + evil + "-5", "x"},
-                                     {"Data/ok.txt", "ok"}});
+                                     {"Data/ok.txt", "ok"},
+                                     // Terminal control in a name: clear screen, bell, CR LF.
+                                     {"../\x1b[2J\a\r\n" + evil + "-7", "x"}});
     ListArchive(kBackup);
     const std::vector<std::string> listing = ArchiveListing();
-    ASSERT_EQ(listing.size(), 8u);
+    ASSERT_EQ(listing.size(), 9u);
     // The names arrive as stored, so each reaches the job.
     EXPECT_EQ(listing[2], "..\\..\\" + evil + "-1");
     EXPECT_EQ(listing[4], "C:\\" + evil + "-3");
@@ -655,9 +657,12 @@ TEST_F(RestoreJob, HostileNamesWriteNothingOutsideTheirFolders) {
         EXPECT_TRUE(archiveJob().errorFlag);
         const std::string& text = archiveJob().errorText;
         EXPECT_NE(text.find(kBackup), std::string::npos) << text;
-        for (int i : {1, 2, 3, 4, 5, 6})
+        for (int i : {1, 2, 3, 4, 5, 6, 7})
             EXPECT_NE(text.find(evil + "-" + std::to_string(i)), std::string::npos)
                 << i << ": " << text;
+        // Shown escaped, never sent raw to the terminal.
+        EXPECT_NE(text.find("\\x1b[2J\\x07\\r\\n" + evil + "-7"), std::string::npos) << text;
+        EXPECT_EQ(text.find_first_of("\x1b\a\r\n"), std::string::npos) << text;
         // Everything else came back.
         const std::string under = subFolders ? "Data\\" : "";
         EXPECT_EQ(machine.readFile(dest + under + "good.txt"), "good");

@@ -244,7 +244,6 @@ TEST(HiveText, MalformedFilesNameTheFileAndLine) {
         {"\n[A] 1\n\"v\"=word:1\n", 7, "unknown kind of value data"},
         {"\n[A] 1\n\"v\"=hex(zz):01\n", 7, "bad value type"},
         {"\n\"v\"=\"x\"\n", 6, "a value before the first key"},
-        {"\n[A] 1\nstray text\n", 7, "unrecognized line"},
         {"\n[A] 1\n\n[a] 2\n", 8, "appears a second time"},
     };
     for (const Case& c : cases) {

@@ -175,6 +175,45 @@ TEST(RegistryFiles, AMalformedHiveReportsFileAndLineAndIsNeverRewritten) {
     EXPECT_TRUE(sameText(p.text("user.reg"), text));
 }
 
+TEST(RegistryFiles, UnknownLinesAreSkippedWithOneWarningAndTheHiveIsNeverRewritten) {
+    FixturePrefix p;
+    std::string text = p.text("user.reg");
+    // Two lines of no known kind, one before the first key's values, one at the end.
+    size_t at = 0;
+    for (int line = 1; line < 9; ++line)
+        at = text.find('\n', at) + 1;
+    text.insert(at, "stray text a later Wine may write\n");
+    text += "&another\n";
+    writeHostFile(p.hive("user.reg"), text);
+    unloadRegistry();
+
+    ::testing::internal::CaptureStderr();
+    Registry cu(RootKey::CurrentUser);
+    EXPECT_TRUE(cu.keyExists("\\Control Panel"));
+    ASSERT_TRUE(cu.openKeyReadOnly("\\Environment"));
+    EXPECT_FALSE(cu.readString("TEMP").empty());
+    cu.closeKey();
+    EXPECT_TRUE(cu.keyExists("\\Software\\Wine"));
+    const std::string warned = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(warned.find(p.hive("user.reg").string() + ", line 9: unrecognized line"),
+              std::string::npos)
+        << warned;
+    EXPECT_NE(warned.find("1 more"), std::string::npos) << warned;
+    EXPECT_EQ(warned.find('\n'), warned.size() - 1) << "warned more than once: " << warned;
+
+    EXPECT_THROW(cu.openKey("\\Software\\New", true), RegistryError);
+    try {
+        Registry env(RootKey::CurrentUser);
+        ASSERT_TRUE(env.openKey("\\Environment", false));
+        env.writeString("TEMP", "C:\\elsewhere");
+        ADD_FAILURE() << "a hive with unknown lines was written";
+    } catch (const RegistryError& e) {
+        EXPECT_NE(std::string(e.what()).find("not rewritten"), std::string::npos) << e.what();
+    }
+    flushRegistry();
+    EXPECT_TRUE(sameText(p.text("user.reg"), text));
+}
+
 TEST(RegistryFiles, AHiveChangedByAnotherProgramIsNotOverwritten) {
     FixturePrefix p;
     Registry cu(RootKey::CurrentUser);
