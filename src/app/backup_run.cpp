@@ -152,8 +152,11 @@ RestoreReport RestoreIntoClient(std::string_view backupPath, ClientKind kind,
         }
         report.undoFile = u.file;
     }
+    // A restore that fails midway names the backup that undoes it.
+    jobs::ArchiveJob& job = jobs::archiveJob();
+    job.undoBackup = report.undoFile;
     const bool error = jobs::RunRestore(backupPath, kind, identities, items);
-    const jobs::ArchiveJob& job = jobs::archiveJob();
+    job.undoBackup.clear();
     report.aborted = job.aborted;
     report.done = !error && !job.aborted;
     if (error) report.error = job.errorText.empty() ? "the restore failed" : job.errorText;
