@@ -8,6 +8,7 @@ bin=$1
 work=$(mktemp -d)
 xvfb=""
 app=""
+last=""
 cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
@@ -22,7 +23,7 @@ for n in $(seq 150 250); do
 done
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   [ -e "/tmp/.X11-unix/X${display#:}" ] && break
   sleep 0.1
 done
@@ -32,7 +33,7 @@ env -u QT_QPA_PLATFORM DISPLAY="$display" QUILLBOX_PREFIX="$work/prefix" \
   XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" "$bin/quillbox" >"$work/out" 2>&1 &
 app=$!
 
-for _ in $(seq 300); do
+for _ in $(seq 600); do
   if ! kill -0 "$app" 2>/dev/null; then
     echo "quillbox ended before its window appeared:" >&2
     cat "$work/out" >&2
@@ -43,8 +44,10 @@ for _ in $(seq 300); do
     width=$(awk '/^  Width:/ {print $2}' <<<"$info")
     height=$(awk '/^  Height:/ {print $2}' <<<"$info")
     if [ "$width" -lt 558 ] || [ "$height" -lt 434 ]; then
-      echo "the main window is ${width}x${height}, smaller than designed" >&2
-      exit 1
+      # Still being laid out: look again.
+      last="${width}x${height}, smaller than designed"
+      sleep 0.1
+      continue
     fi
     windows=$(DISPLAY="$display" xwininfo -root -tree | grep -c '"Quillbox": ("quillbox"' || true)
     if [ "$windows" -ne 1 ]; then
@@ -56,6 +59,7 @@ for _ in $(seq 300); do
   fi
   sleep 0.1
 done
-echo "no window Quillbox appeared" >&2
-cat "$work/out" >&2
+echo "no window Quillbox appeared${last:+ (it was $last)}" >&2
+cat "$work/out" "$work/xvfb.log" >&2
+DISPLAY="$display" xwininfo -root -tree >&2 || true
 exit 1
