@@ -141,6 +141,9 @@ ScheduleTree::ScheduleTree(QWidget* parent) : QTreeWidget(parent) {
     images_[kImageOff] = checkImage(this, false);
     images_[kImageOn] = checkImage(this, true);
     images_[kImageHeading] = headingImage(this);
+    QPixmap none(kIconSize, kIconSize);
+    none.fill(Qt::transparent);
+    blank_ = QIcon(none);
 }
 
 ClientKind ScheduleTree::codeOf(const QTreeWidgetItem* item) {
@@ -155,7 +158,8 @@ int ScheduleTree::imageOf(const QTreeWidgetItem* item) {
 
 void ScheduleTree::setImage(QTreeWidgetItem* item, int image) {
     item->setData(0, kImageRole, image);
-    item->setIcon(0, image >= 0 && image <= 2 ? images_[image] : QIcon());
+    // An entry without an image keeps an empty one, so that the labels line up.
+    item->setIcon(0, image >= 0 && image <= 2 ? images_[image] : blank_);
     item->setData(0, Qt::AccessibleDescriptionRole,
                   image == kImageOn    ? QStringLiteral("scheduled")
                   : image == kImageOff ? QStringLiteral("not scheduled")
@@ -250,7 +254,6 @@ SchedulePage::SchedulePage(QWidget* parent) : QWidget(parent) {
     DateTimePicker1 = new QDateEdit(this);
     DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
     DateTimePicker1->setCalendarPopup(true);
-    DateTimePicker1->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     Label11->setBuddy(DateTimePicker1);
     DateTimePicker1->setAccessibleName(Label11->text());
 

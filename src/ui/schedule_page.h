@@ -63,6 +63,7 @@ class ScheduleTree : public QTreeWidget {
 
   private:
     QIcon images_[3];
+    QIcon blank_;
 };
 
 // The tab's background panel with its controls.
