@@ -205,7 +205,6 @@ void ScheduleTree::keyPressEvent(QKeyEvent* e) {
 // ---------------------------------------------------------------------------
 
 SchedulePage::SchedulePage(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("Panel3"));
     browseFolder = [this](const std::string& start) -> std::string {
         const auto host = platform::hostPath(start);
         const QString chosen = QFileDialog::getExistingDirectory(
