@@ -32,8 +32,13 @@
 #include "support/child_process.h"
 #include "support/interaction.h"
 #include "testkit/clients_fixture.h"
+#include "testkit/program_run.h"
 #include "testkit/testkit.h"
+#include "ui/form1.h"
+#include "ui/form1_schedule.h"
 #include "ui/schedule_page.h"
+#include "ui/windows.h"
+#include "ui_fixture.h"
 
 using namespace qb;
 using namespace qb::test;
@@ -79,19 +84,19 @@ bool waitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(60)) {
     return pred();
 }
 
-// The tab inside a tab set, as the main window holds it, with one other tab to
-// leave it for.
+// The main window on the machine, its Schedule tab and another one to leave it for.
 struct Window {
-    Window() {
-        tabs.addTab(page, QStringLiteral("Schedule"));
-        tabs.addTab(new QWidget, QStringLiteral("Options"));
-        tabs.resize(640, 480);
-        tabs.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&tabs));
+    Window() : form(*ui::windows().form1), page(&form.scheduleTab().page()) {
+        form.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+        enter();
     }
-    ~Window() { tabs.hide(); }
-    void leave() { tabs.setCurrentIndex(1); }
-    void enter() { tabs.setCurrentIndex(0); }
+    ~Window() { form.hide(); }
+    void leave() { form.PageControl1()->setCurrentIndex(3); }
+    void enter() {
+        form.PageControl1()->setCurrentIndex(2);
+        EXPECT_EQ(form.PageControl1()->currentWidget()->objectName(), "TabSheet4");
+    }
 
     QTreeWidgetItem* entry(ClientKind code) {
         for (QTreeWidgetItemIterator it(page->TreeView2); *it; ++it)
@@ -120,25 +125,26 @@ struct Window {
         page->ComboBox2->setCurrentIndex(unit);
     }
 
-    QTabWidget tabs;
-    ui::SchedulePage* page = new ui::SchedulePage;
+    ui::Form1& form;
+    ui::SchedulePage* page;
 };
 
+// The program's windows on a machine with Eudora, the main window created, and the
+// program's folder where the scheduler is.
 class ScheduleTab : public ::testing::Test {
   protected:
     void SetUp() override {
-        app::Settings& s = app::settings();
-        s = app::Settings{};
-        app::LoadSettings(s);
-        s.programFolder = platform::includeTrailingBackslash(platform::windowsPath(QB_BIN_DIR));
-        app::ChooseLanguageFile(s);
-        installEudora(machine);
+        installEudora(fake.machine());
+        ASSERT_TRUE(ui::windows().form1->FormCreate());
+        app::settings().programFolder =
+            platform::includeTrailingBackslash(platform::windowsPath(QB_BIN_DIR));
     }
     void TearDown() override {
         if (const std::optional<pid_t> pid = app::RunningScheduler()) ::kill(*pid, SIGKILL);
     }
 
-    FakeMachine machine;
+    WindowsOnFakeMachine fake;
+    FakeMachine& machine = fake.machine();
     ScriptedInteraction boxes;
     ScopedInteraction scope{boxes};
 };
@@ -280,7 +286,6 @@ TEST_F(ScheduleTab, AScheduleSetInTheTabIsCarriedOutByTheScheduler) {
         EXPECT_EQ(start, "C:\\Elsewhere\\");
         return std::string("C:\\Auto\\");
     };
-    p.ShowScheduleSettings();
     EXPECT_EQ(p.Edit4->text(), "C:\\Elsewhere\\");
     QTest::mouseClick(p.Button6, Qt::LeftButton);
     EXPECT_EQ(p.Edit4->text(), "C:\\Auto\\");
@@ -318,4 +323,21 @@ TEST_F(ScheduleTab, AScheduleSetInTheTabIsCarriedOutByTheScheduler) {
     EXPECT_FALSE(app::RunningScheduler().has_value());
     EXPECT_FALSE(fs::exists(config.path() / "autostart" / "quillsched.desktop"));
     EXPECT_TRUE(boxes.boxes.empty());
+
+    // Another program writes the registry while the window is open, as the scheduler
+    // and the scheduled runs do; closing the window still saves.
+    {
+        ScopedEnv prefix("QUILLBOX_PREFIX", machine.prefix().string());
+        ChildProcess qbreg(kQbreg, {kQbreg, "add", "HKCU\\Software\\Quillbox", "/v", "Probe", "/t",
+                                    "REG_DWORD", "/d", "1", "/f"});
+        EXPECT_EQ(qbreg.reap(), 0);
+    }
+    app::settings().problems.clear();
+    app::settings().backupFolder = "C:\\Saved\\";
+    w.form.close();
+    EXPECT_TRUE(app::settings().problems.empty()) << app::settings().problems.front();
+    platform::unloadRegistry();
+    EXPECT_EQ(platform::readStringValue(RootKey::CurrentUser, app::kSettingsKey, "BackupDir"),
+              "C:\\Saved\\");
+    EXPECT_EQ(dword(std::string(app::kSettingsKey), "Probe"), 1);
 }
