@@ -1,0 +1,104 @@
+// Takes pictures of the real windows on a real X server, for the manual and the
+// README: the main window on each tab, and the about window. Run by
+// scripts/screenshots under Xvfb on a demo machine (QUILLBOX_PREFIX).
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+#include <QScreen>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimeEdit>
+#include <QTreeWidgetItemIterator>
+#include <cstdio>
+#include <string_view>
+
+#include "app/settings.h"
+#include "platform/registry.h"
+#include "ui/about_form.h"
+#include "ui/form1.h"
+#include "ui/form1_schedule.h"
+#include "ui/gui_interaction.h"
+#include "ui/schedule_page.h"
+#include "ui/windows.h"
+
+namespace {
+
+void settle() {
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(25);
+    }
+}
+
+bool shoot(QWidget& window, const QString& file) {
+    settle();
+    const QRect r = window.frameGeometry();
+    const QPixmap shot = window.screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+    if (!shot.save(file, "PNG")) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+// A schedule on the Schedule tab: Eudora every day at 22:00, its lists
+// shown. The switch stays off, so that no scheduler starts on the demo machine.
+void setSchedule(qb::ui::Form1& form) {
+    qb::ui::SchedulePage& page = form.scheduleTab().page();
+    for (QTreeWidgetItemIterator it(page.TreeView2); *it; ++it) {
+        if (qb::ui::ScheduleTree::codeOf(*it) != 3) continue;
+        page.TreeView2->setImage(*it, qb::ui::kImageOn);
+        page.TreeView2->setCurrentItem(*it);
+        const QRect icon = page.TreeView2->iconRect(*it);
+        page.TreeView2MouseUp(QPoint(icon.right() + 12, icon.center().y()));
+    }
+    for (QListWidget* list : {page.CheckListBox5, page.CheckListBox6})
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setCheckState(Qt::Checked);
+    page.Edit3->setText("1");
+    page.ComboBox2->setCurrentIndex(1);
+    page.DateTimePicker2->setTime(QTime(22, 0));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName("Quillbox");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    qb::ui::GuiInteraction gui;
+    qb::ScopedInteraction scoped(gui);
+    qb::ui::CreateWindows();
+    qb::ui::Form1& form = *qb::ui::windows().form1;
+    if (!form.FormCreate()) return 1;
+    form.move(20, 20);
+    form.show();
+    bool ok = true;
+    const char* names[] = {"backup", "restore", "schedule", "options"};
+    for (int i = 0; i < form.PageControl1()->count(); ++i) {
+        form.PageControl1()->setCurrentIndex(i);
+        if (names[i] == std::string_view("schedule")) setSchedule(form);
+        ok = shoot(form, out + "/main-" + names[i] + ".png") && ok;
+    }
+    form.PageControl1()->setCurrentIndex(0);
+    form.ShowWizardMode();
+    ok = shoot(form, out + "/main-wizard.png") && ok;
+    form.ShowStandardMode();
+    qb::ui::TForm4& about = *qb::ui::windows().form4;
+    about.move(60, 60);
+    about.show();
+    ok = shoot(about, out + "/about.png") && ok;
+    about.hide();
+    qb::ui::DestroyWindows();
+    qb::platform::flushRegistry();
+    return ok ? 0 : 1;
+}
