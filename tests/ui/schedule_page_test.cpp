@@ -341,3 +341,37 @@ TEST_F(ScheduleTab, AScheduleSetInTheTabIsCarriedOutByTheScheduler) {
               "C:\\Saved\\");
     EXPECT_EQ(dword(std::string(app::kSettingsKey), "Probe"), 1);
 }
+
+TEST(ScheduleStart, AStartWithScheduledBackupsOnStartsTheScheduler) {
+    WindowsOnFakeMachine fake;
+    ScriptedInteraction boxes;
+    ScopedInteraction scope(boxes);
+    TempDir config;
+    ScopedEnv xdg("XDG_CONFIG_HOME", config.path().string());
+    setDword(RootKey::CurrentUser, app::kSettingsKey, "AutoBackup", 1);
+    {
+        // Nothing due for a day, so the scheduler only waits.
+        Registry r(RootKey::CurrentUser);
+        r.openKey(app::kSettingsKey, true);
+        r.writeDateTime("LastBackupDate", app::ToDateTime(app::LocalNow()));
+        r.writeInteger("BackupPeriod", 1);
+        r.writeInteger("BackupInterval", 1);
+    }
+    struct Reaper {
+        ~Reaper() {
+            if (const std::optional<pid_t> pid = app::RunningScheduler()) ::kill(*pid, SIGKILL);
+        }
+    } reaper;
+    ui::Form1& form = *ui::windows().form1;
+    app::settings().programFolder =
+        platform::includeTrailingBackslash(platform::windowsPath(QB_BIN_DIR));
+    // The program's folder is where the scheduler is.
+    ASSERT_TRUE(form.FormCreate());
+    EXPECT_TRUE(form.scheduleTab().page().CheckBox3->isChecked());
+    ASSERT_TRUE(waitFor([] { return app::RunningScheduler().has_value(); }));
+    platform::unloadRegistry();
+    EXPECT_FALSE(
+        platform::readStringValue(RootKey::LocalMachine, app::kRunKey, app::kRunValue).empty());
+    EXPECT_TRUE(fs::exists(config.path() / "autostart" / "quillsched.desktop"));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
