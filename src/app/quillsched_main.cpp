@@ -15,16 +15,21 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/auto_backup.h"
 #include "app/date_time.h"
 #include "app/schedule.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -42,7 +47,9 @@ Starts "quillbox /auto" (the program beside this one) whenever a scheduled backu
 is due, as the settings under HKCU\Software\Quillbox say: "AutoBackup" (on or
 off), "BackupDate" and "BackupTime" (the first backup), "BackupPeriod" (0 hours,
 1 days, 2 weeks, 3 months) and "BackupInterval" (units between two backups).
-After each run it writes the time the run started as "LastBackupDate".
+After each run it writes the time the run started as "LastBackupDate". When a
+scheduled backup was not made, a desktop notification (notify-send) names the
+client and the log file.
 
 It checks once a minute (or every SECONDS), runs until it is stopped, and ends by
 itself when "AutoBackup" is switched off. One scheduler runs per machine; a
@@ -53,6 +60,7 @@ struct ScheduleValues {
     bool autoBackup = false;
     Schedule schedule;
     std::optional<LocalTime> last;
+    std::string autoBackupFolder;
 };
 
 template <typename T, typename Read>
@@ -69,6 +77,8 @@ ScheduleValues readScheduleValues() {
     Registry reg(RootKey::CurrentUser);
     if (!reg.openKeyReadOnly(kSettingsKey)) return v;
     v.autoBackup = readOr(reg, "AutoBackup", false, [&](auto n) { return reg.readBool(n); });
+    v.autoBackupFolder =
+        readOr(reg, "AutoBackupDir", std::string(), [&](auto n) { return reg.readString(n); });
     const double date = readOr(reg, "BackupDate", 0.0, [&](auto n) { return reg.readDateTime(n); });
     const double time = readOr(reg, "BackupTime", 0.0, [&](auto n) { return reg.readDateTime(n); });
     v.schedule.start = ScheduleStart(date, time);
@@ -131,6 +141,41 @@ RunEnd runAuto(const std::string& program, const sigset_t& signals, int& status)
         if (done < 0 && errno != EINTR) return RunEnd::Finished;
         if (stopRequested(signals, 200)) return RunEnd::Stopped;
     }
+}
+
+// The log of the scheduled runs, as a path of this computer; empty when the
+// folder is not set or not on the machine.
+std::string autoLogFile(const std::string& folder) {
+    if (folder.empty()) return {};
+    const auto host = qb::platform::hostPath(qb::platform::includeTrailingBackslash(folder) +
+                                             std::string(kAutoBackupLogName));
+    return host ? host->string() : std::string();
+}
+
+uintmax_t fileSize(const std::string& file) {
+    std::error_code ec;
+    const uintmax_t size = file.empty() ? 0 : std::filesystem::file_size(file, ec);
+    return ec ? 0 : size;
+}
+
+// What the run added to the log after `from` bytes.
+std::string logAddedAfter(const std::string& file, uintmax_t from) {
+    if (file.empty()) return {};
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return {};
+    in.seekg(static_cast<std::streamoff>(from));
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// After a run: a desktop notification when a scheduled backup was not made.
+void tellMissedBackups(const std::string& logBefore, uintmax_t sizeBefore, int exitStatus) {
+    qb::platform::unloadRegistry();
+    const std::string log = autoLogFile(readScheduleValues().autoBackupFolder);
+    const std::string added = logAddedAfter(log, log == logBefore ? sizeBefore : 0);
+    NotifyMissedBackups(MissedBackups(added), exitStatus,
+                        log.empty() ? std::string(kAutoBackupLogName) : log);
 }
 
 std::string quillboxBeside() {
@@ -208,6 +253,8 @@ int main(int argc, char** argv) {
                 const LocalTime started = LocalNow();
                 std::cerr << "quillsched: " << FormatLocalTime(started) << " starting " << program
                           << " /auto\n";
+                const std::string log = autoLogFile(v.autoBackupFolder);
+                const uintmax_t logSize = fileSize(log);
                 int status = 0;
                 const RunEnd end = runAuto(program, signals, status);
                 if (end == RunEnd::Stopped) return 0;
@@ -217,6 +264,7 @@ int main(int argc, char** argv) {
                     std::cerr << "quillsched: quillbox /auto ended with status "
                               << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << "\n";
                     writeLastBackupDate(started);
+                    tellMissedBackups(log, logSize, WIFEXITED(status) ? WEXITSTATUS(status) : 128);
                 }
                 continue;
             } else if (announced != *due) {

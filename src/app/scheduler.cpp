@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "app/backup_run.h"
+#include "app/schedule_setup.h"
 #include "app/settings.h"
 #include "platform/files.h"
 #include "support/interaction.h"
@@ -105,6 +108,52 @@ std::optional<pid_t> RunningScheduler() {
     }
     ::close(fd);
     return found;
+}
+
+std::vector<MissedBackup> MissedBackups(std::string_view log) {
+    std::vector<MissedBackup> missed;
+    std::istringstream in{std::string(log)};
+    std::string line;
+    while (std::getline(in, line)) {
+        // time, client, file, outcome, error: one tab between each
+        std::vector<std::string> fields;
+        size_t from = 0;
+        for (;;) {
+            const size_t tab = line.find('\t', from);
+            fields.push_back(line.substr(from, tab - from));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        if (fields.size() < 4 || fields[3] == "backed up") continue;
+        missed.push_back({fields[1], fields[2], fields[3], fields.size() > 4 ? fields[4] : ""});
+    }
+    return missed;
+}
+
+bool NotifyDesktop(const std::string& title, const std::string& body) {
+    const auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return false;
+    return StartDetached("notify-send",
+                         {"--app-name=Quillbox", "--icon=dialog-error", "--", title, body});
+}
+
+bool NotifyMissedBackups(const std::vector<MissedBackup>& missed, int exitStatus,
+                         const std::string& logFile) {
+    if (missed.empty() && exitStatus == 0) return false;
+    std::string body;
+    for (const MissedBackup& m : missed) {
+        body += m.client + ": " + m.outcome;
+        if (!m.error.empty()) body += " (" + m.error + ")";
+        body += "\n";
+    }
+    if (missed.empty())
+        body = "The scheduled backup ended with status " + std::to_string(exitStatus) + ".\n";
+    body += "The log is " + logFile;
+    return NotifyDesktop(
+        missed.size() == 1 ? "Scheduled backup not made" : "Scheduled backups not made", body);
 }
 
 bool UninstallCleanup() {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qb::app {
 
@@ -36,6 +37,26 @@ class SchedulerLock {
 
 // The process of the scheduler that runs for this machine, if one does.
 std::optional<pid_t> RunningScheduler();
+
+// A scheduled backup that was not made, from a line of the scheduled run's log.
+struct MissedBackup {
+    std::string client;
+    std::string file;
+    std::string outcome;  // "failed", "skipped", "aborted"
+    std::string error;
+};
+// The lines of the log text `log` whose outcome is not "backed up".
+std::vector<MissedBackup> MissedBackups(std::string_view log);
+
+// Shows a notification on the desktop (notify-send), without waiting for it.
+// False, and nothing shown, without a desktop or without the program.
+bool NotifyDesktop(const std::string& title, const std::string& body);
+
+// The notification after a scheduled run: which clients were not backed up and
+// where the log is; for a run that failed without a line, its exit status.
+// Nothing when every backup was made.
+bool NotifyMissedBackups(const std::vector<MissedBackup>& missed, int exitStatus,
+                         const std::string& logFile);
 
 // "/uninstall": ends the scheduler of this machine (telling "Message2" when it
 // cannot), deletes the scheduler program from the program's folder, and asks

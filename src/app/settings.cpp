@@ -28,6 +28,16 @@ constexpr std::string_view kShellFoldersKey =
 // One open settings key. Reads check the stored type: a value of another type
 // counts as missing. Writes that the registry refuses are noted in the settings'
 // problems, and the run goes on with the values in memory.
+// The scheduler and the scheduled runs write the registry files while the window
+// is open; a save starts from what the files hold now, or it would be refused.
+void rereadRegistry(Settings& s) {
+    try {
+        platform::unloadRegistry();
+    } catch (const std::exception& e) {
+        s.problems.emplace_back(e.what());
+    }
+}
+
 class SettingsKey {
   public:
     SettingsKey(Settings& s, std::string_view path) : s_(s) {
@@ -239,6 +249,7 @@ void EnsureLastClient(Settings& s) {
 }
 
 void SaveWindowAndFolderSettings(Settings& s) {
+    rereadRegistry(s);
     SettingsKey key(s, kSettingsKey);
     key.writeInteger("X", s.windowX);
     key.writeInteger("Y", s.windowY);
@@ -253,6 +264,7 @@ void SaveWindowAndFolderSettings(Settings& s) {
 }
 
 void SaveOptionSettings(Settings& s) {
+    rereadRegistry(s);
     SettingsKey key(s, kSettingsKey);
     key.writeString("Language", s.languageName);
     key.writeBool("MultipleVolumes", s.multipleVolumes);

@@ -7,12 +7,16 @@
 #include <thread>
 
 #include "app/date_time.h"
+#include "app/schedule_setup.h"
 #include "app/scheduler.h"
 #include "app/settings.h"
 #include "app_fixture.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "support/child_process.h"
+#include "support/interaction.h"
+#include "support/proc_list.h"
 #include "testkit/clients_fixture.h"
 
 using namespace qb;
@@ -149,4 +153,116 @@ TEST(SchedulerProgram, ScheduledRunWithoutAUsableFolderFails) {
     reg.deleteKey(kScheduleKey);
     reg.closeKey();
     EXPECT_EQ(runProgram(m, kQuillbox, {"/auto"}).status, 0);
+}
+
+namespace {
+
+// Ends a scheduler that a test started and lost, so no process outlives the test.
+struct SchedulerReaper {
+    ~SchedulerReaper() {
+        if (const std::optional<pid_t> pid = RunningScheduler()) ::kill(*pid, SIGKILL);
+    }
+};
+
+std::optional<std::string> runValue() {
+    platform::unloadRegistry();
+    Registry r(RootKey::LocalMachine);
+    if (!r.openKeyReadOnly(kRunKey) || !r.valueExists(kRunValue)) return std::nullopt;
+    return r.readString(kRunValue);
+}
+
+}  // namespace
+
+TEST(SchedulerSwitch, OnRegistersAndStartsTheSchedulerOffRemovesAndEndsIt) {
+    FakeMachine m;
+    scheduleDaily(m);
+    {
+        Registry r(kCU);
+        r.openKey(kSettingsKey, true);
+        r.writeDateTime("LastBackupDate", ToDateTime(LocalNow()));
+        r.writeBool("AutoBackup", false);
+    }
+    TempDir config;
+    ScopedEnv xdg("XDG_CONFIG_HOME", config.path().string());
+    Settings& s = settings();
+    s = Settings{};
+    s.programFolder = platform::includeTrailingBackslash(platform::windowsPath(QB_BIN_DIR));
+    ChooseLanguageFile(s);
+    ScriptedInteraction boxes;
+    ScopedInteraction scope(boxes);
+    SchedulerReaper reaper;
+    const fs::path entry = config.path() / "autostart" / "quillsched.desktop";
+
+    // Another machine's entry is replaced by this machine's.
+    writeHostFile(entry, "[Desktop Entry]\nX-Quillbox-Prefix=/elsewhere\n");
+    ASSERT_TRUE(SetSchedulerEnabled(true));
+    EXPECT_EQ(runValue(), s.programFolder + "quillsched");
+    const std::string text = readHostFile(entry);
+    EXPECT_NE(text.find("\nExec=env QUILLBOX_PREFIX=" + m.prefix().string() +
+                        " " QB_BIN_DIR "/quillsched\n"),
+              std::string::npos)
+        << text;
+    ASSERT_TRUE(waitFor([] { return RunningScheduler().has_value(); }));
+    const pid_t pid = *RunningScheduler();
+    ASSERT_TRUE(processInfo(pid));
+    EXPECT_EQ(processInfo(pid)->ExeName, "quillsched");
+    // The scheduler reads the switch from the registry and keeps running.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(processInfo(pid)) << "the scheduler ended by itself";
+
+    // On again while it runs: no second scheduler.
+    ASSERT_TRUE(SetSchedulerEnabled(true));
+    EXPECT_EQ(RunningScheduler(), pid);
+
+    ASSERT_TRUE(SetSchedulerEnabled(false));
+    EXPECT_FALSE(runValue().has_value());
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_FALSE(processInfo(pid).has_value());
+    EXPECT_FALSE(RunningScheduler().has_value());
+    EXPECT_FALSE(s.autoBackupEnabled);
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // A scheduler that cannot start is told; the registration stays.
+    s.programFolder = "C:\\Nowhere\\";
+    EXPECT_FALSE(SetSchedulerEnabled(true));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "The scheduler program could not be started!");
+    EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Error);
+    EXPECT_EQ(runValue(), "C:\\Nowhere\\quillsched");
+    EXPECT_TRUE(s.autoBackupEnabled);
+
+    // Off leaves another machine's autostart entry alone.
+    writeHostFile(entry, "[Desktop Entry]\nX-Quillbox-Prefix=/elsewhere\n");
+    EXPECT_TRUE(SetSchedulerEnabled(false));
+    EXPECT_TRUE(fs::exists(entry));
+}
+
+TEST(SchedulerProgram, AMissedScheduledBackupIsToldOnTheDesktop) {
+    FakeMachine m;
+    scheduleDaily(m);
+    // Outlook runs and holds its files, so its scheduled backup is skipped.
+    installOutlook(m);
+    setDword(kCU, std::string(kScheduleKey) + "\\3", "Selected", 0);
+    setDword(kCU, std::string(kScheduleKey) + "\\2", "Selected", 1);
+    TempDir bin;
+    ChildProcess outlook = ChildProcess::namedSleep(bin.path(), "outlook.exe");
+    // The desktop's notifier records what it is asked to show.
+    const fs::path told = bin.path() / "told";
+    writeHostFile(bin.path() / "notify-send",
+                  "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + told.string() +
+                      ".tmp && mv " + told.string() + ".tmp " + told.string() + "\n");
+    fs::permissions(bin.path() / "notify-send", fs::perms::owner_all);
+    ScopedEnv path("PATH", bin.path().string() + ":" + std::getenv("PATH"));
+    ScopedEnv display("DISPLAY", ":77");
+    ScopedEnv prefix("QUILLBOX_PREFIX", m.prefix().string());
+    ChildProcess sched(kQuillsched, {kQuillsched, "--check-every", "0.1"});
+
+    ASSERT_TRUE(waitFor([&] { return fs::exists(told); })) << "nothing was told";
+    const std::string text = readHostFile(told);
+    EXPECT_NE(text.find("Scheduled backup not made\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Outlook: skipped (the client is running)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("The log is " + m.host("C:\\Auto\\quillbox-auto.log").string()),
+              std::string::npos)
+        << text;
+    sched.terminate();
 }

@@ -2,18 +2,26 @@
 // README: the main window on each tab, and the about window. Run by
 // scripts/screenshots under Xvfb on a demo machine (QUILLBOX_PREFIX).
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPixmap>
 #include <QScreen>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimeEdit>
+#include <QTreeWidgetItemIterator>
 #include <cstdio>
+#include <string_view>
 
 #include "app/settings.h"
 #include "platform/registry.h"
 #include "ui/about_form.h"
 #include "ui/form1.h"
+#include "ui/form1_schedule.h"
 #include "ui/gui_interaction.h"
+#include "ui/schedule_page.h"
 #include "ui/windows.h"
 
 namespace {
@@ -35,6 +43,25 @@ bool shoot(QWidget& window, const QString& file) {
     }
     std::printf("%s\n", qPrintable(file));
     return true;
+}
+
+// A schedule on the Schedule tab: Eudora every day at 22:00, its lists
+// shown. The switch stays off, so that no scheduler starts on the demo machine.
+void setSchedule(qb::ui::Form1& form) {
+    qb::ui::SchedulePage& page = form.scheduleTab().page();
+    for (QTreeWidgetItemIterator it(page.TreeView2); *it; ++it) {
+        if (qb::ui::ScheduleTree::codeOf(*it) != 3) continue;
+        page.TreeView2->setImage(*it, qb::ui::kImageOn);
+        page.TreeView2->setCurrentItem(*it);
+        const QRect icon = page.TreeView2->iconRect(*it);
+        page.TreeView2MouseUp(QPoint(icon.right() + 12, icon.center().y()));
+    }
+    for (QListWidget* list : {page.CheckListBox5, page.CheckListBox6})
+        for (int i = 0; i < list->count(); ++i)
+            list->item(i)->setCheckState(Qt::Checked);
+    page.Edit3->setText("1");
+    page.ComboBox2->setCurrentIndex(1);
+    page.DateTimePicker2->setTime(QTime(22, 0));
 }
 
 }  // namespace
@@ -59,6 +86,7 @@ int main(int argc, char** argv) {
     const char* names[] = {"backup", "restore", "schedule", "options"};
     for (int i = 0; i < form.PageControl1()->count(); ++i) {
         form.PageControl1()->setCurrentIndex(i);
+        if (names[i] == std::string_view("schedule")) setSchedule(form);
         ok = shoot(form, out + "/main-" + names[i] + ".png") && ok;
     }
     form.PageControl1()->setCurrentIndex(0);
