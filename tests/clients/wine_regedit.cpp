@@ -44,10 +44,9 @@ std::map<std::string, RegValue> valuesOf(const std::vector<std::string>& keys) {
         const size_t split = key.find('\\');
         platform::Registry reg(TIORegistry::RootKeyFromName(key.substr(0, split)));
         const std::string path = split == std::string::npos ? "" : key.substr(split);
-        if (!reg.openKeyReadOnly(path.empty() ? "\\" : path)) {
-            values[platform::lowerAscii(key)] = {};  // stands for a missing key
-            continue;
-        }
+        // A key the source machine lacks is exported as an empty section, which
+        // the editor imports as an empty key: neither holds a value to compare.
+        if (!reg.openKeyReadOnly(path.empty() ? "\\" : path)) continue;
         for (const std::string& name : reg.valueNames())
             values[platform::lowerAscii(key + "\\" + name)] =
                 reg.readValue(name).value_or(RegValue{});
