@@ -33,11 +33,17 @@ std::string MessageText(std::string_view key) {
 
 BackupReport RunCheckedBackup(ClientKind kind, const std::string& path, const Selection& identities,
                               const Selection& items) {
-    BackupReport report;
     if (ClientStillRuns(kind, true)) {
+        BackupReport report;
         report.outcome = BackupOutcome::ClientRunning;
         return report;
     }
+    return RunBackupJob(kind, path, identities, items);
+}
+
+BackupReport RunBackupJob(ClientKind kind, const std::string& path, const Selection& identities,
+                          const Selection& items) {
+    BackupReport report;
     const auto started = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     const bool error = jobs::RunBackup(path, kind, identities, items);
     const jobs::ArchiveJob& job = jobs::archiveJob();

@@ -88,6 +88,11 @@ constexpr const char* kBuiltInLines[] = {
     "Message50=\"Thank you for using Quillbox.\"",
     "Message51=\"Would you like to tell us why you removed it?\"",
     "Restoring your email data from :=\"Restoring your email data from:\"",
+    // The windows' own texts, keyed by their English text so that no number is taken
+    // from the table above; each is followed by the file or drive it names.
+    "No backup file was written:=\"No backup file was written:\"",
+    "This machine has no drive:=\"This machine has no drive:\"",
+    "The folder cannot be created:=\"The folder cannot be created:\"",
     "",
     "[Form1]",
     "TabSheet1=Backup",

@@ -1,0 +1,14 @@
+// The window tests run the real widgets in one application object, headless unless
+// told otherwise (also when the test list is read at build time).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
