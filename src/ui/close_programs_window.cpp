@@ -44,7 +44,7 @@ TForm5::TForm5(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindo
     layout->addWidget(Label1);
     layout->addWidget(ListBox1);
     layout->addLayout(buttons);
-    resize(440, 260);
+    setMinimumSize(440, 260);
     setTabOrder(ListBox1, Button1);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, Button3);
@@ -68,7 +68,6 @@ CloseChoice TForm5::show(const std::vector<std::string>& windows, bool showWait)
     if (ListBox1->count() > 0) ListBox1->setCurrentRow(0);
     Button2->setVisible(showWait);
     choice_ = CloseChoice::Cancel;
-    adjustSize();
     CentreOn(*this, mainWindow_);
     Button1->setFocus();
     exec();

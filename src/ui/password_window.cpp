@@ -38,6 +38,7 @@ Tpasswordform1::Tpasswordform1(QWidget* mainWindow) : QDialog(mainWindow), mainW
     buttons->addWidget(Button2);
     buttons->addStretch();
     layout->addLayout(buttons, 1, 0, 1, 2);
+    setMinimumSize(289, 105);
     setTabOrder(Edit1, Button1);
     setTabOrder(Button1, Button2);
 

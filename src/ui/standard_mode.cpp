@@ -319,6 +319,8 @@ RestorePage::RestorePage(const StandardModeHost& host, QWidget* parent)
     ShellTreeView1 = new MachineTree(this);
     ShellTreeView1->setObjectName("ShellTreeView1");
     ShellTreeView1->setAccessibleName("Please select the backup file");
+    ShellTreeView1->setIndentation(14);
+    ShellTreeView1->setMinimumWidth(240);
     Label18->setBuddy(ShellTreeView1);
     Label5 = label(this, "Label5", "Identities");
     CheckListBox3 = checkList(this, "CheckListBox3", "Identities");
@@ -356,11 +358,11 @@ RestorePage::RestorePage(const StandardModeHost& host, QWidget* parent)
     grid->addWidget(ShellTreeView1, 1, 0, 2, 1);
     grid->addWidget(CheckListBox3, 1, 1);
     grid->addWidget(CheckListBox4, 1, 2);
-    auto* right = new QHBoxLayout;
-    right->addWidget(GroupBox1, 1);
-    right->addWidget(Button5, 0, Qt::AlignBottom);
+    auto* right = new QVBoxLayout;
+    right->addWidget(GroupBox1);
+    right->addWidget(Button5, 0, Qt::AlignRight);
     grid->addLayout(right, 2, 1, 1, 2);
-    grid->setColumnStretch(0, 5);
+    grid->setColumnStretch(0, 6);
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(2, 3);
     grid->setRowStretch(1, 1);
