@@ -352,10 +352,10 @@ CommandLineResult RunCommandLine(const std::vector<std::string>& params, std::os
             result.failed = true;
         }
     } else if (sw == "/o") {
-        // Opening a backup file needs the main window, which this program does not have yet.
-        std::cerr << "quillbox: /o opens a backup file in the main window; the windows are not "
-                     "built yet. Restore from the command line with /r /f:FILE /p:FOLDER\n";
-        result.failed = true;
+        // The main window opens on the backup file once the command line is done;
+        // the program decides whether it can show windows.
+        result.terminate = false;
+        if (params.size() >= 2) result.openBackupFile = CommandLinePath(params[1]);
     } else {
         std::cerr << "quillbox: unknown switch \"" << params[0] << "\"; see quillbox --help\n";
         result.failed = true;

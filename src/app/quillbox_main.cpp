@@ -9,6 +9,9 @@
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "platform/registry.h"
+#ifdef QB_HAVE_GUI
+#include "ui/gui_main.h"
+#endif
 
 namespace {
 
@@ -55,6 +58,25 @@ its client is running, or the command was invalid.
 
 }  // namespace
 
+namespace {
+
+struct CommandLineRun {
+    const std::vector<std::string>* params = nullptr;
+    bool archiveLoaded = false;
+    qb::app::CommandLineResult result;
+};
+
+int runCommandLine(void* context) {
+    auto& run = *static_cast<CommandLineRun*>(context);
+    run.archiveLoaded = qb::app::StartUp();
+    run.result = qb::app::RunCommandLine(*run.params);
+    int status = run.result.failed ? 1 : 0;
+    if (!run.archiveLoaded) status = 1;
+    return status;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const std::vector<std::string> params(argv + 1, argv + argc);
     if (!params.empty() && (params[0] == "--help" || params[0] == "-h")) {
@@ -68,18 +90,34 @@ int main(int argc, char** argv) {
     // Result lines and progress keep their order when both go to one file.
     std::cout << std::unitbuf;
     try {
-        const bool archiveLoaded = qb::app::StartUp();
-        int status = 0;
         if (params.empty()) {
-            std::cerr << "quillbox: the windows are not built yet; use the command-line "
-                         "switches (quillbox --help)\n";
-            status = 1;
-        } else {
-            const qb::app::CommandLineResult result = qb::app::RunCommandLine(params);
-            if (result.failed) status = 1;
+#ifdef QB_HAVE_GUI
+            return qb::ui::RunWindows(argc, argv);
+#else
+            std::cerr << "quillbox: built without windows; use the command-line switches "
+                         "(quillbox --help)\n";
+            return 1;
+#endif
         }
-        if (!archiveLoaded) status = 1;
+        CommandLineRun run;
+        run.params = &params;
+#ifdef QB_HAVE_GUI
+        int status = qb::ui::WithTrayIcon(argc, argv, runCommandLine, &run);
+#else
+        int status = runCommandLine(&run);
+#endif
         qb::platform::flushRegistry();
+        if (!run.result.terminate && run.archiveLoaded) {
+#ifdef QB_HAVE_GUI
+            // "/o": the main window opens on the backup file.
+            const int windowStatus =
+                qb::ui::RunWindows(argc, argv, run.result.openBackupFile, run.archiveLoaded);
+            return status != 0 ? status : windowStatus;
+#else
+            std::cerr << "quillbox: built without windows; /o cannot open the main window\n";
+            return 1;
+#endif
+        }
         return status;
     } catch (const std::exception& e) {
         std::cerr << "quillbox: " << e.what() << "\n";

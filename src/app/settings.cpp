@@ -1,7 +1,9 @@
 #include "app/settings.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <limits>
 
@@ -170,7 +172,7 @@ Settings& settings() {
 }
 
 void LoadSettings(Settings& s) {
-    s.programFolder = platform::programFolder();
+    if (s.programFolder.empty()) s.programFolder = platform::programFolder();
     s.documentsFolder = documentsFolder();
     LoadOptionSettings(s);
     LoadWindowAndFolderSettings(s);
@@ -260,23 +262,45 @@ void SaveOptionSettings(Settings& s) {
     key.writeInteger("BackupKeep", s.backupKeep);
 }
 
+std::string UserLanguageFolder() {
+    std::filesystem::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && xdg[0] == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::filesystem::path(home) / ".local" / "share";
+    else
+        return {};
+    const std::string win = platform::windowsPath(base / "quillbox");
+    return win.empty() ? std::string() : platform::includeTrailingBackslash(win);
+}
+
 std::string ChooseLanguageFile(Settings& s) {
-    const std::string chosen = s.programFolder + s.languageName + ".lng";
-    if (!plainName(s.languageName) || !platform::fileExists(chosen)) {
-        s.languageName = "English";
-        const std::string english = s.programFolder + "English.lng";
-        if (!platform::fileExists(english) && !WriteBuiltInLanguageFile(english)) {
-            // A program folder the user may not write to: the texts still show.
-            const std::string temp = platform::tempFolder() + "English.lng";
-            if (WriteBuiltInLanguageFile(temp)) {
-                s.languageFile = temp;
-                return s.languageFile;
-            }
+    const std::string userFolder = UserLanguageFolder();
+    auto find = [&](const std::string& name) -> std::string {
+        if (platform::fileExists(s.programFolder + name)) return s.programFolder + name;
+        if (!userFolder.empty() && platform::fileExists(userFolder + name))
+            return userFolder + name;
+        return {};
+    };
+    if (plainName(s.languageName)) {
+        const std::string chosen = find(s.languageName + ".lng");
+        if (!chosen.empty()) {
+            s.languageFile = chosen;
+            return s.languageFile;
         }
-        s.languageFile = english;
-        return s.languageFile;
     }
-    s.languageFile = chosen;
+    s.languageName = "English";
+    std::string english = find("English.lng");
+    if (english.empty()) {
+        english = s.programFolder + "English.lng";
+        if (!WriteBuiltInLanguageFile(english) && !userFolder.empty()) {
+            // An installed program's folder is not the user's to write.
+            platform::forceDirectories(userFolder);
+            if (WriteBuiltInLanguageFile(userFolder + "English.lng"))
+                english = userFolder + "English.lng";
+        }
+    }
+    s.languageFile = english;
     return s.languageFile;
 }
 

@@ -64,7 +64,8 @@ struct Settings {
 // The process's settings.
 Settings& settings();
 
-// Everything a start needs, in start-up order: the program and documents folders,
+// Everything a start needs, in start-up order: the program folder (unless already
+// set) and the documents folder,
 // LoadOptionSettings, LoadWindowAndFolderSettings, "Col1".."Col4", and the
 // "LastClient" subkey with its defaults when it does not exist.
 void LoadSettings(Settings& s);
@@ -83,10 +84,16 @@ void EnsureLastClient(Settings& s);
 void SaveWindowAndFolderSettings(Settings& s);
 void SaveOptionSettings(Settings& s);
 
-// The language file: programFolder + languageName + ".lng"; when that file is
-// missing, "English.lng" there, written from the built-in text when it is missing
-// too (into the temporary folder when the program's folder is not writable).
-// Sets languageName and languageFile and returns the file.
+// The language file: languageName + ".lng" in the program's folder, else in the
+// user's language folder; when neither has it, "English.lng" from the same two
+// places, written from the built-in text when it is missing too (into the user's
+// language folder when the program's folder is not writable, as for an installed
+// program). Sets languageName and languageFile and returns the file.
 std::string ChooseLanguageFile(Settings& s);
+
+// The user's own language folder, $XDG_DATA_HOME/quillbox (~/.local/share/quillbox
+// without it), as a Windows path with a trailing backslash; empty when the machine
+// cannot name it. Not created here.
+std::string UserLanguageFolder();
 
 }  // namespace qb::app

@@ -171,7 +171,6 @@ TEST_F(CommandLine, RequestsThatDoNothingFailWithoutTheSyntaxMessage) {
         {"/b", "/c:outlookexpress", "/p:C:\\B", "-"},  // no keyword in it
         {"/r", "/f:C:\\a.ebk", "/p"},                  // no folder: nothing is restored
         {"/R", "/F:C:\\missing.ebk", "/P:C:\\R"},
-        {"/o", "C:\\a.ebk"},
         {"backup"},
     };
     for (const auto& params : cases) {
@@ -182,6 +181,12 @@ TEST_F(CommandLine, RequestsThatDoNothingFailWithoutTheSyntaxMessage) {
         EXPECT_FALSE(err.empty() && out.str().empty()) << params[0];
     }
     EXPECT_FALSE(platform::directoryExists("C:\\R"));
+
+    // "/o" leaves the program running, for the main window to open the file.
+    const CommandLineResult open = run({"/O", "C:\\a.ebk"});
+    EXPECT_FALSE(open.terminate);
+    EXPECT_FALSE(open.failed);
+    EXPECT_EQ(open.openBackupFile, "C:\\a.ebk");
 }
 
 TEST_F(CommandLine, ARunningClientIsSkippedAndTheOthersGoOn) {

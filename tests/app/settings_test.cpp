@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "app/date_time.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -14,6 +17,9 @@ using platform::Registry;
 using platform::RootKey;
 using platform::ValueType;
 using qb::test::FakeMachine;
+using qb::test::TempDir;
+using qb::test::writeHostFile;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -158,11 +164,23 @@ TEST(Settings, LanguageFileFallsBackToEnglishWrittenFromTheBuiltInText) {
     s.languageName = "..\\Other";
     EXPECT_EQ(ChooseLanguageFile(s), "C:\\Program Files\\Quillbox\\English.lng");
 
-    // A program folder nobody may write to: the texts come from the temporary folder.
+    // A program folder nobody may write to: the texts go to the user's data folder,
+    // where the languages are looked up too.
+    TempDir data;
+    const char* oldData = std::getenv("XDG_DATA_HOME");
+    const std::string saved = oldData ? oldData : "";
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
     s.programFolder = "Q:\\Nowhere\\";
-    s.languageName = "English";
-    EXPECT_EQ(ChooseLanguageFile(s), platform::tempFolder() + "English.lng");
-    EXPECT_TRUE(platform::fileExists(s.languageFile));
+    s.languageName = "Deutsch";
+    EXPECT_EQ(ChooseLanguageFile(s), UserLanguageFolder() + "English.lng");
+    EXPECT_TRUE(fs::exists(data.path() / "quillbox" / "English.lng"));
+    writeHostFile(data.path() / "quillbox" / "Deutsch.lng", "[Messages]\r\n");
+    s.languageName = "Deutsch";
+    EXPECT_EQ(ChooseLanguageFile(s), UserLanguageFolder() + "Deutsch.lng");
+    if (oldData)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST(DateTime, DayCountsSince1899) {

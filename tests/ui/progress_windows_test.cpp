@@ -7,7 +7,7 @@
 
 #include "jobs/archive_job.h"
 #include "testkit/job_kit.h"
-#include "ui/backup_window.h"
+#include "ui/tform2.h"
 #include "ui_test_support.h"
 
 namespace qb::test {

@@ -12,27 +12,32 @@
 
 #include "app/settings.h"
 #include "catalog/kinds.h"
+#include "platform/registry.h"
 #include "support/child_process.h"
-#include "ui/backup_window.h"
 #include "ui/client_tree.h"
-#include "ui/close_programs_window.h"
+#include "ui/form1.h"
+#include "ui/form1_backup.h"
+#include "ui/form1_restore.h"
 #include "ui/machine_tree.h"
-#include "ui/restore_window.h"
-#include "ui/standard_mode.h"
+#include "ui/tform2.h"
+#include "ui/tform3.h"
+#include "ui/tform5.h"
 #include "ui/window_support.h"
+#include "ui/windows.h"
 #include "ui_test_support.h"
 
 namespace qb::test {
 namespace {
 
-using ui::BackupPage;
-using ui::RestorePage;
+using ui::BackupTab;
+using ui::RestoreTab;
 
 const std::string kMain = "{3F1B2E8A-6C1D-4E7B-9A52-0D4C8E7F1A21}";
 const std::string kOld = "{00000000-1111-2222-3333-444444444444}";
 
+// A click near the left edge, where a check or radio button has its mark.
 void click(QWidget* w) {
-    QTest::mouseClick(w, Qt::LeftButton);
+    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(std::min(12, w->width() / 2), w->height() / 2));
 }
 
 void clickEntry(QTreeWidget* tree, QTreeWidgetItem* item) {
@@ -54,32 +59,35 @@ std::vector<std::string> lines(const QListWidget* list, bool checkedOnly = false
     return out;
 }
 
-// The main window's two tabs and the windows they open, on the current machine.
+// The program's windows on the current machine, the main window open on its
+// Backup tab.
 class StandardMode : public WindowTest {
   protected:
-    void SetUp() override {
-        WindowTest::SetUp();
-        openTabs();
+    void TearDown() override {
+        closeWindows();
+        WindowTest::TearDown();
     }
-    void openTabs() {
+    void openWindows() {
+        closeWindows();
         app::Settings& s = app::settings();
         s = app::Settings{};
         s.programFolder = "C:\\Program Files\\Quillbox\\";
-        s.documentsFolder = "C:\\users\\" + current_->user() + "\\Documents\\";
+        ui::CreateWindows();
+        form = ui::windows().form1;
+        ASSERT_TRUE(form->FormCreate());
         s.backupFolder = "C:\\Backups\\Windows\\";
-        s.languageFile = "C:\\Program Files\\Quillbox\\English.lng";
-        host.mainWindow = nullptr;
-        host.backupWindow = &backupWindow;
-        host.restoreWindow = &restoreWindow;
-        host.saveWindowAndFolderSettings = [this] { ++saves; };
-        backup = std::make_unique<BackupPage>(host);
-        restore = std::make_unique<RestorePage>(host);
-        backup->setRestoreTree(restore->ShellTreeView1);
-        backup->resize(640, 420);
-        restore->resize(640, 420);
-        backup->show();
-        restore->show();
+        form->show();
+        backup = &form->backupTab();
+        restore = &form->restoreTab();
+        backupWindow = ui::windows().form2;
+        restoreWindow = ui::windows().form3;
     }
+    void closeWindows() {
+        if (!form) return;
+        ui::DestroyWindows();
+        form = nullptr;
+    }
+    void showTab(int index) { form->PageControl1()->setCurrentIndex(index); }
 
     // Clicks the button and runs the progress window it opens to its end; returns
     // the heading shown at the end (empty when no window came).
@@ -98,36 +106,40 @@ class StandardMode : public WindowTest {
         return shown;
     }
 
-    ui::TForm2 backupWindow;
-    ui::TForm3 restoreWindow;
-    ui::TForm5 activeWindows;
-    ui::StandardModeHost host;
-    std::unique_ptr<BackupPage> backup;
-    std::unique_ptr<RestorePage> restore;
-    int saves = 0;
     ScopedInteraction quietBoxes{boxes};
+    ui::Form1* form = nullptr;
+    BackupTab* backup = nullptr;
+    RestoreTab* restore = nullptr;
+    ui::TForm2* backupWindow = nullptr;
+    ui::TForm3* restoreWindow = nullptr;
 };
 
 TEST_F(StandardMode, ABackupChosenInTheTreeIsTheFileTheCommandLineMakes) {
     installOutlookExpress(source);
-    backup->TabSheet1Show();
+    openWindows();
+    // The last client of the first start is Outlook Express, with its check marks.
+    EXPECT_EQ(backup->currentClient(), kind::OutlookExpress);
+    EXPECT_EQ(lines(backup->CheckListBox1, true), (std::vector<std::string>{"Main Identity"}));
     clickEntry(backup->TreeView1, entryLabelled(backup->TreeView1, "Outlook Express"));
     EXPECT_EQ(backup->currentClient(), kind::OutlookExpress);
     EXPECT_EQ(lines(backup->CheckListBox1, true),
               (std::vector<std::string>{"Main Identity", "Ann"}));
     EXPECT_EQ(lines(backup->CheckListBox2, true).size(), 6u);
-    EXPECT_FALSE(backup->Label19->isVisible());
-    const std::string path = backup->Edit1->text().toStdString();
+    EXPECT_FALSE(backup->Label20->isVisible());
+    const std::string path = backup->Edit20->text().toStdString();
     EXPECT_TRUE(path.starts_with("C:\\Backups\\Windows\\OExpressBackup ")) << path;
     EXPECT_TRUE(path.ends_with(".ebk")) << path;
 
-    EXPECT_EQ(runToEnd(backup->Button2, backupWindow, backupWindow.Label3),
+    EXPECT_EQ(runToEnd(backup->Button2, *backupWindow, backupWindow->Label3),
               "Backup succesfully completed.");
-    EXPECT_TRUE(backupWindow.succeeded());
-    EXPECT_EQ(backupWindow.Label1->text(),
+    EXPECT_TRUE(backupWindow->succeeded());
+    EXPECT_EQ(backupWindow->Label1->text(),
               "Quillbox has been succesfully backed up your email data to:");
-    EXPECT_EQ(backupWindow.Label2->text().toStdString(), path);
-    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(backupWindow->Label2->text().toStdString(), path);
+    platform::Registry r(RootKey::CurrentUser);
+    ASSERT_TRUE(r.openKeyReadOnly(app::kSettingsKey));
+    EXPECT_EQ(r.readString("BackupDir"), "C:\\Backups\\Windows\\");
+    r.closeKey();
     EXPECT_EQ(app::settings().backupFolder, "C:\\Backups\\Windows\\");
 
     // "Go to Folder" opens the backup's folder.
@@ -137,7 +149,7 @@ TEST_F(StandardMode, ABackupChosenInTheTreeIsTheFileTheCommandLineMakes) {
         opened = folder;
         return true;
     };
-    backupWindow.Button2Click();
+    backupWindow->Button2Click();
     ui::folderOpener() = previous;
     EXPECT_EQ(opened, "C:\\Backups\\Windows\\");
 
@@ -166,11 +178,11 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
     ASSERT_TRUE(restoreThroughProgram(byProgram, file));
 
     use(target);
-    openTabs();
+    openWindows();
     app::settings().restoreFolder = "C:\\Backups";
-    restore->TabSheet2Show();
+    showTab(1);
     EXPECT_FALSE(restore->Button5->isEnabled());
-    EXPECT_FALSE(restore->Edit2->isEnabled());
+    EXPECT_FALSE(restore->Edit21->isEnabled());
     QTreeWidgetItem* folder = restore->ShellTreeView1->currentItem();
     ASSERT_NE(folder, nullptr);
     EXPECT_EQ(ui::MachineTree::pathOf(folder), "C:\\Backups");
@@ -183,11 +195,11 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
     EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
     ASSERT_TRUE(restore->Button5->isEnabled());
 
-    EXPECT_EQ(runToEnd(restore->Button5, restoreWindow, restoreWindow.Label1),
+    EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
-    EXPECT_TRUE(restoreWindow.succeeded());
-    EXPECT_EQ(restoreWindow.Label2->text(), "Quillbox has succesful restored your email data.");
-    EXPECT_EQ(restoreWindow.Label3->text().toStdString(), file);
+    EXPECT_TRUE(restoreWindow->succeeded());
+    EXPECT_EQ(restoreWindow->Label2->text(), "Quillbox has succesful restored your email data.");
+    EXPECT_EQ(restoreWindow->Label3->text().toStdString(), file);
 
     // The same files with the same contents in the user's folders, and the same
     // settings in the registry.
@@ -216,26 +228,26 @@ TEST_F(StandardMode, ARestoreToACustomPathLaysTheBackupOutInThatFolder) {
     use(target);
     carry(source, made, target, "C:\\Backups\\mail.e01");
     carry(source, made, target, "C:\\Backups\\mail.ebk");
-    openTabs();
+    openWindows();
     app::settings().restoreFolder = "C:\\Backups";
-    restore->TabSheet2Show();
+    showTab(1);
     restore->ShellTreeView1->currentItem()->setExpanded(true);
     // A volume's name picked: the restore reads the ".ebk" file beside it.
     clickEntry(restore->ShellTreeView1, entryLabelled(restore->ShellTreeView1, "mail.e01"));
     ASSERT_TRUE(restore->Button5->isEnabled());
     click(restore->RadioButton2);
-    EXPECT_TRUE(restore->Edit2->isEnabled());
-    QTest::keyClicks(restore->Edit2, "D:\\Restored");
-    EXPECT_EQ(runToEnd(restore->Button5, restoreWindow, restoreWindow.Label1), "");
+    EXPECT_TRUE(restore->Edit21->isEnabled());
+    QTest::keyClicks(restore->Edit21, "D:\\Restored");
+    EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1), "");
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "This machine has no drive: D:");
 
-    restore->Edit2->clear();
-    QTest::keyClicks(restore->Edit2, "C:\\Restored Mail");
+    restore->Edit21->clear();
+    QTest::keyClicks(restore->Edit21, "C:\\Restored Mail");
     EXPECT_EQ(app::settings().restoreFolder, "C:\\Restored Mail");
-    EXPECT_EQ(runToEnd(restore->Button5, restoreWindow, restoreWindow.Label1),
+    EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
-    EXPECT_EQ(restoreWindow.Label3->text(), "C:\\Backups\\mail.ebk");
+    EXPECT_EQ(restoreWindow->Label3->text(), "C:\\Backups\\mail.ebk");
     const Names laidOut = filesBelow("C:\\Restored Mail");
     EXPECT_TRUE(laidOut.count("Address Book/ann.wab"));
     EXPECT_TRUE(laidOut.count("Main Identity/accounts.reg"));
@@ -248,6 +260,7 @@ TEST_F(StandardMode, ARestoreToACustomPathLaysTheBackupOutInThatFolder) {
 // them opens a progress window.
 TEST_F(StandardMode, EveryRefusalShowsItsMessageAndStartsNothing) {
     installOutlookExpress(source);
+    openWindows();
     // D: a CD drive of the machine.
     fs::create_directories(source.prefix() / "cdrom");
     fs::create_symlink("../cdrom", source.prefix() / "dosdevices" / "d:");
@@ -288,8 +301,8 @@ TEST_F(StandardMode, EveryRefusalShowsItsMessageAndStartsNothing) {
         app::settings().backupFolder = "C:\\Backups\\Windows\\";
         clickEntry(backup->TreeView1, ui::FindClientEntry(*backup->TreeView1, c.client));
         // The hint beside the file field: shown for a client that is not there.
-        EXPECT_EQ(backup->Label19->isVisible(), c.client == kind::TheBat);
-        if (!c.field.empty()) backup->Edit1->setText(QString::fromStdString(c.field));
+        EXPECT_EQ(backup->Label20->isVisible(), c.client == kind::TheBat);
+        if (!c.field.empty()) backup->Edit20->setText(QString::fromStdString(c.field));
         if (c.uncheckIdentities)
             for (int i = 0; i < backup->CheckListBox1->count(); ++i)
                 backup->CheckListBox1->item(i)->setCheckState(Qt::Unchecked);
@@ -306,7 +319,7 @@ TEST_F(StandardMode, EveryRefusalShowsItsMessageAndStartsNothing) {
     restore->ShellTreeView1->goTo(made);
     ASSERT_TRUE(restore->Button5->isEnabled());
     click(restore->RadioButton2);
-    restore->Edit2->clear();
+    restore->Edit21->clear();
     boxes.boxes.clear();
     click(restore->Button5);
     ASSERT_EQ(boxes.boxes.size(), 1u);
@@ -321,7 +334,7 @@ TEST_F(StandardMode, ARunningClientBringsUpActiveWindowsAndCancelStopsTheRestore
     use(target);
     installOutlookExpress(target, {{"Main Identity", kOld}});
     carry(source, made, target, "C:\\Backups\\mail.ebk");
-    openTabs();
+    openWindows();
     restore->ShellTreeView1->goTo("C:\\Backups\\mail.ebk");
     ASSERT_TRUE(restore->Button5->isEnabled());
 
@@ -352,7 +365,7 @@ TEST_F(StandardMode, ARunningClientBringsUpActiveWindowsAndCancelStopsTheRestore
     EXPECT_EQ(listed, (std::vector<std::string>{line}));
     EXPECT_EQ(CloseDialogTag(), 0);
     EXPECT_EQ(restoreWindows, 0);
-    EXPECT_FALSE(restoreWindow.isVisible());
+    EXPECT_FALSE(restoreWindow->isVisible());
     EXPECT_FALSE(client.ended());
     // Nothing restored: Bob's old identity is still there, Ann's store is not.
     EXPECT_TRUE(keyExists(RootKey::CurrentUser, "\\Identities\\" + kOld));

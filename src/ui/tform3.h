@@ -1,35 +1,39 @@
-// The "Backing Up" window: runs one backup of the Backup tab inside its own modal
-// loop, moves its bar with the job's progress, lets the person abort and shows the
-// outcome, with a way to the backup's folder.
+// The "Restoring" window: runs one restore of the Restore tab inside its own modal
+// loop, into the client or into a folder, shows its progress and the outcome.
 #pragma once
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 
 #include "catalog/client_kind.h"
 #include "jobs/job_progress.h"
 
+class QFrame;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTimer;
-class QFrame;
 
 namespace qb::ui {
 
-class TForm2 : public QDialog, private jobs::JobProgress {
+class TForm3 : public QDialog, private jobs::JobProgress {
     Q_OBJECT
   public:
-    explicit TForm2(QWidget* mainWindow = nullptr);
+    explicit TForm3(QWidget* parent = nullptr);
 
-    // What the next showing backs up: the file, the client and the Backup tab's two
-    // check lists, read when the job starts.
+    // What the next showing restores: the backup file, its client, the Restore tab's
+    // two check lists (read when the job starts), and the target: the client itself
+    // (empty folder) or a folder of the machine.
     void setJob(std::string backupPath, ClientKind kind, const QListWidget* identities,
-                const QListWidget* items);
+                const QListWidget* items, bool toFolder, std::string targetFolder);
 
-    // Whether the last job ended with a new backup file.
+    // Runs before a restore into the client writes anything; false stops the restore
+    // (its reason in the job's error text). Empty: nothing runs.
+    std::function<bool()> beforeDirectRestore;
+
     bool succeeded() const { return succeeded_; }
     bool running() const { return running_; }
 
@@ -39,14 +43,12 @@ class TForm2 : public QDialog, private jobs::JobProgress {
     QProgressBar* ProgressBar1 = nullptr;
     QFrame* Panel1 = nullptr;
     QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
     QTimer* Timer1 = nullptr;
 
   public slots:
     void FormShow();
     void Timer1Timer();
     void Button1Click();
-    void Button2Click();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -55,13 +57,14 @@ class TForm2 : public QDialog, private jobs::JobProgress {
 
   private:
     void progress(int overall, int item, std::string_view label) override;
-    void setStatus(const QString& text, bool red);
+    void setHeading(const QString& text, bool red);
 
-    QWidget* mainWindow_;
     std::string backupPath_;
     ClientKind kind_ = kind::None;
     const QListWidget* identities_ = nullptr;
     const QListWidget* items_ = nullptr;
+    bool toFolder_ = false;
+    std::string targetFolder_;
     bool running_ = false;
     bool closeWhenDone_ = false;
     bool succeeded_ = false;

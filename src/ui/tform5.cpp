@@ -1,4 +1,4 @@
-#include "ui/close_programs_window.h"
+#include "ui/tform5.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,7 +10,7 @@
 
 namespace qb::ui {
 
-TForm5::TForm5(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindow) {
+TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     setObjectName("Form5");
     setWindowTitle("Active windows...");
     setModal(true);
@@ -68,7 +68,7 @@ CloseChoice TForm5::show(const std::vector<std::string>& windows, bool showWait)
     if (ListBox1->count() > 0) ListBox1->setCurrentRow(0);
     Button2->setVisible(showWait);
     choice_ = CloseChoice::Cancel;
-    CentreOn(*this, mainWindow_);
+    CentreOnMainWindow(*this);
     Button1->setFocus();
     exec();
     ListBox1->clear();

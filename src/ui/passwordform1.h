@@ -13,7 +13,7 @@ namespace qb::ui {
 class Tpasswordform1 : public QDialog {
     Q_OBJECT
   public:
-    explicit Tpasswordform1(QWidget* mainWindow = nullptr);
+    explicit Tpasswordform1(QWidget* parent = nullptr);
 
     QLabel* Label1 = nullptr;
     QLineEdit* Edit1 = nullptr;
@@ -29,7 +29,6 @@ class Tpasswordform1 : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
-    QWidget* mainWindow_;
 };
 
 }  // namespace qb::ui

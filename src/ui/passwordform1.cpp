@@ -1,4 +1,4 @@
-#include "ui/password_window.h"
+#include "ui/passwordform1.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,7 +10,7 @@
 
 namespace qb::ui {
 
-Tpasswordform1::Tpasswordform1(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindow) {
+Tpasswordform1::Tpasswordform1(QWidget* parent) : QDialog(parent) {
     setObjectName("passwordform1");
     setWindowTitle("Password ...");
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -53,7 +53,7 @@ void Tpasswordform1::showEvent(QShowEvent* event) {
 
 void Tpasswordform1::FormShow() {
     setWindowTitle("Password");
-    CentreOn(*this, mainWindow_);
+    CentreOnMainWindow(*this);
     Edit1->clear();
     Label1->setText("Password:");
     Edit1->setFocus();

@@ -1,4 +1,4 @@
-#include "ui/restore_window.h"
+#include "ui/tform3.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,7 +18,7 @@
 
 namespace qb::ui {
 
-TForm3::TForm3(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindow) {
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     setObjectName("Form3");
     setWindowTitle("Restoring");
     setModal(true);
@@ -90,7 +90,7 @@ void TForm3::showEvent(QShowEvent* event) {
 }
 
 void TForm3::FormShow() {
-    CentreOn(*this, mainWindow_);
+    CentreOnMainWindow(*this);
     setHeading(JobText("Message26"), false);
     Label2->setText(JobText("Restoring your email data from :"));
     jobs::ArchiveJob& job = jobs::archiveJob();

@@ -16,7 +16,7 @@ namespace qb::ui {
 class TForm5 : public QDialog, public CloseProgramsDialog {
     Q_OBJECT
   public:
-    explicit TForm5(QWidget* mainWindow = nullptr);
+    explicit TForm5(QWidget* parent = nullptr);
     ~TForm5() override;
 
     // Shows the windows modally; the button pressed, Cancel for the window's frame.
@@ -38,7 +38,6 @@ class TForm5 : public QDialog, public CloseProgramsDialog {
   private:
     void finish(CloseChoice choice);
 
-    QWidget* mainWindow_;
     CloseProgramsDialog* previous_ = nullptr;
     CloseChoice choice_ = CloseChoice::Cancel;
 };

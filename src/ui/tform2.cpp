@@ -1,4 +1,4 @@
-#include "ui/backup_window.h"
+#include "ui/tform2.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,7 +18,7 @@
 
 namespace qb::ui {
 
-TForm2::TForm2(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindow) {
+TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     setObjectName("Form2");
     setWindowTitle("Backing Up");
     setModal(true);
@@ -94,7 +94,7 @@ void TForm2::showEvent(QShowEvent* event) {
 }
 
 void TForm2::FormShow() {
-    CentreOn(*this, mainWindow_);
+    CentreOnMainWindow(*this);
     setStatus(JobText("Message24"), false);
     Label1->setText("Backing up your email data to:");
     Button2->hide();
