@@ -274,12 +274,29 @@ std::string UserLanguageFolder() {
     return win.empty() ? std::string() : platform::includeTrailingBackslash(win);
 }
 
+std::vector<std::string> LanguageFolders(const Settings& s) {
+    std::vector<std::string> folders{s.programFolder};
+    // An installed program keeps its language files in the installation's share folder.
+    if (auto host = platform::hostPath(s.programFolder)) {
+        const std::filesystem::path share =
+            std::filesystem::path(*host).parent_path().parent_path() / "share" / "quillbox";
+        std::error_code ec;
+        if (std::filesystem::is_directory(share, ec)) {
+            const std::string win = platform::windowsPath(share);
+            if (!win.empty()) folders.push_back(platform::includeTrailingBackslash(win));
+        }
+    }
+    const std::string user = UserLanguageFolder();
+    if (!user.empty()) folders.push_back(user);
+    return folders;
+}
+
 std::string ChooseLanguageFile(Settings& s) {
     const std::string userFolder = UserLanguageFolder();
+    const std::vector<std::string> folders = LanguageFolders(s);
     auto find = [&](const std::string& name) -> std::string {
-        if (platform::fileExists(s.programFolder + name)) return s.programFolder + name;
-        if (!userFolder.empty() && platform::fileExists(userFolder + name))
-            return userFolder + name;
+        for (const std::string& folder : folders)
+            if (platform::fileExists(folder + name)) return folder + name;
         return {};
     };
     if (plainName(s.languageName)) {

@@ -84,12 +84,16 @@ void EnsureLastClient(Settings& s);
 void SaveWindowAndFolderSettings(Settings& s);
 void SaveOptionSettings(Settings& s);
 
-// The language file: languageName + ".lng" in the program's folder, else in the
-// user's language folder; when neither has it, "English.lng" from the same two
-// places, written from the built-in text when it is missing too (into the user's
-// language folder when the program's folder is not writable, as for an installed
-// program). Sets languageName and languageFile and returns the file.
+// The language file: languageName + ".lng" from the first of LanguageFolders
+// that has it; when none has it, "English.lng" from the same places, written from the built-in text
+// when it is missing too (into the user's language folder when the program's folder is not
+// writable, as for an installed program). Sets languageName and languageFile and returns the file.
 std::string ChooseLanguageFile(Settings& s);
+
+// Where language files are looked up, in this order: the program's folder, the
+// installation's share/quillbox folder (beside bin/) when there is one, and the
+// user's language folder.
+std::vector<std::string> LanguageFolders(const Settings& s);
 
 // The user's own language folder, $XDG_DATA_HOME/quillbox (~/.local/share/quillbox
 // without it), as a Windows path with a trailing backslash; empty when the machine

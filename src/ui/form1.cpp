@@ -236,6 +236,10 @@ void Form1::SaveWindowAndFolderSettings() {
     app::SaveWindowAndFolderSettings(s);
 }
 
+bool Form1::builtInTexts() {
+    return app::settings().languageName == "English";
+}
+
 void Form1::ShowStandardMode() {
     modes_->setCurrentWidget(pageControl1_);
 }
@@ -256,7 +260,7 @@ void Form1::showEvent(QShowEvent* event) {
 void Form1::FormShow() {
     ApplyLanguageAndSettings();
     setWindowTitle("Quillbox");
-    button10_->setText("Web");
+    if (builtInTexts()) button10_->setText("Web");
     backupTab_->formShow();
     restoreTab_->formShow();
     scheduleTab_->formShow();

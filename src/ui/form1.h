@@ -78,6 +78,11 @@ class Form1 : public QWidget {
     // The values "X" to "BackupInterval", with the window's position.
     void SaveWindowAndFolderSettings();
 
+    // Whether the windows set their own English texts over the language file's
+    // (the save button's "Save changes!", "backups.", ...): with the English
+    // file only, so another language's texts stand.
+    static bool builtInTexts();
+
     // Which of the two page sets fills the middle of the window.
     void ShowStandardMode();
     void ShowWizardMode();

@@ -162,7 +162,7 @@ void OptionsTab::formCreate() {
 }
 
 void OptionsTab::formShow() {
-    button1_->setText("Save changes!");
+    if (Form1::builtInTexts()) button1_->setText("Save changes!");
     // The default location: checked with its folder when one is stored.
     const bool stored = storedDefaultLocation().has_value();
     checkBox6_->setChecked(stored);
@@ -174,7 +174,7 @@ void OptionsTab::formShow() {
 
 void OptionsTab::TabSheet3Show() {
     updateModeControls();
-    label15_->setText("backups.");
+    if (Form1::builtInTexts()) label15_->setText("backups.");
     comboBox3_->setEnabled(radioButton15_->isChecked());
     // A stored default location stays in the field, so that saving does not
     // replace it by the documents folder; otherwise the documents are proposed.

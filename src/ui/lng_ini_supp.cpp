@@ -50,6 +50,43 @@ QList<QWidget*> components(QWidget& window) {
     return list;
 }
 
+// One line of a language file: a section header or a key with its value. The
+// window sections are matched by exact names, so the file is read here rather than
+// through the profile functions, which ignore case.
+struct IniLine {
+    bool section = false;
+    QString name;
+    QString value;
+};
+
+QList<IniLine> readLines(const std::string& winPath) {
+    QList<IniLine> lines;
+    auto host = platform::hostPath(winPath);
+    if (!host) return lines;
+    std::ifstream in(*host, std::ios::binary);
+    std::string raw;
+    while (std::getline(in, raw)) {
+        QString text = QString::fromUtf8(raw).trimmed();
+        if (text.isEmpty() || text.startsWith(';')) continue;
+        IniLine line;
+        if (text.startsWith('[')) {
+            const qsizetype end = text.indexOf(']');
+            if (end < 0) continue;
+            line.section = true;
+            line.name = text.mid(1, end - 1).trimmed();
+        } else {
+            const qsizetype eq = text.indexOf('=');
+            if (eq <= 0) continue;
+            line.name = text.left(eq).trimmed();
+            line.value = text.mid(eq + 1).trimmed();
+            if (line.value.size() >= 2 && line.value.startsWith('"') && line.value.endsWith('"'))
+                line.value = line.value.mid(1, line.value.size() - 2);
+        }
+        lines.append(line);
+    }
+    return lines;
+}
+
 QString currentText(QWidget& w, bool& ok) {
     ok = true;
     int index = 0;
@@ -116,32 +153,23 @@ void TLngINISupp::Apply(const QList<QWidget*>& targets) {
         return;
     }
     QList<QWidget*> windowList = targets.isEmpty() ? windows().all() : targets;
-    const platform::IniFile ini(fileName_);
-    for (const std::string& section : ini.readSections()) {
-        const QString sectionName = QString::fromStdString(section);
-        QList<QWidget*> matching;
-        for (QWidget* window : windowList)
-            if (window->objectName() == sectionName) matching.append(window);
-        if (matching.isEmpty()) continue;  // "Language", "Messages", unknown windows
-        // One pass over the section's lines: the keys in file order with their values.
-        for (const std::string& line : ini.readSectionValues(section)) {
-            const size_t eq = line.find('=');
-            if (eq == std::string::npos) continue;
-            const QString key = QString::fromStdString(line.substr(0, eq));
-            const QString value = QString::fromStdString(line.substr(eq + 1));
-            for (QWidget* window : matching)
-                for (QWidget* w : components(*window))
-                    if (w != window && w->objectName() == key) SetComponentText(*w, value);
+    QList<QWidget*> matching;
+    for (const IniLine& line : readLines(fileName_)) {
+        if (line.section) {
+            matching.clear();
+            for (QWidget* window : windowList)
+                if (window->objectName() == line.name) matching.append(window);
+            continue;  // "Language", "Messages" and unknown windows match nothing
         }
+        for (QWidget* window : matching)
+            for (QWidget* w : components(*window))
+                if (w != window && w->objectName() == line.name) SetComponentText(*w, line.value);
     }
 }
 
 QList<LanguageChoice> AvailableLanguages() {
     QList<LanguageChoice> list;
-    std::vector<std::string> folders{app::settings().programFolder};
-    const std::string data = app::UserLanguageFolder();
-    if (!data.empty()) folders.push_back(data);
-    for (const std::string& folder : folders) {
+    for (const std::string& folder : app::LanguageFolders(app::settings())) {
         auto host = platform::hostPath(folder);
         std::error_code ec;
         if (!host || !std::filesystem::is_directory(*host, ec)) continue;
