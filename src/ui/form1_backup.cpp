@@ -89,7 +89,7 @@ BackupTab::BackupTab(Form1& form, QWidget* panel) : form_(form), panel_(panel) {
     Edit20 = new QLineEdit(GroupBox20);
     Edit20->setObjectName("Edit20");
     Label4->setBuddy(Edit20);
-    Button3 = new QPushButton("Browse", GroupBox20);
+    Button3 = new QPushButton("...", GroupBox20);
     Button3->setObjectName("Button3");
     Button3->setAccessibleName("Browse for the backup file");
     Label20 = label(GroupBox20, "Label20", "The Email Client is not Installed!");
@@ -104,7 +104,7 @@ BackupTab::BackupTab(Form1& form, QWidget* panel) : form_(form), panel_(panel) {
     location->addWidget(Button3, 1, 2);
     location->setColumnStretch(0, 1);
 
-    Button2 = new QPushButton("Create BackUp!", panel);
+    Button2 = new QPushButton("Create Backup!", panel);
     Button2->setObjectName("Button2");
     QFont bold = Button2->font();
     bold.setBold(true);

@@ -15,7 +15,7 @@ Tpasswordform1::Tpasswordform1(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Password ...");
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    Label1 = new QLabel("Password:", this);
+    Label1 = new QLabel("Backup password:", this);
     Label1->setObjectName("Label1");
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName("Edit1");

@@ -35,7 +35,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     ProgressBar1->setObjectName("ProgressBar1");
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setAccessibleName("Backup progress");
-    Label1 = new QLabel("Backing up your email to:", this);
+    Label1 = new QLabel("Backing up your email data to:", this);
     Label1->setObjectName("Label1");
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");
@@ -96,7 +96,7 @@ void TForm2::showEvent(QShowEvent* event) {
 void TForm2::FormShow() {
     CentreOnMainWindow(*this);
     setStatus(JobText("Message24"), false);
-    Label1->setText("Backing up your email data to:");
+    Label1->setText(JobText("Backing up your email data to:"));
     Button2->hide();
     jobs::ArchiveJob& job = jobs::archiveJob();
     job.abortRequest = false;

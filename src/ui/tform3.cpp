@@ -41,7 +41,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     Panel1->setObjectName("Panel1");
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Sunken);
-    Label3 = new QLabel("C:\\Backups\\OExpressBackup 1-1-2026.ebk", Panel1);
+    Label3 = new QLabel(Panel1);
     Label3->setObjectName("Label3");
     Label3->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* panelLayout = new QHBoxLayout(Panel1);
@@ -136,7 +136,7 @@ void TForm3::Timer1Timer() {
     } else {
         succeeded_ = true;
         setHeading(JobText("Message28"), false);
-        Label2->setText("Quillbox has succesful restored your email data.");
+        Label2->setText(JobText("Quillbox has succesful restored your email data."));
     }
     if (closeWhenDone_) reject();
 }
