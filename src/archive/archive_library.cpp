@@ -305,7 +305,13 @@ fs::path ArchiveLibraryFile() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return fs::path("libsqx.so");
-    return exe.parent_path() / "libsqx.so";
+    const fs::path beside = exe.parent_path() / "libsqx.so";
+    // An installation keeps it in its library folder (bin/../lib).
+    for (const char* lib : {"lib", "lib64"}) {
+        const fs::path installed = exe.parent_path().parent_path() / lib / "libsqx.so";
+        if (!fs::exists(beside, ec) && fs::exists(installed, ec)) return installed;
+    }
+    return beside;
 }
 
 bool LoadArchiveLibrary() {

@@ -30,7 +30,6 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     label2_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label3_ = new QLabel("Backs up and restores the data of your e-mail clients.", this);
     label3_->setObjectName("Label3");
-    label3_->setWordWrap(true);
     texts->addWidget(label1_);
     texts->addWidget(label2_);
     texts->addWidget(label3_);
@@ -44,7 +43,20 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     row->addWidget(button1_);
     layout->addLayout(row);
     connect(button1_, &QPushButton::clicked, this, &TForm4::Button1Click);
-    setFixedSize(sizeHint().expandedTo(QSize(360, 0)));
+    fitTexts();
+}
+
+void TForm4::fitTexts() {
+    // One line for the description, in whatever language it is.
+    label3_->setMinimumWidth(label3_->fontMetrics().horizontalAdvance(label3_->text()) + 8);
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setFixedSize(sizeHint());
+}
+
+void TForm4::showEvent(QShowEvent* event) {
+    fitTexts();
+    QDialog::showEvent(event);
 }
 
 void TForm4::Button1Click() {

@@ -16,7 +16,12 @@ class TForm4 : public QDialog {
   public slots:
     void Button1Click();
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
+    void fitTexts();
+
     QLabel* label1_;
     QLabel* label2_;
     QLabel* label3_;

@@ -182,7 +182,23 @@ void Form1::fitSize() {
     QSize size(static_cast<int>(kDesignWidth * scale), static_cast<int>(kDesignHeight * scale));
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // Texts may have changed (another language): the layouts measure again.
+    for (QLayout* l : findChildren<QLayout*>())
+        l->invalidate();
+    layout()->activate();
     size = size.expandedTo(sizeHint()).expandedTo(minimumSizeHint());
+    // Once laid out, the tab sets keep the hints of their first measuring: grow by
+    // what any page lacks now.
+    if (testAttribute(Qt::WA_WState_Polished) && isVisible()) {
+        QList<QWidget*> pages{panels_[1], panels_[2], panels_[3], panels_[4]};
+        for (int i = 0; i < pageControl2_->count(); ++i)
+            pages.append(pageControl2_->widget(i));
+        for (QWidget* page : pages) {
+            const QSize need = page->minimumSizeHint();
+            size = size.expandedTo(QSize(width() + std::max(0, need.width() - page->width()),
+                                         height() + std::max(0, need.height() - page->height())));
+        }
+    }
     setFixedSize(size);
 }
 

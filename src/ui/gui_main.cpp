@@ -32,6 +32,13 @@ std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) {
     return app;
 }
 
+// A command-line run talks on the console, but keeps the tray icon alive while
+// its jobs pump messages.
+class ConsoleWithPump : public ConsoleInteraction {
+  public:
+    void processMessages() override { QApplication::processEvents(QEventLoop::AllEvents); }
+};
+
 }  // namespace
 
 bool DisplayAvailable(std::string& why) {
@@ -80,9 +87,12 @@ int WithTrayIcon(int& argc, char** argv, int (*run)(void*), void* context) {
     std::string why;
     if (!DisplayAvailable(why) || platformName() == "offscreen") return run(context);
     auto app = makeApplication(argc, argv);
+    ConsoleWithPump console;
+    ScopedInteraction scoped(console);
     TIconTaskBar tray;
     tray.SetHint("Quillbox");
     tray.ShowIcon();
+    QApplication::processEvents();
     const int status = run(context);
     tray.HideIcon();
     return status;

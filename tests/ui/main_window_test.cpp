@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "support/interaction.h"
 #include "ui/form1.h"
 #include "ui/lng_ini_supp.h"
+#include "ui/tray_icon.h"
 #include "ui/windows.h"
 #include "ui_fixture.h"
 
@@ -79,7 +81,36 @@ class MainWindowTest : public QObject {
     void firstStartCreatesEveryValueAndShowsTheFrame();
     void optionsTabRulesAndWhatSaveWrites();
     void languageFilesBuiltInAndGerman();
+    void trayIconEventsAndHint();
 };
+
+void MainWindowTest::trayIconEventsAndHint() {
+    test::WindowsOnFakeMachine fake;
+    ui::Form1& form = *ui::windows().form1;
+    ui::TIconTaskBar& tray = form.Tray1();
+    QCOMPARE(tray.Hint(), QString("Quillbox"));
+    QVERIFY(!tray.Visible);
+    tray.SetHint(QString(80, 'h'));
+    QCOMPARE(tray.shownHint().size(), 63);
+    QStringList events;
+    tray.OnEvent = [&] { events << "event"; };
+    tray.OnClick = [&] { events << "click"; };
+    tray.OnDblClick = [&] { events << "double"; };
+    tray.OnMouseDown = [&](ui::TrayButton b) { events << QString("down%1").arg(int(b)); };
+    tray.OnMouseUp = [&](ui::TrayButton b) { events << QString("up%1").arg(int(b)); };
+    tray.OnShow = [&] { events << "show"; };
+    tray.OnClose = [&] { events << "close"; };
+    // Without a notification area (offscreen) the icon is absent, the events still run.
+    tray.ShowIcon();
+    QVERIFY(tray.Visible);
+    tray.dispatch(QSystemTrayIcon::Trigger);
+    tray.dispatch(QSystemTrayIcon::Context);
+    tray.dispatch(QSystemTrayIcon::DoubleClick);
+    tray.HideIcon();
+    QVERIFY(!tray.Visible);
+    QCOMPARE(events, QStringList({"show", "event", "down1", "event", "click", "event", "down2",
+                                  "event", "up2", "event", "double", "close"}));
+}
 
 void MainWindowTest::firstStartCreatesEveryValueAndShowsTheFrame() {
     test::WindowsOnFakeMachine fake;

@@ -122,6 +122,13 @@ int main(int argc, char** argv) {
     about.show();
     ok = shoot(about, out + "/about.png") && ok;
     about.hide();
+    // The Options tab in German, when the language file is there.
+    qb::app::settings().languageName = "Deutsch";
+    form.ReapplyLanguage();
+    if (qb::app::settings().languageName == "Deutsch") {
+        form.PageControl1()->setCurrentIndex(3);
+        ok = shoot(form, out + "/main-options-de.png") && ok;
+    }
     qb::ui::DestroyWindows();
     qb::platform::flushRegistry();
     return ok ? 0 : 1;
