@@ -120,6 +120,8 @@ QTreeWidgetItem* MachineTree::childNamed(QTreeWidgetItem* parent, const std::str
 }
 
 bool MachineTree::goTo(const std::string& winPath) {
+    // Read afresh: files may have come or gone since a level was opened.
+    reload();
     const std::string drive = platform::extractFileDrive(winPath);
     if (drive.size() != 2) return false;
     QTreeWidgetItem* at = childNamed(computer_, drive);

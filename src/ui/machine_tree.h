@@ -22,7 +22,8 @@ class MachineTree : public QTreeWidget {
     void reload();
     // The Windows path of the selected entry; empty for "My Computer" or none.
     std::string selectedPath() const;
-    // Opens the levels down to `winPath` and selects its deepest existing entry.
+    // Reads the drives anew, opens the levels down to `winPath` and selects its
+    // deepest existing entry.
     // False when not even its drive is there.
     bool goTo(const std::string& winPath);
 
