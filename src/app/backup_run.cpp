@@ -38,11 +38,8 @@ std::string MessageText(std::string_view key) {
     }
 }
 
-namespace {
-
-// Runs the backup and judges it: success means a new file is at `path`.
-BackupReport runBackup(ClientKind kind, const std::string& path, const Selection& identities,
-                       const Selection& items) {
+BackupReport RunBackupJob(ClientKind kind, const std::string& path, const Selection& identities,
+                          const Selection& items) {
     BackupReport report;
     const auto started = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     const bool error = jobs::RunBackup(path, kind, identities, items);
@@ -63,7 +60,6 @@ BackupReport runBackup(ClientKind kind, const std::string& path, const Selection
     return report;
 }
 
-}  // namespace
 
 BackupReport RunCheckedBackup(ClientKind kind, const std::string& path, const Selection& identities,
                               const Selection& items) {
@@ -77,7 +73,7 @@ BackupReport RunCheckedBackup(ClientKind kind, const std::string& path, const Se
         report.outcome = BackupOutcome::ClientRunning;
         return report;
     }
-    return runBackup(kind, path, identities, items);
+    return RunBackupJob(kind, path, identities, items);
 }
 
 UndoBackupReport BackupBeforeRestore(ClientKind kind, const Selection& identities,
@@ -127,7 +123,7 @@ UndoBackupReport BackupBeforeRestore(ClientKind kind, const Selection& identitie
     std::string path = folder + "BeforeRestore " + prefix + safe + ".ebk";
     for (int n = 2; platform::fileExists(path); ++n)
         path = folder + "BeforeRestore " + prefix + safe + " (" + std::to_string(n) + ").ebk";
-    const BackupReport r = runBackup(kind, path, ids, its);
+    const BackupReport r = RunBackupJob(kind, path, ids, its);
     if (r.outcome == BackupOutcome::Done) {
         report.ok = true;
         report.file = path;

@@ -19,6 +19,12 @@ struct BackupReport {
     std::vector<std::string> notes;
 };
 
+// Runs the backup job (no running check) and tells what came of it. A backup that
+// reports no error but leaves no new file at `path` (a client without a backup in
+// this program) has failed.
+BackupReport RunBackupJob(ClientKind kind, const std::string& path, const Selection& identities,
+                          const Selection& items);
+
 // Refuses a client that is not installed (ClientInstalledForBackup); otherwise
 // runs the running program check for the client (backup mode) and, unless the
 // client still runs, the backup. A backup that reports no error but leaves no new

@@ -88,6 +88,14 @@ constexpr const char* kBuiltInLines[] = {
     "Message50=\"Thank you for using Quillbox.\"",
     "Message51=\"Would you like to tell us why you removed it?\"",
     "Restoring your email data from :=\"Restoring your email data from:\"",
+    // The windows' own texts, keyed by their English text so that no number is taken
+    // from the table above; the first three are followed by the file or drive they name.
+    "No backup file was written:=\"No backup file was written:\"",
+    "This machine has no drive:=\"This machine has no drive:\"",
+    "The folder cannot be created:=\"The folder cannot be created:\"",
+    "Backing up your email data to:=\"Backing up your email data to:\"",
+    "Quillbox has succesful restored your email data.=\"Quillbox has succesful restored your email "
+    "data.\"",
     "",
     "[Form1]",
     "TabSheet1=Backup",

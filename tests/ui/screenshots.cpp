@@ -15,13 +15,23 @@
 #include <cstdio>
 #include <string_view>
 
+#include <QPushButton>
+#include <QTimer>
 #include "app/settings.h"
+#include "platform/files.h"
 #include "platform/registry.h"
+
 #include "ui/about_form.h"
 #include "ui/form1.h"
+#include "ui/form1_backup.h"
+#include "ui/form1_restore.h"
 #include "ui/form1_schedule.h"
 #include "ui/gui_interaction.h"
+#include "ui/machine_tree.h"
 #include "ui/schedule_page.h"
+#include "ui/tform2.h"
+#include "ui/tform3.h"
+#include "ui/tform5.h"
 #include "ui/windows.h"
 
 namespace {
@@ -64,6 +74,23 @@ void setSchedule(qb::ui::Form1& form) {
     page.DateTimePicker2->setTime(QTime(22, 0));
 }
 
+// Runs a progress window's job and photographs the window at its end.
+template <class Window>
+bool shootAtEnd(Window& window, const QString& file) {
+    bool ok = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!window.isVisible() || window.running() || window.Button1->property("tag").toInt() != 1)
+            return;
+        poll.stop();
+        ok = shoot(window, file);
+        window.accept();
+    });
+    poll.start(50);
+    window.exec();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,6 +116,31 @@ int main(int argc, char** argv) {
         if (names[i] == std::string_view("schedule")) setSchedule(form);
         ok = shoot(form, out + "/main-" + names[i] + ".png") && ok;
     }
+    // A backup of the client chosen on the Backup tab, the Restore tab with that
+    // backup chosen, a restore of it into a folder, and "Active windows...".
+    form.PageControl1()->setCurrentIndex(0);
+    qb::ui::BackupTab& backup = form.backupTab();
+    backup.selectClient(qb::kind::OutlookExpress);
+    ok = shoot(form, out + "/backup-client.png") && ok;
+    const std::string file = "C:\\Backups\\OExpressBackup.ebk";
+    qb::platform::forceDirectories("C:\\Backups");
+    qb::ui::TForm2& backing = *qb::ui::windows().form2;
+    backing.setJob(file, backup.currentClient(), backup.CheckListBox1, backup.CheckListBox2);
+    ok = shootAtEnd(backing, out + "/backup-window.png") && ok;
+    form.PageControl1()->setCurrentIndex(1);
+    qb::ui::RestoreTab& restore = form.restoreTab();
+    restore.ShellTreeView1->goTo(file);
+    ok = shoot(form, out + "/restore-backup.png") && ok;
+    qb::ui::TForm3& restoring = *qb::ui::windows().form3;
+    restoring.setJob(file, restore.restoreClient(), restore.CheckListBox3, restore.CheckListBox4,
+                     true, "C:\\Restored Mail");
+    ok = shootAtEnd(restoring, out + "/restore-window.png") && ok;
+    qb::ui::TForm5& active = *qb::ui::windows().form5;
+    QTimer::singleShot(300, [&] {
+        ok = shoot(active, out + "/active-windows.png") && ok;
+        active.Button4Click();
+    });
+    active.show({"Inbox - Outlook Express", "msimn.exe (process 4242)"}, false);
     form.PageControl1()->setCurrentIndex(0);
     form.ShowWizardMode();
     ok = shoot(form, out + "/main-wizard.png") && ok;

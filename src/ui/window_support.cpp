@@ -1,0 +1,86 @@
+#include "ui/window_support.h"
+
+#include <QDesktopServices>
+#include <QListWidget>
+#include <QUrl>
+#include <QWidget>
+
+#include <cctype>
+
+#include "app/backup_run.h"
+#include "jobs/archive_job.h"
+#include "platform/files.h"
+#include "support/interaction.h"
+#include "support/msg_texts.h"
+#include "ui/form1.h"
+#include "ui/windows.h"
+
+namespace qb::ui {
+
+void CentreOnMainWindow(QWidget& dialog) {
+    const QWidget* mainWindow = windows().form1;
+    if (!mainWindow || !mainWindow->isVisible()) return;
+    const QRect main = mainWindow->frameGeometry();
+    const int left = main.left() + main.width() / 2 - dialog.frameGeometry().width() / 2;
+    const int top = main.top() + main.height() / 2 - dialog.frameGeometry().height() / 2;
+    dialog.move(left, top);
+}
+
+QString JobText(std::string_view key) {
+    try {
+        return Q(jobs::JobTexts().GetMessageText(key));
+    } catch (const OperationAbandoned&) {
+        return QStringLiteral("ERROR");
+    }
+}
+
+QListWidgetItem* AddCheckLine(QListWidget& list, const std::string& text, bool checked) {
+    auto* item = new QListWidgetItem(Q(text), &list);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    return item;
+}
+
+void Inform(const std::string& text) {
+    interaction().messageBox(text, MsgIcon::Information, MsgButtons::Ok);
+}
+
+void Refuse(const std::string& text) {
+    interaction().messageBox(text, MsgIcon::Error, MsgButtons::Ok);
+}
+
+std::string Naming(std::string_view key, std::string_view what) {
+    return app::MessageText(key) + " " + std::string(what);
+}
+
+char DriveLetterOf(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    return 0;
+}
+
+bool DriveReachable(const std::string& path) {
+    const char letter = DriveLetterOf(path);
+    return letter == 0 || platform::driveType(letter) != platform::DriveType::NoRootDir;
+}
+
+Selection SelectionOf(const QListWidget& list) {
+    Selection s;
+    for (int i = 0; i < list.count() && i < kMaxSelection; ++i) {
+        const QListWidgetItem* item = list.item(i);
+        s.add(S(item->text()), item->checkState() == Qt::Checked);
+    }
+    return s;
+}
+
+FolderOpener& folderOpener() {
+    static FolderOpener opener = [](const std::string& windowsFolder) {
+        const auto host = platform::hostPath(windowsFolder);
+        if (!host) return false;
+        return QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QString::fromStdString(host->string())));
+    };
+    return opener;
+}
+
+}  // namespace qb::ui

@@ -1,0 +1,59 @@
+// Small pieces the windows share: placing a dialog over the main window, the
+// jobs' message texts, the check lists and the desktop's file manager.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "catalog/client_kind.h"
+
+class QListWidget;
+class QListWidgetItem;
+class QWidget;
+
+namespace qb::ui {
+
+// Centres `dialog` on the main window (integer halves, rounded toward zero); leaves
+// it where the window system puts it when there is no main window.
+void CentreOnMainWindow(QWidget& dialog);
+
+// A text of the jobs' message instance; "ERROR" when no language file is known.
+QString JobText(std::string_view key);
+
+// Text between the program and Qt: the program's strings are UTF-8.
+inline QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+inline std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+// A check list's line, checkable, with its check mark.
+QListWidgetItem* AddCheckLine(QListWidget& list, const std::string& text, bool checked);
+
+// One record per line of a check list (its check mark and text), in list order, at
+// most as many as a job carries.
+Selection SelectionOf(const QListWidget& list);
+
+// Message boxes of the tabs: an input problem (information icon) and a refusal of
+// the environment (error icon), with an OK button.
+void Inform(const std::string& text);
+void Refuse(const std::string& text);
+// A message text followed by the file, folder or drive it names.
+std::string Naming(std::string_view key, std::string_view what);
+
+// The drive letter (upper case) of a path written "X:...", else 0.
+char DriveLetterOf(const std::string& path);
+// Whether the machine has the drive of a path written "X:..."; true for paths
+// without a drive letter (other checks refuse those).
+bool DriveReachable(const std::string& path);
+
+// Opens a folder of the machine (a Windows path) in the desktop's file manager.
+// Replaceable, so that tests see what would be opened instead of a file manager.
+using FolderOpener = std::function<bool(const std::string& windowsFolder)>;
+FolderOpener& folderOpener();
+
+}  // namespace qb::ui
