@@ -96,6 +96,7 @@ constexpr const char* kBuiltInLines[] = {
     "Backing up your email data to:=\"Backing up your email data to:\"",
     "Quillbox has succesful restored your email data.=\"Quillbox has succesful restored your email "
     "data.\"",
+    "The data the restore replaced is kept in:=\"The data the restore replaced is kept in:\"",
     "",
     "[Form1]",
     "TabSheet1=Backup",

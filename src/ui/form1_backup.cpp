@@ -14,6 +14,8 @@
 #include "app/settings.h"
 #include "catalog/backup_name.h"
 #include "catalog/identities.h"
+#include "catalog/installed.h"
+#include "catalog/kinds.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -30,6 +32,13 @@
 namespace qb::ui {
 
 namespace {
+
+// A client the machine lacks: no identities listed, or (for a client with a
+// backup of its own) nothing a backup could take, as the command line judges it.
+bool clientAbsent(ClientKind code, const QListWidget& identities) {
+    if (code == kind::None) return false;
+    return identities.count() == 0 || (hasBackups(code) && !ClientInstalledForBackup(code));
+}
 
 using platform::Registry;
 using platform::RootKey;
@@ -187,12 +196,12 @@ void BackupTab::TreeView1Click() {
     currentClient_ = KindOf(selected);
     Edit20->setText(Q(proposedFile(currentClient_)));
     listClient(currentClient_);
-    if (CheckListBox1->count() > 0) {
+    if (!clientAbsent(currentClient_, *CheckListBox1)) {
         Label20->hide();
     } else {
-        // The heading is no client; any other entry without identities is absent.
-        Label20->setVisible(selected && currentClient_ != kind::None);
-        CheckListBox2->clear();
+        // The heading is no client; any other entry the machine lacks is absent.
+        Label20->setVisible(selected != nullptr);
+        if (CheckListBox1->count() == 0) CheckListBox2->clear();
     }
     const std::string picked = folderOfSelection(form_.restoreTab().ShellTreeView1->selectedPath());
     if (!picked.empty()) app::settings().restoreFolder = picked;
@@ -258,7 +267,7 @@ void BackupTab::RestoreLastClient() {
         for (const auto& [name, on] : itemMarks)
             if (name == S(line->text())) line->setCheckState(on ? Qt::Checked : Qt::Unchecked);
     }
-    Label20->setVisible(CheckListBox1->count() == 0 && code != kind::None);
+    Label20->setVisible(clientAbsent(code, *CheckListBox1));
 }
 
 void BackupTab::SaveLastClient() {
@@ -339,7 +348,7 @@ void BackupTab::Button2Click() {
         Refuse(Naming("The folder cannot be created:", s.backupFolder));
         return;
     }
-    if (CheckListBox1->count() == 0) {
+    if (clientAbsent(currentClient_, *CheckListBox1)) {
         Inform(app::MessageText("Message4"));
         return;
     }

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/backup_run.h"
 #include "jobs/archive_job.h"
 #include "jobs/restore_job.h"
 #include "platform/paths.h"
@@ -103,6 +104,7 @@ void TForm3::FormShow() {
     job.aborted = false;
     succeeded_ = false;
     closeWhenDone_ = false;
+    undoFile_.clear();
     Timer1->start();
 }
 
@@ -118,10 +120,16 @@ void TForm3::Timer1Timer() {
         if (toFolder_) {
             jobs::RunRestoreToFolder(backupPath_, platform::includeTrailingBackslash(targetFolder_),
                                      kind_, identities, items);
-        } else if (!beforeDirectRestore || beforeDirectRestore()) {
-            jobs::RunRestore(backupPath_, kind_, identities, items);
-        } else if (!job.errorFlag) {
-            job.errorFlag = true;
+        } else {
+            // The client's current data is backed up first, so that the person
+            // can undo the restore; without that backup nothing is restored.
+            const app::RestoreReport done =
+                app::RestoreIntoClient(backupPath_, kind_, identities, items, true);
+            undoFile_ = done.undoFile;
+            if (done.notStarted) {
+                job.errorFlag = true;
+                job.errorText = done.error;
+            }
         }
     }
     running_ = false;
@@ -138,6 +146,8 @@ void TForm3::Timer1Timer() {
         setHeading(JobText("Message28"), false);
         Label2->setText(JobText("Quillbox has succesful restored your email data."));
     }
+    if (!undoFile_.empty())
+        Label3->setText(JobText("The data the restore replaced is kept in:") + " " + Q(undoFile_));
     if (closeWhenDone_) reject();
 }
 

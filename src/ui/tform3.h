@@ -30,9 +30,9 @@ class TForm3 : public QDialog, private jobs::JobProgress {
     void setJob(std::string backupPath, ClientKind kind, const QListWidget* identities,
                 const QListWidget* items, bool toFolder, std::string targetFolder);
 
-    // Runs before a restore into the client writes anything; false stops the restore
-    // (its reason in the job's error text). Empty: nothing runs.
-    std::function<bool()> beforeDirectRestore;
+    // The backup made of the client's data before a direct restore, which undoes
+    // it; "" when none was made.
+    const std::string& undoFile() const { return undoFile_; }
 
     bool succeeded() const { return succeeded_; }
     bool running() const { return running_; }
@@ -68,6 +68,7 @@ class TForm3 : public QDialog, private jobs::JobProgress {
     bool running_ = false;
     bool closeWhenDone_ = false;
     bool succeeded_ = false;
+    std::string undoFile_;
 };
 
 }  // namespace qb::ui
