@@ -60,7 +60,6 @@ BackupReport RunBackupJob(ClientKind kind, const std::string& path, const Select
     return report;
 }
 
-
 BackupReport RunCheckedBackup(ClientKind kind, const std::string& path, const Selection& identities,
                               const Selection& items) {
     if (!ClientInstalledForBackup(kind)) {

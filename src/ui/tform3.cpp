@@ -147,7 +147,8 @@ void TForm3::Timer1Timer() {
         Label2->setText(JobText("Quillbox has succesful restored your email data."));
     }
     if (!undoFile_.empty())
-        Label3->setText(JobText("The data the restore replaced is kept in:") + " " + Q(undoFile_));
+        Label2->setText(Label2->text() + "\n" +
+                        JobText("The data the restore replaced is kept in:") + " " + Q(undoFile_));
     if (closeWhenDone_) reject();
 }
 

@@ -245,6 +245,8 @@ TEST(SchedulerProgram, AMissedScheduledBackupIsToldOnTheDesktop) {
     setDword(kCU, std::string(kScheduleKey) + "\\3", "Selected", 0);
     setDword(kCU, std::string(kScheduleKey) + "\\2", "Selected", 1);
     TempDir bin;
+    // A program of this machine: its prefix is in its environment.
+    ScopedEnv prefix("QUILLBOX_PREFIX", m.prefix().string());
     ChildProcess outlook = ChildProcess::namedSleep(bin.path(), "outlook.exe");
     // The desktop's notifier records what it is asked to show.
     const fs::path told = bin.path() / "told";
@@ -254,7 +256,6 @@ TEST(SchedulerProgram, AMissedScheduledBackupIsToldOnTheDesktop) {
     fs::permissions(bin.path() / "notify-send", fs::perms::owner_all);
     ScopedEnv path("PATH", bin.path().string() + ":" + std::getenv("PATH"));
     ScopedEnv display("DISPLAY", ":77");
-    ScopedEnv prefix("QUILLBOX_PREFIX", m.prefix().string());
     ChildProcess sched(kQuillsched, {kQuillsched, "--check-every", "0.1"});
 
     ASSERT_TRUE(waitFor([&] { return fs::exists(told); })) << "nothing was told";

@@ -198,7 +198,16 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
     EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
     EXPECT_TRUE(restoreWindow->succeeded());
-    EXPECT_EQ(restoreWindow->Label2->text(), "Quillbox has succesful restored your email data.");
+    // The outcome names the backup of Bob's data made before the restore.
+    const std::string outcome = restoreWindow->Label2->text().toStdString();
+    EXPECT_TRUE(
+        outcome.starts_with("Quillbox has succesful restored your email data.\n"
+                            "The data the restore replaced is kept in: "))
+        << outcome;
+    EXPECT_NE(restoreWindow->undoFile().find("BeforeRestore OExpressBackup "), outcome.npos);
+    EXPECT_NE(outcome.find(restoreWindow->undoFile()), outcome.npos);
+    EXPECT_TRUE(fs::is_regular_file(target.host(restoreWindow->undoFile())))
+        << restoreWindow->undoFile();
     EXPECT_EQ(restoreWindow->Label3->text().toStdString(), file);
 
     // The same files with the same contents in the user's folders, and the same
@@ -207,7 +216,8 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
         std::map<std::string, std::string> out;
         const fs::path root = m.host("C:\\users\\bob");
         for (const std::string& name : treeOf(root, false))
-            if (!name.starts_with("Temp/")) out[name] = readHostFile(root / name);
+            if (!name.starts_with("Temp/") && !name.starts_with("Documents/AutoBackup/"))
+                out[name] = readHostFile(root / name);
         return out;
     };
     const auto windowResult = userFiles(target);
