@@ -46,6 +46,39 @@ void RecordNote(std::string_view text) {
     jobs::archiveJob().notes.emplace_back(text);
 }
 
+namespace {
+
+// Whether `path` may be added; a note for the item when the machine lacks it.
+bool machineHas(std::string_view item, std::string_view path, bool folder) {
+    const std::string what = folder ? "folder" : "file";
+    if (!IsFullPath(path)) {
+        RecordNote(std::string(item) + " adds nothing from " +
+                   (path.empty() ? "its " + what + ": the machine names none"
+                                 : "\"" + std::string(path) + "\": it names no " + what));
+        return false;
+    }
+    const bool there = folder ? platform::directoryExists(path) : platform::fileExists(path);
+    if (!there) {
+        RecordNote(std::string(item) + " adds nothing from its " + what + " " + std::string(path) +
+                   ": it does not exist");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void AddItemFile(std::string_view item, std::string_view source, std::string_view archiveFolder,
+                 std::string_view baseFolder) {
+    if (machineHas(item, source, false)) jobs::AddFileToJob(source, archiveFolder, baseFolder);
+}
+
+void AddItemFolder(std::string_view item, std::string_view folder, std::string_view archiveFolder,
+                   std::string_view baseFolder, std::string_view mask) {
+    const std::string bare = platform::excludeTrailingBackslash(folder);
+    if (machineHas(item, bare, true)) jobs::AddFolderToJob(bare, archiveFolder, baseFolder, mask);
+}
+
 AdapterRun::AdapterRun() {
     recorded().clear();
 }

@@ -26,6 +26,17 @@ void RecordError(std::string_view text);
 // (the job's notes); the backup of everything else goes on and succeeds.
 void RecordNote(std::string_view text);
 
+// Adds a file or folder of the item named `item` (its display name) to the
+// backup when the machine has it. A path that names nothing (unset, or not a
+// full path) or a file or folder that does not exist adds nothing, with a note
+// naming the item and the path; the rest of the backup goes on. One that exists
+// is added as it is, so a source that cannot be read still fails the packing.
+// Mail is never added through these: missing mail is a refusal, not a note.
+void AddItemFile(std::string_view item, std::string_view source, std::string_view archiveFolder,
+                 std::string_view baseFolder);
+void AddItemFolder(std::string_view item, std::string_view folder, std::string_view archiveFolder,
+                   std::string_view baseFolder, std::string_view mask);
+
 // One run of an adapter's backup or restore. Each failed archive operation
 // replaces the job's error text with its own account; the failures recorded
 // during the run are put back after it when the run ends, so none is lost.

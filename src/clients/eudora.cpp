@@ -241,16 +241,16 @@ void BackupEudora(jobs::BackupContext& ctx) {
     }
     if (ctx.items.isChecked(kFilters)) {
         jobs::AddFolderToJob(folder + "\\Filters", "", base, "*");
-        jobs::AddFileToJob(base + "filters.pce", "", base);
+        AddItemFile(item(kFilters), base + "filters.pce", "", base);
         jobs::CloseProgressGroup(ctx, item(kFilters));
     }
     if (ctx.items.isChecked(kSignatures)) {
-        jobs::AddFolderToJob(folder + "\\Sigs", "", base, "*");
+        AddItemFolder(item(kSignatures), folder + "\\Sigs", "", base, "*");
         jobs::CloseProgressGroup(ctx, item(kSignatures));
     }
     if (ctx.items.isChecked(kAddressBook)) {
-        jobs::AddFileToJob(base + "nndbase.toc", "", base);
-        jobs::AddFileToJob(base + "nndbase.txt", "", base);
+        AddItemFile(item(kAddressBook), base + "nndbase.toc", "", base);
+        AddItemFile(item(kAddressBook), base + "nndbase.txt", "", base);
         jobs::AddFolderToJob(folder + "\\" + std::string(kNicknames), "", base, "*");
         jobs::CloseProgressGroup(ctx, item(kAddressBook));
     }

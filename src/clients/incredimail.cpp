@@ -157,7 +157,7 @@ void backupIdentity(jobs::BackupContext& ctx, const Installation& in, const std:
         jobs::CloseProgressGroup(ctx, ctx.items[kMessageRules].name);
     }
     if (ctx.items.isChecked(kAddressBook)) {
-        jobs::AddFolderToJob(own + "\\AddressBook", "", ids + "\\", "*");
+        AddItemFolder(ctx.items[kAddressBook].name, own + "\\AddressBook", "", ids + "\\", "*");
         jobs::CloseProgressGroup(ctx, ctx.items[kAddressBook].name);
     }
 }

@@ -95,7 +95,8 @@ void backupOpera6Signature(const std::string& mail, const std::string& account) 
                     "\" is not a file on a drive; it was left out.");
         return;
     }
-    jobs::AddFileToJob(file, account + "\\Signatures", extractFilePath(file));
+    AddItemFile("The signature of account \"" + account + "\"", file, account + "\\Signatures",
+                extractFilePath(file));
 }
 
 // The account folder's own mail files, as the backup stored them.
@@ -181,7 +182,8 @@ void BackupOpera6(jobs::BackupContext& ctx) {
             jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kMailFolders, ctx.kind));
         }
         if (ctx.items.isChecked(kFilters)) {
-            jobs::AddFileToJob(accountFolder + "\\filters.dat", "", mail + "\\");
+            AddItemFile(ItemName(ctx.items, kFilters, ctx.kind), accountFolder + "\\filters.dat",
+                        "", mail + "\\");
             jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kFilters, ctx.kind));
         }
         if (ctx.items.isChecked(kSignatures)) {
@@ -192,7 +194,7 @@ void BackupOpera6(jobs::BackupContext& ctx) {
     if (ctx.items.isChecked(kAccounts))
         jobs::AddFileToJob(mail + "\\Accounts.ini", "", mail + "\\");
     if (ctx.items.isChecked(kAddressBook)) {
-        jobs::AddFileToJob(opera + "Contacts.adr", "", opera);
+        AddItemFile(ItemName(ctx.items, kAddressBook, ctx.kind), opera + "Contacts.adr", "", opera);
         jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kAddressBook, ctx.kind));
     }
     jobs::WriteManifest(ctx);
@@ -266,7 +268,8 @@ void BackupOpera7(jobs::BackupContext& ctx) {
             jobs::AddFolderToJob(q + "\\Mail\\" + sub, "", q + "\\Mail\\", "*");
             jobs::CloseProgressGroup(ctx, mailItem);
         }
-        jobs::AddFileToJob(q + "\\profile\\contacts.adr", "", q + "\\profile\\");
+        AddItemFile(ItemName(ctx.items, kAddressBook, ctx.kind), q + "\\profile\\contacts.adr", "",
+                    q + "\\profile\\");
         jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kAddressBook, ctx.kind));
     }
     jobs::WriteManifest(ctx);

@@ -443,11 +443,14 @@ void BackupOutlook(jobs::BackupContext& ctx) {
     }
 
     // The first signatures folder that exists; none when no Office names one.
+    bool signatures = false;
     for (const std::string& folder : signatureFolders(user.appData)) {
         if (!platform::directoryExists(folder)) continue;
         jobs::AddFolderToJob(folder, "Signatures", folder, "*");
+        signatures = true;
         break;
     }
+    if (!signatures) RecordNote(item(5) + " adds nothing: the machine has no signatures folder");
     jobs::CloseProgressGroup(ctx, item(5));
 
     if (jobs::WriteManifest(ctx, true) && jobs::WriteManifestDirectory("Dir1", user.appData))

@@ -131,6 +131,12 @@ class PocoBackup {
             if (usableFolder(f, field, iniName))
                 jobs::AddFolderToJob(base + f.*field, archive, base, "*");
         };
+        // Items other than mail: a folder the machine does not have is a note.
+        auto addItemFolder = [&](int index, std::string PocoFolders::*field) {
+            if (usableFolder(f, field, iniName))
+                AddItemFolder(ItemName(ctx_.items, index, ctx_.kind), base + f.*field, archive,
+                              base, "*");
+        };
         if (item(kAccounts)) {
             jobs::AddFileToJob(base + kAccountsIni, archive, base);
             close(kAccounts);
@@ -144,19 +150,20 @@ class PocoBackup {
             close(kMail);
         }
         if (item(kFilters)) {
-            jobs::AddFileToJob(base + kFiltersIni, archive, base);
+            AddItemFile(ItemName(ctx_.items, kFilters, ctx_.kind), base + kFiltersIni, archive,
+                        base);
             close(kFilters);
         }
         if (item(kSignatures)) {
-            addFolder(&PocoFolders::sig);
+            addItemFolder(kSignatures, &PocoFolders::sig);
             close(kSignatures);
         }
         if (item(kAddresses)) {
-            addFolder(&PocoFolders::address);
+            addItemFolder(kAddresses, &PocoFolders::address);
             close(kAddresses);
         }
         if (item(kScripts)) {
-            addFolder(&PocoFolders::script);
+            addItemFolder(kScripts, &PocoFolders::script);
             close(kScripts);
         }
     }

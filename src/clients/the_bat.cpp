@@ -111,7 +111,7 @@ void backupUser(jobs::BackupContext& ctx, const UserPlan& u) {
         jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kAccounts, ctx.kind));
     }
     if (ctx.items.isChecked(kFilters)) {
-        jobs::AddFileToJob(base + kFilterFile, u.name, base);
+        AddItemFile(ItemName(ctx.items, kFilters, ctx.kind), base + kFilterFile, u.name, base);
         jobs::CloseProgressGroup(ctx, ItemName(ctx.items, kFilters, ctx.kind));
     }
 }
