@@ -529,6 +529,21 @@ TEST_F(BackupJob, UnreadableFileFailsWithItsName) {
         fs::create_directories(locked.parent_path());
         fs::create_symlink(writeOnly, locked);
     }
+    // A link is followed only into the machine or the home folder: make the
+    // attribute's folder the home folder for this run.
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    struct RestoreHome {
+        std::string value;
+        bool had;
+        ~RestoreHome() {
+            if (had)
+                ::setenv("HOME", value.c_str(), 1);
+            else
+                ::unsetenv("HOME");
+        }
+    } restoreHome{savedHome, oldHome != nullptr};
+    if (::geteuid() == 0) ::setenv("HOME", "/sys/bus/pci", 1);
     machine.writeFile(kBackup, "the last good backup");
     registerMailFilesAdapter({"locked.mbx"});
     EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
