@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,8 @@
 #include "support/interaction.h"
 
 namespace qb::jobs {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -70,29 +73,131 @@ bool isDotEntry(const std::string& name) {
     return name == "." || name == "..";
 }
 
-// A folder reached through a symbolic link below a listed folder: the library does
-// not descend into it (links may form cycles), so it adds nothing.
-bool isLinkedFolder(const std::string& folder) {
-    auto host = platform::hostPath(folder);
-    std::error_code ec;
-    return host && std::filesystem::is_symlink(*host, ec);
-}
+// What a backup takes from below a listed path. The client under Wine follows
+// symbolic links, so the backup does too, but only to places that belong to the
+// machine (drive C: and the user's home folder) and never into a folder already on
+// the way down (a link to "." or ".." would repeat the tree without end). The
+// library itself follows no link below a listed folder: every link allowed here
+// is listed as an entry of its own, under its place in the tree. Everything else
+// left out (other links, pipes, sockets, devices) is noted by name.
+class SourceWalk {
+  public:
+    SourceWalk() : roots_(platform::linkTargetRoots()) {}
 
-// Bytes of every file below a folder. The library reports a folder entry's
-// progress as the share of these bytes written, so the bars move through it.
-uint64_t folderBytes(const std::string& folder) {
-    uint64_t total = 0;
-    for (const platform::SearchRec& r : platform::findFiles(folder + "\\*", platform::faAnyFile)) {
-        if (isDotEntry(r.name)) continue;
-        if (r.attr & platform::faDirectory) {
-            const std::string sub = folder + "\\" + r.name;
-            if (!isLinkedFolder(sub)) total += folderBytes(sub);
-        } else {
-            total += r.size;
+    // Adds `source` (a Windows path whose host path is `host`) and, for a folder,
+    // every allowed link below it. False when it is left out.
+    bool add(const JobFileEntry& entry, const fs::path& host) {
+        // The folders above the listed path are on the way too.
+        for (fs::path p = host.parent_path(); !p.empty(); p = p.parent_path()) {
+            struct stat st;
+            if (::stat(p.c_str(), &st) == 0) onPath_.emplace_back(st.st_dev, st.st_ino);
+            if (p == p.root_path()) break;
         }
+        const bool added = visit(entry, host);
+        onPath_.clear();
+        return added;
     }
-    return total;
-}
+
+  private:
+    bool visit(const JobFileEntry& entry, const fs::path& host) {
+        struct stat st;
+        if (::lstat(host.c_str(), &st) != 0) {
+            // Missing: listed as before (the library passes over listed paths
+            // that are not there, which adapters rely on for optional files).
+            archiveJob().files.push_back(entry);
+            return true;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            std::error_code ec;
+            const fs::path target = fs::canonical(host, ec);
+            if (ec || ::stat(target.c_str(), &st) != 0)
+                return skip(entry.source, "its symbolic link leads nowhere");
+            if (!insideRoots(target))
+                return skip(entry.source,
+                            "its symbolic link leads outside drive C: and the "
+                            "home folder, to " +
+                                target.string());
+            if (S_ISDIR(st.st_mode) && onPath(st))
+                return skip(entry.source,
+                            "its symbolic link leads back into a folder above it, to " +
+                                platform::windowsPath(target));
+        }
+        if (S_ISREG(st.st_mode)) {
+            JobFileEntry e = entry;
+            e.size = static_cast<uint64_t>(st.st_size);
+            archiveJob().files.push_back(std::move(e));
+            return true;
+        }
+        if (!S_ISDIR(st.st_mode)) return skip(entry.source, "it is not a file or a folder");
+        const size_t index = archiveJob().files.size();
+        archiveJob().files.push_back(entry);
+        // The library reports a folder entry's progress as the share of these
+        // bytes written, so the bars move through it.
+        archiveJob().files[index].size = walk(entry, host, st);
+        return true;
+    }
+
+    // Bytes of the files the library stores below a folder (links not counted:
+    // those allowed are entries of their own).
+    uint64_t walk(const JobFileEntry& entry, const fs::path& host, const struct stat& self) {
+        onPath_.emplace_back(self.st_dev, self.st_ino);
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (fs::directory_iterator it(host, ec), end; !ec && it != end; it.increment(ec))
+            names.push_back(it->path().filename().string());
+        std::sort(names.begin(), names.end());
+        uint64_t total = 0;
+        for (const std::string& name : names) {
+            const fs::path child = host / name;
+            JobFileEntry e = entry;
+            e.source = entry.source + "\\" + name;
+            struct stat st;
+            if (::lstat(child.c_str(), &st) != 0) continue;  // vanished meanwhile
+            if (S_ISREG(st.st_mode)) {
+                total += static_cast<uint64_t>(st.st_size);
+            } else if (S_ISDIR(st.st_mode)) {
+                total += walk(e, child, st);
+            } else if (S_ISLNK(st.st_mode)) {
+                // Listed under its own Windows path, which must lead to this entry.
+                const auto back = platform::hostPath(e.source);
+                if (!back || *back != child)
+                    skip(e.source, "its name has no Windows spelling");
+                else
+                    visit(e, child);
+            } else {
+                skip(e.source, "it is not a file or a folder");
+            }
+        }
+        onPath_.pop_back();
+        return total;
+    }
+
+    bool insideRoots(const fs::path& target) const {
+        for (const fs::path& root : roots_) {
+            auto r = root.begin();
+            auto t = target.begin();
+            while (r != root.end() && t != target.end() && *r == *t) {
+                ++r;
+                ++t;
+            }
+            if (r == root.end()) return true;
+        }
+        return false;
+    }
+
+    bool onPath(const struct stat& st) const {
+        return std::find(onPath_.begin(), onPath_.end(), std::pair{st.st_dev, st.st_ino}) !=
+               onPath_.end();
+    }
+
+    static bool skip(const std::string& source, const std::string& why) {
+        archiveJob().notes.push_back(source + " is left out of the backup: " + why);
+        return false;
+    }
+
+    std::vector<fs::path> roots_;
+    std::vector<std::pair<dev_t, ino_t>> onPath_;
+};
 
 bool processAlive(long pid);
 long pidAfter(const std::string& name, const std::string& mark);
@@ -407,21 +512,42 @@ void AddFileToJob(std::string_view source, std::string_view archiveFolder,
     e.source = std::string(source);
     e.archiveFolder = std::string(archiveFolder);
     e.baseFolder = std::string(baseFolder);
-    for (const platform::SearchRec& r : platform::findFiles(source, platform::faAnyFile)) {
-        if (isDotEntry(r.name)) continue;
-        e.size = (r.attr & platform::faDirectory) ? folderBytes(e.source) : r.size;
-        break;
+    const auto host = platform::hostPath(e.source);
+    if (!host) {
+        // No place on this machine: the list leaves it out and nothing is announced.
+        archiveJob().files.push_back(std::move(e));
+        return;
     }
-    archiveJob().files.push_back(std::move(e));
+    SourceWalk().add(e, *host);
 }
 
 void AddFolderToJob(std::string_view folder, std::string_view archiveFolder,
                     std::string_view baseFolder, std::string_view mask) {
     const std::string base(folder);
+    const std::string pattern = "*." + std::string(mask);
+    std::vector<std::string> listed;
     for (const platform::SearchRec& r :
-         platform::findFiles(base + "\\*." + std::string(mask), platform::faAnyFile)) {
+         platform::findFiles(base + "\\" + pattern, platform::faAnyFile)) {
         if (isDotEntry(r.name)) continue;
+        listed.push_back(r.name);
         AddFileToJob(base + "\\" + r.name, archiveFolder, baseFolder);
+    }
+    // The listing shows files and folders only: what else matches is said.
+    const auto host = platform::hostPath(base);
+    if (!host) return;
+    std::error_code ec;
+    for (fs::directory_iterator it(*host, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!platform::matchesMask(name, pattern)) continue;
+        if (std::find(listed.begin(), listed.end(), name) != listed.end()) continue;
+        std::error_code ec2;
+        const fs::file_status st = fs::status(it->path(), ec2);
+        // Files and folders the listing passed over by its own rules stay out unsaid.
+        if (fs::is_regular_file(st) || fs::is_directory(st)) continue;
+        archiveJob().notes.push_back(base + "\\" + name + " is left out of the backup: " +
+                                     (fs::is_symlink(it->symlink_status(ec2))
+                                          ? "its symbolic link leads nowhere"
+                                          : "it is not a file or a folder"));
     }
 }
 

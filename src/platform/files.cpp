@@ -13,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <system_error>
@@ -877,6 +878,19 @@ std::string programFolder() {
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return {};
     return includeTrailingBackslash(windowsPath(exe.parent_path()));
+}
+
+std::vector<fs::path> linkTargetRoots() {
+    std::vector<fs::path> roots;
+    auto add = [&](const fs::path& p) {
+        std::error_code ec;
+        fs::path c = fs::canonical(p, ec);
+        if (!ec && c != c.root_path()) roots.push_back(c);  // never the whole host
+    };
+    if (std::optional<std::string> c = driveRoot('c')) add(*c);
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/') add(home);
+    return roots;
 }
 
 }  // namespace qb::platform

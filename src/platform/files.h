@@ -16,6 +16,10 @@ namespace qb::platform {
 std::optional<std::filesystem::path> hostPath(std::string_view winPath);
 // Windows path of a host path: through the drive whose target holds it, else Z:.
 std::string windowsPath(const std::filesystem::path& host);
+// The host folders a symbolic link met while backing up may lead into: the target
+// of drive C: and the user's home folder, each fully resolved. The rest of the
+// host system is no part of the machine a client sees.
+std::vector<std::filesystem::path> linkTargetRoots();
 
 // While an object of this class lives, path lookups on this thread read each
 // folder's listing at most once and keep it, and read each drive's mapping once,

@@ -170,9 +170,10 @@ struct TreeItem {
 };
 
 // Everything below `root` in name order, each folder before its contents.
-// Symbolic links to files count as those files; links to folders are not
-// followed (they could form cycles), and neither sockets, pipes nor devices
-// are stored.
+// No symbolic link below a listed folder is followed, whether to a file or a
+// folder: where a link may lead is the caller's to judge (it lists the links it
+// allows as paths of their own), and a link could lead out of the folder or
+// into a cycle. Neither sockets, pipes nor devices are stored.
 void walkFolder(const std::string& root, const std::string& rel, std::vector<TreeItem>& items,
                 uint64_t& totalBytes) {
     std::string path = rel.empty() ? root : root + "/" + rel;
@@ -197,10 +198,8 @@ void walkFolder(const std::string& root, const std::string& rel, std::vector<Tre
     for (const std::string& n : names) {
         struct stat st;
         if (::fstatat(::dirfd(dir), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        bool link = S_ISLNK(st.st_mode);
-        if (link && ::fstatat(::dirfd(dir), n.c_str(), &st, 0) != 0) continue;
         std::string childRel = rel.empty() ? n : rel + "/" + n;
-        if (S_ISDIR(st.st_mode) && !link) {
+        if (S_ISDIR(st.st_mode)) {
             items.push_back({childRel, true});
             walkFolder(root, childRel, items, totalBytes);
         } else if (S_ISREG(st.st_mode)) {
@@ -219,10 +218,14 @@ class FileStorer {
 
     // Returns false for a file that is not stored after all: it vanished,
     // is no longer a regular file, or is one of the archive's own volumes.
-    bool store(const std::string& source, const std::string& name, Progress& progress) {
-        int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // A file found below a listed folder (`listed` false) that has become a
+    // symbolic link meanwhile is not followed either.
+    bool store(const std::string& source, const std::string& name, Progress& progress,
+               bool listed = true) {
+        int fd = ::open(source.c_str(),
+                        O_RDONLY | O_CLOEXEC | O_NOCTTY | (listed ? 0 : O_NOFOLLOW | O_NONBLOCK));
         if (fd < 0) {
-            if (errno == ENOENT) return false;
+            if (errno == ENOENT || (!listed && errno == ELOOP)) return false;
             failErrno(errno, SQX_ERR_READ, "read", source);
         }
         std::unique_ptr<int, void (*)(int*)> guard(&fd, [](int* f) { ::close(*f); });
@@ -345,10 +348,10 @@ void packSources(Zip& zip, VolumeWriter& out, const std::vector<std::string>& so
                 std::string itemName = stored + "/" + item.rel;
                 if (item.folder) {
                     struct stat ds;
-                    if (::stat(itemSource.c_str(), &ds) == 0 && S_ISDIR(ds.st_mode))
+                    if (::lstat(itemSource.c_str(), &ds) == 0 && S_ISDIR(ds.st_mode))
                         zip.addEntry(itemName, ds, true, 0);
                 } else {
-                    storer.store(itemSource, itemName, progress);
+                    storer.store(itemSource, itemName, progress, false);
                 }
             }
             progress.finish();

@@ -176,8 +176,9 @@ SQX_API int32_t SqxDoneFileList(void* fileList);
  * announced with reason 5 (even a path that does not exist, which is then
  * skipped without error). A file stores its content; a folder stores itself
  * and everything below it (hidden files included, name order, each folder
- * before its contents); symbolic links to files are stored as those files,
- * links to folders, pipes, sockets and devices are left out. The archive is
+ * before its contents); a listed path that is a symbolic link is followed,
+ * but no link below a listed folder is (the caller lists the links it allows
+ * as paths of their own), and pipes, sockets and devices are left out. The archive is
  * written as "<path>.partial-<pid>-<random>" (created exclusively, never through
  * a link, readable by its owner only; such files of processes that died are
  * removed) and renamed into place when complete;

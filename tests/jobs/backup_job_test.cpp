@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -436,6 +437,86 @@ TEST_F(BackupJob, FailedBackupKeepsTheOldFileAndNamesWhatFailed) {
     EXPECT_TRUE(archiveJob().errorText.empty());
 }
 
+// A store as a person may leave it: links into the user's home folder and to a
+// file elsewhere on drive C: (the client under Wine follows them), a link to a
+// folder of the host outside the machine, links back up the tree, pipes.
+TEST_F(BackupJob, LinksAreFollowedIntoTheMachineOnlyAndNeverInCircles) {
+    qb::test::TempDir home;
+    qb::test::TempDir outside;  // stands in for /etc
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    struct RestoreHome {
+        std::string value;
+        bool had;
+        ~RestoreHome() {
+            if (had)
+                ::setenv("HOME", value.c_str(), 1);
+            else
+                ::unsetenv("HOME");
+        }
+    } restoreHome{savedHome, oldHome != nullptr};
+
+    qb::test::writeHostFile(outside.path() / "shadow", "root:secret");
+    qb::test::writeHostFile(outside.path() / "cron" / "job", "outside");
+    qb::test::writeHostFile(home.path() / "Archive" / "2019.mbx", "archived");
+    fs::create_symlink(outside.path() / "shadow", home.path() / "Archive" / "shadow");
+    machine.writeFile("C:\\Mail\\Store\\Inbox.mbx", "inbox");
+    machine.writeFile("C:\\Mail\\Store\\Sub\\Sent.mbx", "sent");
+    machine.writeFile("C:\\Shared\\common.mbx", "common");
+    const fs::path store = machine.host("C:\\Mail\\Store");
+    fs::create_symlink(outside.path(), store / "etc");
+    fs::create_symlink(".", store / "a");
+    fs::create_symlink("..", store / "Sub" / "up");
+    fs::create_symlink(machine.host("C:\\Shared\\common.mbx"), store / "shared.mbx");
+    fs::create_symlink(home.path() / "Archive", store / "Sub" / "Archive");
+    fs::create_symlink(store / "nowhere", store / "dangling");
+    ASSERT_EQ(::mkfifo((store / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((store / "Sub" / "fifo").c_str(), 0600), 0);
+
+    RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
+        StartBackupFrame(ctx);
+        AddFolderToJob("C:\\Mail\\Store", "Mail", "C:\\Mail\\Store\\", "*");
+        CloseProgressGroup(ctx, "Mail Folders");
+        FinishBackupFrame(ctx);
+    });
+    ASSERT_FALSE(RunBackup(kBackup, kKind, {}, {})) << archiveJob().errorText;
+
+    std::string error;
+    const auto entries = readZip(machine.host(kBackup), nullptr, &error);
+    ASSERT_TRUE(error.empty()) << error;
+    std::vector<std::string> names;
+    for (const auto& [name, e] : entries)
+        names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "Mail/Inbox.mbx",
+                         "Mail/Sub/",
+                         "Mail/Sub/Archive/",
+                         "Mail/Sub/Archive/2019.mbx",
+                         "Mail/Sub/Sent.mbx",
+                         "Mail/shared.mbx",
+                     }));
+    EXPECT_EQ(entries.at("Mail/shared.mbx").data, "common");
+    EXPECT_EQ(entries.at("Mail/Sub/Archive/2019.mbx").data, "archived");
+
+    // Each entry left out is named once, with why.
+    const std::vector<std::string>& notes = archiveJob().notes;
+    auto noteFor = [&](const std::string& source, const std::string& why) {
+        return std::count_if(notes.begin(), notes.end(), [&](const std::string& n) {
+            return n.rfind(source + " is left out of the backup: ", 0) == 0 &&
+                   n.find(why) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\etc", fs::canonical(outside.path()).string()), 1);
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\Sub\\Archive\\shadow", "outside drive C:"), 1);
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\a", "back into a folder above it"), 1);
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\Sub\\up", "back into a folder above it"), 1);
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\dangling", "leads nowhere"), 1);
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\pipe", "not a file or a folder"), 1);
+    EXPECT_EQ(noteFor("C:\\Mail\\Store\\Sub\\fifo", "not a file or a folder"), 1);
+    EXPECT_EQ(notes.size(), 7u) << ::testing::PrintToString(notes);
+}
+
 TEST_F(BackupJob, UnreadableFileFailsWithItsName) {
     const fs::path locked = machine.host("C:\\Mail\\locked.mbx");
     if (::geteuid() != 0) {
@@ -448,6 +529,21 @@ TEST_F(BackupJob, UnreadableFileFailsWithItsName) {
         fs::create_directories(locked.parent_path());
         fs::create_symlink(writeOnly, locked);
     }
+    // A link is followed only into the machine or the home folder: make the
+    // attribute's folder the home folder for this run.
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    struct RestoreHome {
+        std::string value;
+        bool had;
+        ~RestoreHome() {
+            if (had)
+                ::setenv("HOME", value.c_str(), 1);
+            else
+                ::unsetenv("HOME");
+        }
+    } restoreHome{savedHome, oldHome != nullptr};
+    if (::geteuid() == 0) ::setenv("HOME", "/sys/bus/pci", 1);
     machine.writeFile(kBackup, "the last good backup");
     registerMailFilesAdapter({"locked.mbx"});
     EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
