@@ -21,6 +21,7 @@
 #include "ui/form1.h"
 #include "ui/machine_dialogs.h"
 #include "ui/machine_tree.h"
+#include "ui/passwordform1.h"
 #include "ui/tform3.h"
 #include "ui/window_support.h"
 #include "ui/windows.h"
@@ -143,11 +144,17 @@ void RestoreTab::ShellTreeView1Click() {
     const std::string manifest = jobs::StagingPath(jobs::kManifestName);
     if (platform::fileExists(manifest)) platform::deleteFile(manifest);
     restoreClient_ = kind::None;
+    // The password of the backup chosen before never opens another one.
+    jobs::archiveJob().password.clear();
     if (restoreFilePath_.empty() || !platform::fileExists(restoreFilePath_)) {
         Button5->setEnabled(false);
         return;
     }
-    jobs::archiveJob().password.clear();
+    // A protected backup shows nothing of its contents before its password.
+    if (jobs::UnlockBackup(restoreFilePath_, AskBackupPassword) != jobs::UnlockResult::Open) {
+        Button5->setEnabled(false);
+        return;
+    }
     restoreClient_ = jobs::ReadBackupClient(restoreFilePath_);
     if (restoreClient_ == kind::None) {
         Button5->setEnabled(false);
@@ -216,8 +223,14 @@ void RestoreTab::Button5Click() {
     if (CheckRunningClient(restoreClient_, false)) return;
     TForm3* window = windows().form3;
     if (!window) return;
+    // The password is held only for one restore; another one of the same backup
+    // asks again.
+    if (jobs::archiveJob().password.empty() && jobs::IsProtectedBackup(file) &&
+        jobs::UnlockBackup(file, AskBackupPassword) != jobs::UnlockResult::Open)
+        return;
     window->setJob(file, restoreClient_, CheckListBox3, CheckListBox4, toFolder, folder);
     window->exec();
+    jobs::archiveJob().password.clear();
 }
 
 }  // namespace qb::ui

@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/backup_run.h"
 #include "ui/window_support.h"
+#include "ui/windows.h"
 
 namespace qb::ui {
 
@@ -60,11 +62,23 @@ void Tpasswordform1::FormShow() {
 }
 
 void Tpasswordform1::Button1Click() {
-    close();
+    accept();
 }
 
 void Tpasswordform1::Button2Click() {
-    close();
+    Edit1->clear();
+    reject();
+}
+
+std::optional<std::string> AskBackupPassword(bool wrongBefore) {
+    Tpasswordform1* window = windows().passwordform1;
+    if (!window) return std::nullopt;
+    if (wrongBefore) Refuse(app::MessageText("Message6"));
+    const bool answered = window->exec() == QDialog::Accepted;
+    std::optional<std::string> password;
+    if (answered) password = S(window->Edit1->text());
+    window->Edit1->clear();
+    return password;
 }
 
 }  // namespace qb::ui

@@ -1,8 +1,11 @@
-// The password window: one hidden-text field with OK and Cancel. Neither button
-// sets a result; the caller reads the text left in the field.
+// The password window: one hidden-text field with OK and Cancel. OK accepts the
+// window, Cancel (or closing it) rejects it and empties the field, so a password
+// typed and then cancelled is never tried.
 #pragma once
 
 #include <QDialog>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -30,5 +33,11 @@ class Tpasswordform1 : public QDialog {
 
   private:
 };
+
+// Asks for the password of a protected backup in the program's password window,
+// shown modally; after a wrong answer (`wrongBefore`) says so with "Message6"
+// first. Nothing when the user cancels. The field is emptied again before this
+// returns, so the password lives only in the caller's hands.
+std::optional<std::string> AskBackupPassword(bool wrongBefore);
 
 }  // namespace qb::ui

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <memory>
 
 #include "app/settings.h"
 #include "catalog/kinds.h"
@@ -19,6 +20,7 @@
 #include "ui/form1_backup.h"
 #include "ui/form1_restore.h"
 #include "ui/machine_tree.h"
+#include "ui/passwordform1.h"
 #include "ui/tform2.h"
 #include "ui/tform3.h"
 #include "ui/tform5.h"
@@ -264,6 +266,105 @@ TEST_F(StandardMode, ARestoreToACustomPathLaysTheBackupOutInThatFolder) {
     EXPECT_TRUE(laidOut.count(kMain + "/Inbox.dbx"));
     // Nothing went into the client.
     EXPECT_FALSE(keyExists(RootKey::CurrentUser, "\\Identities\\" + kMain));
+}
+
+// A protected backup lists nothing before the password window got its password:
+// Cancel leaves the tab empty, a wrong password is said and asked again, the
+// right one lists the backup and restores it; the password is held for that one
+// restore and kept nowhere on the machine.
+TEST_F(StandardMode, AProtectedBackupOpensInTheRestoreTabOnlyWithItsPassword) {
+    const std::string password = "Sesame, open 42";
+    const std::string mainStore = installOutlookExpress(source).storeFolders.at(0);
+    ::setenv("QUILLBOX_PASSWORD", password.c_str(), 1);
+    const ProgramRun made =
+        runQuillbox(source, {"/b", "/c:oexpress", "/p:C:\\Backups\\Protected", "-"});
+    ::unsetenv("QUILLBOX_PASSWORD");
+    ASSERT_EQ(made.status, 0) << made.out << made.err;
+    use(source);
+    const auto files = platform::findFiles("C:\\Backups\\Protected\\*.ebk", platform::faAnyFile);
+    ASSERT_EQ(files.size(), 1u);
+    const std::string inboxBefore = source.readFile(mainStore + "\\Inbox.dbx");
+    use(target);
+    installOutlookExpress(target, {{"Main Identity", kOld}});
+    carry(source, "C:\\Backups\\Protected\\" + files[0].name, target, "C:\\Backups\\Locked.ebk");
+    openWindows();
+    app::settings().restoreFolder = "C:\\Backups";
+    showTab(1);
+    QTreeWidgetItem* folder = restore->ShellTreeView1->currentItem();
+    ASSERT_NE(folder, nullptr);
+    folder->setExpanded(true);
+    QTreeWidgetItem* locked = entryLabelled(restore->ShellTreeView1, "Locked.ebk");
+
+    // Answers the password window each time it comes up: the text typed into its
+    // field and whether OK (else Cancel) is clicked; notes the message boxes shown
+    // before each showing.
+    struct Answer {
+        std::string typed;
+        bool ok;
+    };
+    std::vector<size_t> boxesBefore;
+    const auto answering = [&](std::vector<Answer> answers) {
+        boxesBefore.clear();
+        return std::make_unique<WhileModal>([&, answers] {
+            auto* window = modal<ui::Tpasswordform1>();
+            if (!window || !window->isVisible()) return false;
+            const Answer& a = answers[boxesBefore.size()];
+            boxesBefore.push_back(boxes.boxes.size());
+            EXPECT_TRUE(window->Edit1->text().isEmpty());
+            QTest::keyClicks(window->Edit1, QString::fromStdString(a.typed));
+            QTest::mouseClick(a.ok ? window->Button1 : window->Button2, Qt::LeftButton);
+            return boxesBefore.size() == answers.size();
+        });
+    };
+
+    // Cancel, even with a password typed, opens nothing.
+    auto cancelled = answering({{password, false}});
+    clickEntry(restore->ShellTreeView1, locked);
+    EXPECT_TRUE(cancelled->done());
+    EXPECT_EQ(restore->restoreFilePath(), "C:\\Backups\\Locked.ebk");
+    EXPECT_EQ(restore->CheckListBox3->count(), 0);
+    EXPECT_EQ(restore->CheckListBox4->count(), 0);
+    EXPECT_FALSE(restore->Button5->isEnabled());
+    EXPECT_TRUE(jobs::archiveJob().password.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // Chosen again: a wrong password, "Incorect password!", then the right one.
+    clickEntry(restore->ShellTreeView1, folder);
+    auto unlocked = answering({{"not the password", true}, {password, true}});
+    clickEntry(restore->ShellTreeView1, locked);
+    EXPECT_TRUE(unlocked->done());
+    EXPECT_EQ(boxesBefore, (std::vector<size_t>{0, 1}));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Incorect password!");
+    EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
+    EXPECT_EQ(lines(restore->CheckListBox3, true),
+              (std::vector<std::string>{"Main Identity", "Ann"}));
+    EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
+    ASSERT_TRUE(restore->Button5->isEnabled());
+
+    EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
+              "Backup succesfully completed.");
+    EXPECT_TRUE(restoreWindow->succeeded());
+    EXPECT_TRUE(jobs::archiveJob().password.empty());
+    const std::string inbox = "Local Settings/Application Data/Identities/" + kMain +
+                              "/Microsoft/Outlook Express/Inbox.dbx";
+    const std::string restored = readHostFile(target.host("C:\\users\\bob") / inbox);
+    EXPECT_FALSE(restored.empty());
+    EXPECT_EQ(restored, inboxBefore);
+
+    // Another restore of it asks again; Cancel starts nothing.
+    auto again = answering({{"", false}});
+    EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1), "");
+    EXPECT_TRUE(again->done());
+    EXPECT_FALSE(restoreWindow->isVisible());
+
+    // Nothing of the machine holds the password: not the settings, not the
+    // staging folder.
+    platform::flushRegistry();
+    for (const auto& e : fs::recursive_directory_iterator(target.prefix())) {
+        if (!e.is_regular_file() || e.is_symlink()) continue;
+        EXPECT_EQ(readHostFile(e.path()).find(password), std::string::npos) << e.path();
+    }
 }
 
 // Each refusal of "Create BackUp!" and "Restore" with the message it shows; none of
