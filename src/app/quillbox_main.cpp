@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
                 qb::ui::RunWindows(argc, argv, run.result.openBackupFile, run.archiveLoaded);
             return status != 0 ? status : windowStatus;
 #else
-            std::cerr << "quillbox: built without windows; /o cannot open the main window\n";
+            std::cerr << "quillbox: built without windows, so the main window cannot open for /o\n";
             return 1;
 #endif
         }
