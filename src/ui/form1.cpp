@@ -70,7 +70,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent), tray1_(std::make_unique<TIconTa
     restoreTab_ = std::make_unique<RestoreTab>(*this, panels_[2]);
     scheduleTab_ = std::make_unique<ScheduleTab>(*this, panels_[4]);
     optionsTab_ = std::make_unique<OptionsTab>(*this, panels_[3]);
-    wizardPages_ = std::make_unique<WizardPages>(*this, pageControl2_);
+    wizardPages_ = std::make_unique<WizardPages>(*this, pageControl2_, panel7_);
 }
 
 Form1::~Form1() {
@@ -120,11 +120,21 @@ void Form1::buildFrame() {
     }
     modes_->addWidget(pageControl1_);
 
-    pageControl2_ = new QTabWidget(modes_);
+    // The wizard: its page set above a bar with the Back and Next buttons.
+    panel6_ = new QWidget(modes_);
+    panel6_->setObjectName("Panel6");
+    auto* wizardLayout = new QVBoxLayout(panel6_);
+    wizardLayout->setContentsMargins(0, 0, 0, 0);
+    wizardLayout->setSpacing(0);
+    pageControl2_ = new QTabWidget(panel6_);
     pageControl2_->setObjectName("PageControl2");
     pageControl2_->tabBar()->hide();
     pageControl2_->setDocumentMode(true);
-    modes_->addWidget(pageControl2_);
+    wizardLayout->addWidget(pageControl2_, 1);
+    panel7_ = new QWidget(panel6_);
+    panel7_->setObjectName("Panel7");
+    wizardLayout->addWidget(panel7_);
+    modes_->addWidget(panel6_);
 
     panel5_ = new QFrame(this);
     panel5_->setObjectName("Panel5");
@@ -139,7 +149,11 @@ void Form1::buildFrame() {
     button9_->setObjectName("Button9");
     button8_ = new QPushButton("Exit", panel5_);
     button8_->setObjectName("Button8");
+    // Standard mode's way into the wizard; the wizard's welcome page leads back.
+    button42_ = new QPushButton("Wizard", panel5_);
+    button42_->setObjectName("Button42");
     bar->addWidget(button11_);
+    bar->addWidget(button42_);
     bar->addStretch(1);
     bar->addWidget(button10_);
     bar->addWidget(button9_);
@@ -149,6 +163,7 @@ void Form1::buildFrame() {
     connect(button10_, &QPushButton::clicked, this, &Form1::Button10Click);
     connect(button9_, &QPushButton::clicked, this, &Form1::Button9Click);
     connect(button8_, &QPushButton::clicked, this, &Form1::Button8Click);
+    connect(button42_, &QPushButton::clicked, this, &Form1::Button42Click);
 }
 
 QWidget* Form1::tabPanel(int sheet) const {
@@ -171,6 +186,8 @@ bool Form1::FormCreate(std::optional<bool> archiveLoaded) {
     fitSize();
     placeWindow();
     created_ = true;
+    // "/o FILE": the wizard's restore on that backup's items.
+    if (!openBackupFile.empty()) wizardPages_->openBackupFile(openBackupFile);
     return loaded;
 }
 
@@ -258,14 +275,20 @@ bool Form1::builtInTexts() {
 
 void Form1::ShowStandardMode() {
     modes_->setCurrentWidget(pageControl1_);
+    button42_->show();
 }
 
 void Form1::ShowWizardMode() {
-    modes_->setCurrentWidget(pageControl2_);
+    modes_->setCurrentWidget(panel6_);
+    button42_->hide();
 }
 
 bool Form1::wizardMode() const {
-    return modes_->currentWidget() == pageControl2_;
+    return modes_->currentWidget() == panel6_;
+}
+
+void Form1::Button42Click() {
+    wizardPages_->showPage(WizardPages::Welcome);
 }
 
 void Form1::showEvent(QShowEvent* event) {

@@ -119,6 +119,7 @@ class Form1 : public QWidget {
     void Button10Click();  // Web
     void Button9Click();   // Help
     void Button8Click();   // Exit
+    void Button42Click();  // Wizard: the wizard's welcome page
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -133,12 +134,15 @@ class Form1 : public QWidget {
     QStackedWidget* modes_ = nullptr;
     QTabWidget* pageControl1_ = nullptr;
     QTabWidget* pageControl2_ = nullptr;
+    QWidget* panel6_ = nullptr;  // the wizard: PageControl2 and the Back/Next bar
+    QWidget* panel7_ = nullptr;  // the Back/Next bar
     QWidget* panels_[5] = {};
     QFrame* panel5_ = nullptr;
     QPushButton* button11_ = nullptr;
     QPushButton* button10_ = nullptr;
     QPushButton* button9_ = nullptr;
     QPushButton* button8_ = nullptr;
+    QPushButton* button42_ = nullptr;
 
     TLngINISupp lngP_;
     TMsgINISupp lngM_;
