@@ -95,16 +95,18 @@ type=$(filetype GNOME "$work/SHOUTED.EBK")
 default=$(XDG_CURRENT_DESKTOP=X-Generic xdg-mime query default application/x-quillbox-backup)
 [ "$default" = quillbox.desktop ] || fail "default application: \"$default\""
 
-# A private X server (Xvfb) on a display number nobody uses.
-for n in $(seq 150 250); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-Xvfb "$display" -noreset -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# A private X server (Xvfb) on a display number it picks itself, so that tests
+# running side by side never share one; it stays up between its clients.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
+exec 3>&-
 for _ in $(seq 300); do
-  [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+  [ -s "$work/display" ] && break
   sleep 0.1
 done
+[ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; fail "Xvfb did not start"; }
+display=:$(head -n 1 "$work/display")
 export DISPLAY=$display
 unset QT_QPA_PLATFORM
 
