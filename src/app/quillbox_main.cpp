@@ -20,6 +20,7 @@ constexpr const char* kHelp = R"(Usage:
   quillbox /r /f:BACKUPFILE /p:FOLDER [--no-undo] [--verbose]
                                       [--password-file FILE | --ask-password]
   quillbox /t /f:BACKUPFILE
+  quillbox /o [BACKUPFILE]
   quillbox /auto
   quillbox /uninstall
   quillbox --help | /? | --version
@@ -59,6 +60,10 @@ terminal it fails. A forgotten password cannot be recovered.
     status is 0 when every entry is whole; otherwise the first damaged entry is
     named and the status is 1. Every backup is tested this way before it
     replaces an older file of its name.
+
+/o  Opens the main window, with BACKUPFILE on the wizard's page "Choose items
+    to restore" (a file manager runs this for an .ebk file); without
+    BACKUPFILE, as quillbox without switches.
 
 /auto       Backs up every scheduled client into the automatic backup folder,
             deletes older automatic backups as the backup mode says, and adds
@@ -133,6 +138,21 @@ int main(int argc, char** argv) {
             return 1;
 #endif
         }
+        if (lower == "/o") {
+            // What the desktop runs, from the menu (no file) as for a backup opened
+            // in a file manager. No job runs here: the window starts up itself, so
+            // that a start-up message (a missing archive library) is a message box
+            // as for a plain start, not a console line nobody sees.
+            const qb::app::CommandLineResult open =
+                qb::app::RunCommandLine(params, std::cout, options);
+            if (open.failed) return 1;
+#ifdef QB_HAVE_GUI
+            return qb::ui::RunWindows(argc, argv, open.openBackupFile);
+#else
+            std::cerr << "quillbox: built without windows, so the main window cannot open for /o\n";
+            return 1;
+#endif
+        }
         CommandLineRun run;
         run.params = &params;
         run.options = &options;
@@ -142,17 +162,6 @@ int main(int argc, char** argv) {
         int status = runCommandLine(&run);
 #endif
         qb::platform::flushRegistry();
-        if (!run.result.terminate && run.archiveLoaded) {
-#ifdef QB_HAVE_GUI
-            // "/o": the main window opens on the backup file.
-            const int windowStatus =
-                qb::ui::RunWindows(argc, argv, run.result.openBackupFile, run.archiveLoaded);
-            return status != 0 ? status : windowStatus;
-#else
-            std::cerr << "quillbox: built without windows, so the main window cannot open for /o\n";
-            return 1;
-#endif
-        }
         return status;
     } catch (const std::exception& e) {
         std::cerr << "quillbox: " << e.what() << "\n";

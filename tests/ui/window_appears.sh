@@ -21,7 +21,7 @@ trap cleanup EXIT
 for n in $(seq 150 250); do
   if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
 done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -noreset -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 for _ in $(seq 300); do
   [ -e "/tmp/.X11-unix/X${display#:}" ] && break
