@@ -384,6 +384,7 @@ void WizardBackupPages::buildDone() {
     frame->setContentsMargins(8, 4, 8, 4);
     frame->addWidget(Label122);
     Button106 = named<QPushButton>(page, "Button106", "Go to folder");
+    Button106->setMinimumWidth(120);
     Label123 = wrapped(page, "Label123",
                        "Note: Is recommended to copy the backup file to a floppy, CD-ROM, ZIP "
                        "diskette or network drive.");
