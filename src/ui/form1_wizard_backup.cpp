@@ -509,6 +509,28 @@ void WizardBackupPages::pageShown(int page) {
         default:
             break;
     }
+    // The keyboard starts on the page's first choice, else on Next.
+    QWidget* first = nullptr;
+    switch (page) {
+        case WizardPages::Welcome:
+            first = Button100;
+            break;
+        case WizardPages::ChooseClient:
+            for (int i = 0; i < kClients && !first; ++i)
+                if (clientRadio[i]->isChecked()) first = clientRadio[i];
+            if (!first) first = clientRadio[0];
+            break;
+        case WizardPages::BackupItems:
+            first = ComboBox100->isVisible() ? static_cast<QWidget*>(ComboBox100) : CheckListBox100;
+            break;
+        case WizardPages::BackupFile:
+            first = Edit100;
+            break;
+        default:
+            first = wizard_.nextButton();
+            break;
+    }
+    if (first && first->isEnabled()) first->setFocus();
 }
 
 void WizardBackupPages::pageHidden(int page) {

@@ -1,6 +1,7 @@
 // The wizard's welcome page and backup pages driven through their widgets on fake
 // machines with every client adapter, against what the quillbox program itself
 // makes of the same machine.
+#include <unistd.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -20,10 +21,12 @@
 #include "catalog/backup_name.h"
 #include "catalog/kinds.h"
 #include "platform/registry.h"
+#include "support/child_process.h"
 #include "testkit/zip_check.h"
 #include "ui/form1.h"
 #include "ui/form1_wizard.h"
 #include "ui/form1_wizard_backup.h"
+#include "ui/tform5.h"
 #include "ui/window_support.h"
 #include "ui/windows.h"
 #include "ui_fixture.h"
@@ -287,7 +290,7 @@ TEST_F(WizardBackup, APasswordOnTheFilePageProtectsTheBackup) {
 // the file field's folder rule; the welcome page's ways out of the wizard.
 TEST_F(WizardBackup, RefusedNextStaysAndGoingBackKeepsTheChoices) {
     installOutlookExpress(source);
-    installEudora(source);
+    installOutlook(source);
     setDefaultMailClient("Outlook Express");
     openWizard();
     // D: a CD drive of the machine.
@@ -350,6 +353,51 @@ TEST_F(WizardBackup, RefusedNextStaysAndGoingBackKeepsTheChoices) {
     EXPECT_EQ(lines(pages->CheckListBox101, true), items);
     ASSERT_EQ(back(), WizardPages::ChooseClient);
     EXPECT_TRUE(pages->clientRadio[lineOf(kind::OutlookExpress)]->isChecked());
+
+    // Another client: its lists and file proposed afresh. Outlook runs on page 4:
+    // "Close all" ends it and the page stays; the next Next goes on. The file's
+    // folder cannot be made: the outcome says the backup failed, in red.
+    chooseClient(kind::Outlook);
+    ASSERT_EQ(next(), WizardPages::BackupItems);
+    EXPECT_EQ(lines(pages->CheckListBox100, true), ListIdentities(kind::Outlook));
+    ASSERT_EQ(next(), WizardPages::BackupFile);
+    EXPECT_EQ(pages->Edit100->text().toStdString(),
+              "C:\\Backups\\Mine\\" + DefaultBackupFileName(kind::Outlook));
+    EXPECT_FALSE(pages->CheckBox100->isChecked());
+    source.writeFile("C:\\Backups\\blocker", "a file, not a folder");
+    type(pages->Edit100, "C:\\Backups\\blocker\\mail.ebk");
+    ASSERT_EQ(next(), WizardPages::ReadyToBackup);
+    {
+        ScopedEnv noDisplay{"DISPLAY", std::nullopt};
+        ScopedEnv prefix{"WINEPREFIX", source.prefix().string()};
+        TempDir bin;
+        ChildProcess client = ChildProcess::namedSleep(
+            bin.path(), "qb" + std::to_string(::getpid()) + "-outlook.exe");
+        WhileModal closeAll([&] {
+            auto* dialog = modal<ui::TForm5>();
+            if (!dialog) return false;
+            click(dialog->Button3);
+            return true;
+        });
+        EXPECT_EQ(next(), WizardPages::ReadyToBackup);
+        EXPECT_TRUE(closeAll.done());
+        EXPECT_TRUE(client.ended());
+        ASSERT_EQ(next(), WizardPages::BackingUp);
+    }
+    ASSERT_EQ(next(), WizardPages::BackupDone);
+    QLabel* heading = wizard->heading(WizardPages::BackupDone);
+    EXPECT_EQ(heading->text(), "The backup failed.");
+    EXPECT_EQ(heading->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(pages->Label121->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(pages->Label121->text().startsWith(
+        "No backup file was written. An older backup file of the same name was left as it was.\n"))
+        << pages->Label121->text().toStdString();
+    EXPECT_TRUE(pages->Label122->text().isEmpty());
+    EXPECT_FALSE(pages->Button106->isVisible());
+    EXPECT_TRUE(shownBoxes().empty());
+    for (int page : {5, 4, 3, 2, 1})
+        ASSERT_EQ(back(), page);
+
     // A client the machine lacks can be chosen; its empty lists stop at page 2.
     chooseClient(kind::TheBat);
     ASSERT_EQ(next(), WizardPages::BackupItems);
@@ -370,7 +418,7 @@ TEST_F(WizardBackup, RefusedNextStaysAndGoingBackKeepsTheChoices) {
     click(child<QPushButton>(*form, "Button42"));
     click(pages->Button104);
     EXPECT_FALSE(form->wizardMode());
-    EXPECT_TRUE(filesBelow("C:\\Backups").empty());
+    EXPECT_EQ(filesBelow("C:\\Backups"), Names{"blocker"});
 }
 
 // Two PocoMail versions: the version list shows with the first one chosen and its
@@ -380,11 +428,17 @@ TEST_F(WizardBackup, TwoPocoMailVersionsGiveTheVersionList) {
     installPocoMail(source, kind::PocoMail2, {"Carl"});
     openWizard();
     click(pages->Button100);
-    // No default mail client: none chosen, and Next asks for one.
+    // No default mail client: none chosen, the keyboard on the first, and Next asks
+    // for one.
     EXPECT_EQ(wizard->WizardClient, kind::None);
+    EXPECT_EQ(form->focusWidget(), pages->clientRadio[0]);
     EXPECT_EQ(next(), WizardPages::ChooseClient);
     EXPECT_EQ(shownBoxes(), (std::vector<std::string>{"Select a email client!"}));
-    chooseClient(kind::PocoMailFamily);
+    // The space bar chooses.
+    QRadioButton* poco = pages->clientRadio[lineOf(kind::PocoMailFamily)];
+    poco->setFocus();
+    QTest::keyClick(poco, Qt::Key_Space);
+    EXPECT_TRUE(poco->isChecked());
     EXPECT_EQ(wizard->WizardClient, kind::PocoMailFamily);
     ASSERT_EQ(next(), WizardPages::BackupItems);
     ASSERT_TRUE(pages->ComboBox100->isVisible());
