@@ -42,6 +42,9 @@ BackupReport RunBackupJob(ClientKind kind, const std::string& path, const Select
                           const Selection& items) {
     BackupReport report;
     const auto started = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    // The volume choice in force now (the Options tab and the wizard change it).
+    jobs::archiveJob().multipleVolumes = settings().multipleVolumes;
+    jobs::archiveJob().volumeSizeIndex = settings().volumeSizeIndex;
     const bool error = jobs::RunBackup(path, kind, identities, items);
     const jobs::ArchiveJob& job = jobs::archiveJob();
     report.notes = job.notes;

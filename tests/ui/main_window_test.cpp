@@ -363,7 +363,20 @@ void MainWindowTest::languageFilesBuiltInAndGerman() {
         QCOMPARE(r.readString("Language"), std::string("Deutsch"));
     }
     // Names and numbers read the same in German.
-    const QStringList sameInGerman{"...", "OK", "Web", "Quillbox", "Version " QB_VERSION};
+    const QStringList sameInGerman{"...",
+                                   "OK",
+                                   "Web",
+                                   "Quillbox",
+                                   "Version " QB_VERSION,
+                                   "Microsoft Outlook Express",
+                                   "Microsoft Outlook",
+                                   "Eudora",
+                                   "Opera Mail",
+                                   "Netscape Messenger",
+                                   "The Bat",
+                                   "Poco Mail",
+                                   "Incredi Mail",
+                                   "Pegasus Mail"};
     for (const auto& [widget, design] : designed) {
         const QString now = shownText(*widget);
         if (design.isEmpty() || sameInGerman.contains(design)) continue;

@@ -26,6 +26,8 @@
 #include "ui/form1_backup.h"
 #include "ui/form1_restore.h"
 #include "ui/form1_schedule.h"
+#include "ui/form1_wizard.h"
+#include "ui/form1_wizard_backup.h"
 #include "ui/gui_interaction.h"
 #include "ui/machine_tree.h"
 #include "ui/schedule_page.h"
@@ -144,6 +146,25 @@ int main(int argc, char** argv) {
     form.PageControl1()->setCurrentIndex(0);
     form.ShowWizardMode();
     ok = shoot(form, out + "/main-wizard.png") && ok;
+    // The wizard's backup of Outlook Express: the welcome page, the client page, the
+    // file page and the outcome of a real backup.
+    qb::ui::WizardPages& wizard = form.wizardPages();
+    qb::ui::WizardBackupPages& wizardBackup = wizard.backupPages();
+    wizard.showPage(qb::ui::WizardPages::Welcome);
+    ok = shoot(form, out + "/wizard-welcome.png") && ok;
+    wizardBackup.Button100Click();
+    for (int i = 0; i < qb::ui::WizardBackupPages::kClients; ++i)
+        if (qb::ui::WizardBackupPages::clientOfLine(i) == qb::kind::OutlookExpress)
+            wizardBackup.ClientClick(i);
+    ok = shoot(form, out + "/wizard-client.png") && ok;
+    wizard.NextClick();
+    wizard.NextClick();
+    ok = shoot(form, out + "/wizard-file.png") && ok;
+    wizard.NextClick();
+    wizard.NextClick();
+    wizard.NextClick();
+    ok = wizard.currentPage() == qb::ui::WizardPages::BackupDone &&
+         shoot(form, out + "/wizard-backup-done.png") && ok;
     form.ShowStandardMode();
     qb::ui::TForm4& about = *qb::ui::windows().form4;
     about.move(60, 60);
