@@ -107,6 +107,7 @@ constexpr const char* kBuiltInLines[] = {
     "Backup file=\"Backup file\"",
     "The backup file cannot be found:=\"The backup file cannot be found:\"",
     "This file cannot be read as a backup:=\"This file cannot be read as a backup:\"",
+    "The items were written to:=\"The items were written to:\"",
     "",
     "[Form1]",
     "TabSheet1=Backup",

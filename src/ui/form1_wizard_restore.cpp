@@ -84,6 +84,17 @@ class FileEntry : public QTreeWidgetItem {
     }
 };
 
+// A text of the language file keyed by its English wording; that wording when the
+// file is older than the text.
+std::string keyed(std::string_view english) {
+    const std::string text = app::MessageText(english);
+    return text == "ERROR" ? std::string(english) : text;
+}
+
+std::string naming(std::string_view english, std::string_view what) {
+    return keyed(english) + " " + std::string(what);
+}
+
 QString sizeText(uint64_t bytes) {
     // As the shell counts: kilobytes, rounded up.
     return QLocale().toString(static_cast<qulonglong>((bytes + 1023) / 1024)) + " KB";
@@ -115,7 +126,8 @@ void WizardRestorePages::buildChooseFile() {
     ListView200->setAllColumnsShowFocus(true);
     ListView200->setColumnCount(4);
     ListView200->setHeaderLabels({kColumns[0], kColumns[1], kColumns[2], kColumns[3]});
-    ListView200->header()->setStretchLastSection(false);
+    // The last column takes what the others leave, so that the dates show whole.
+    ListView200->header()->setStretchLastSection(true);
     ListView200->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ListView200->setSortingEnabled(true);
     ListView200->sortByColumn(0, Qt::AscendingOrder);
@@ -249,7 +261,7 @@ void WizardRestorePages::buildDone() {
 void WizardRestorePages::applySettings() {
     // The headers are the language file's texts, as the rest of the window.
     for (int i = 0; i < 4; ++i)
-        ListView200->headerItem()->setText(i, Q(app::MessageText(kColumns[i])));
+        ListView200->headerItem()->setText(i, Q(keyed(kColumns[i])));
 }
 
 // ---- Next and the page events ----
@@ -370,8 +382,8 @@ void WizardRestorePages::fillFileList() {
     if (folder.empty()) return;
     static QFileIconProvider icons;
     const std::string base = platform::includeTrailingBackslash(folder);
-    const QString folderType = Q(app::MessageText("File Folder"));
-    const QString fileType = Q(app::MessageText("Backup file"));
+    const QString folderType = Q(keyed("File Folder"));
+    const QString fileType = Q(keyed("Backup file"));
     ListView200->setSortingEnabled(false);
     for (const platform::SearchRec& r : platform::findFiles(base + "*", platform::faDirectory)) {
         if (r.name == "." || r.name == "..") continue;
@@ -473,7 +485,7 @@ bool WizardRestorePages::listBackup() {
         return false;
     };
     if (!platform::fileExists(file))
-        return backToFiles(Naming("The backup file cannot be found:", file));
+        return backToFiles(naming("The backup file cannot be found:", file));
     // A protected backup shows nothing of its contents before its password; Cancel
     // leaves the lists empty.
     switch (jobs::UnlockBackup(file, AskBackupPassword)) {
@@ -482,12 +494,12 @@ bool WizardRestorePages::listBackup() {
         case jobs::UnlockResult::Cancelled:
             return true;
         case jobs::UnlockResult::Failed:
-            return backToFiles(Naming("This file cannot be read as a backup:", file));
+            return backToFiles(naming("This file cannot be read as a backup:", file));
     }
     wizard_.WizardClient = jobs::ReadBackupClient(file);
     if (wizard_.WizardClient == kind::None) {
         job.password.clear();
-        return backToFiles(Naming("This file cannot be read as a backup:", file));
+        return backToFiles(naming("This file cannot be read as a backup:", file));
     }
     std::vector<bool> present;
     uint8_t itemCount = 0;
@@ -579,6 +591,7 @@ void WizardRestorePages::TabSheet16Show() {
     job.aborted = false;
     job.errorText.clear();
     undoFile_.clear();
+    targetFolder_ = toFolder ? folder : std::string();
     wizard_.setJobRunning(true);
     running_ = true;
     {
@@ -633,11 +646,15 @@ void WizardRestorePages::TabSheet17Show() {
             Label206->setText(Q(app::MessageText("Message46")));
             break;
     }
-    Label207->setText(
-        undoFile_.empty()
-            ? QString()
-            : Q(app::MessageText("The data the restore replaced is kept in:") + " " + undoFile_));
-    Label207->setVisible(!undoFile_.empty());
+    // Where the data went: the folder it was written to, or the backup of what
+    // the restore replaced in the client.
+    std::string where;
+    if (!targetFolder_.empty())
+        where = naming("The items were written to:", targetFolder_);
+    else if (!undoFile_.empty())
+        where = naming("The data the restore replaced is kept in:", undoFile_);
+    Label207->setText(Q(where));
+    Label207->setVisible(!where.empty());
     wizard_.nextButton()->setFocus();
 }
 

@@ -113,6 +113,7 @@ class WizardRestorePages : public QObject, private jobs::JobProgress {
     Outcome outcome_ = Outcome::None;
     std::string errorText_;
     std::string undoFile_;
+    std::string targetFolder_;  // of the last restore into a folder
     bool running_ = false;
 };
 
