@@ -13,12 +13,15 @@
 #include <memory>
 
 #include "app/settings.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
+#include "support/child_process.h"
 #include "ui/form1.h"
 #include "ui/form1_wizard.h"
 #include "ui/form1_wizard_restore.h"
 #include "ui/machine_tree.h"
 #include "ui/passwordform1.h"
+#include "ui/tform5.h"
 #include "ui/windows.h"
 #include "ui_test_support.h"
 
@@ -264,10 +267,17 @@ TEST_F(WizardRestore, ARestoreWalkedThroughThePagesPutsTheDataBackAsTheCommandLi
     EXPECT_EQ(restored, registryText(RootKey::CurrentUser, storeRoot, "Store Root"));
     use(target);
 
-    // Back from the outcome does not restore again; Next after it starts over.
+    // Back from the outcome does not restore again (no new undo backup is
+    // written); Next after it starts over.
+    const std::string undo = pages->undoFile();
+    const auto undoWritten = fs::last_write_time(target.host(undo));
+    const Names undoFolder = filesBelow(platform::extractFilePath(undo));
+    QTest::qWait(20);
     back();
     EXPECT_EQ(page(), WizardPages::Restoring);
-    EXPECT_TRUE(fs::is_regular_file(target.host(pages->undoFile())));
+    EXPECT_EQ(pages->undoFile(), undo);
+    EXPECT_EQ(fs::last_write_time(target.host(undo)), undoWritten);
+    EXPECT_EQ(filesBelow(platform::extractFilePath(undo)), undoFolder);
     next();
     next();
     EXPECT_EQ(page(), WizardPages::Welcome);
@@ -302,6 +312,31 @@ TEST_F(WizardRestore, ARestoreIntoAFolderLaysTheBackupOutThere) {
     EXPECT_TRUE(pages->RadioButton201->isChecked());
     EXPECT_EQ(pages->Edit200->text(), "C:\\Restored Mail");
     next();
+    ASSERT_EQ(page(), WizardPages::ReadyToRestore);
+
+    // The client runs in this machine (windowless, as without a display): "Close
+    // all" ends it and the page stays for another look; then Next goes on.
+    {
+        ScopedEnv noDisplay{"DISPLAY", std::nullopt};
+        ScopedEnv prefix{"WINEPREFIX", target.prefix().string()};
+        TempDir bin;
+        ChildProcess client =
+            ChildProcess::namedSleep(bin.path(), "qb" + std::to_string(::getpid()) + "-msimn.exe");
+        int shown = 0;
+        WhileModal closeAll([&] {
+            auto* dialog = modal<ui::TForm5>();
+            if (!dialog) return false;
+            ++shown;
+            click(dialog->Button3);
+            return true;
+        });
+        next();
+        EXPECT_TRUE(closeAll.done());
+        EXPECT_EQ(shown, 1);
+        EXPECT_TRUE(client.ended());
+        EXPECT_EQ(page(), WizardPages::ReadyToRestore);
+        EXPECT_FALSE(fs::exists(target.host("C:\\Restored Mail")));
+    }
     next();
     ASSERT_EQ(page(), WizardPages::Restoring);
     next();
