@@ -97,6 +97,17 @@ constexpr const char* kBuiltInLines[] = {
     "Quillbox has succesful restored your email data.=\"Quillbox has succesful restored your email "
     "data.\"",
     "The data the restore replaced is kept in:=\"The data the restore replaced is kept in:\"",
+    // The wizard's restore pages: the file list's headers and types, and why a
+    // chosen file cannot be restored from (followed by the file).
+    "Name=\"Name\"",
+    "Size=\"Size\"",
+    "Type=\"Type\"",
+    "Modified=\"Modified\"",
+    "File Folder=\"File Folder\"",
+    "Backup file=\"Backup file\"",
+    "The backup file cannot be found:=\"The backup file cannot be found:\"",
+    "This file cannot be read as a backup:=\"This file cannot be read as a backup:\"",
+    "The items were written to:=\"The items were written to:\"",
     "",
     "[Form1]",
     "TabSheet1=Backup",

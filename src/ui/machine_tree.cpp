@@ -92,6 +92,7 @@ void MachineTree::fill(QTreeWidgetItem* item) {
         addPlaceholder(child);
     }
     for (const platform::SearchRec& r : files) {
+        if (foldersOnly_) break;
         auto* child = new QTreeWidgetItem(item, QStringList{Q(r.name)});
         child->setIcon(0, icons().icon(QFileIconProvider::File));
         child->setData(0, kPathRole, Q(folder + r.name));

@@ -29,11 +29,16 @@ class MachineTree : public QTreeWidget {
 
     static std::string pathOf(const QTreeWidgetItem* item);
 
+    // Folders only, no files (for a tree beside a file list). Takes effect on the
+    // levels read after it is set.
+    void setFoldersOnly(bool on) { foldersOnly_ = on; }
+
   private:
     void fill(QTreeWidgetItem* item);
     QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const std::string& name);
 
     QTreeWidgetItem* computer_ = nullptr;
+    bool foldersOnly_ = false;
 };
 
 }  // namespace qb::ui

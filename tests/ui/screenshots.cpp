@@ -11,11 +11,13 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QTimeEdit>
+#include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <cstdio>
 #include <string_view>
 
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include "app/settings.h"
 #include "platform/files.h"
@@ -28,6 +30,7 @@
 #include "ui/form1_schedule.h"
 #include "ui/form1_wizard.h"
 #include "ui/form1_wizard_backup.h"
+#include "ui/form1_wizard_restore.h"
 #include "ui/gui_interaction.h"
 #include "ui/machine_tree.h"
 #include "ui/schedule_page.h"
@@ -144,8 +147,6 @@ int main(int argc, char** argv) {
     });
     active.show({"Inbox - Outlook Express", "msimn.exe (process 4242)"}, false);
     form.PageControl1()->setCurrentIndex(0);
-    form.ShowWizardMode();
-    ok = shoot(form, out + "/main-wizard.png") && ok;
     // The wizard's backup of Outlook Express: the welcome page, the client page, the
     // file page and the outcome of a real backup.
     qb::ui::WizardPages& wizard = form.wizardPages();
@@ -165,6 +166,29 @@ int main(int argc, char** argv) {
     wizard.NextClick();
     ok = wizard.currentPage() == qb::ui::WizardPages::BackupDone &&
          shoot(form, out + "/wizard-backup-done.png") && ok;
+    // The wizard's restore: the backup made above chosen on the file page, its
+    // items, and the outcome of a restore of it into a folder.
+    {
+        qb::ui::WizardRestorePages& pages = wizard.restorePages();
+        qb::app::settings().restoreFolder = "C:\\Backups";
+        wizard.GoingForward = true;
+        wizard.showPage(qb::ui::WizardPages::ChooseBackupFile);
+        const auto found = pages.ListView200->findItems("OExpressBackup.ebk", Qt::MatchExactly);
+        if (!found.isEmpty()) pages.ListView200->setCurrentItem(found.front());
+        ok = shoot(form, out + "/wizard-restore-file.png") && ok;
+        wizard.NextClick();
+        ok = shoot(form, out + "/wizard-restore-items.png") && ok;
+        wizard.NextClick();
+        pages.RadioButton201->setChecked(true);
+        pages.Edit200->setText("C:\\Restored by the wizard");
+        wizard.NextClick();
+        wizard.NextClick();
+        wizard.NextClick();
+        ok = shoot(form, out + "/wizard-restore-done.png") && ok;
+        ok = wizard.currentPage() == qb::ui::WizardPages::RestoreDone &&
+             pages.outcome() == qb::ui::WizardRestorePages::Outcome::Done && ok;
+        wizard.showPage(qb::ui::WizardPages::Welcome);
+    }
     form.ShowStandardMode();
     qb::ui::TForm4& about = *qb::ui::windows().form4;
     about.move(60, 60);
