@@ -7,6 +7,7 @@
 #include "jobs/job_progress.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 
 namespace qb::jobs {
@@ -212,7 +213,8 @@ void MapArchiveResult(int32_t result) {
         return;
     }
     job.errorFlag = true;
-    const std::string detail = archive::SqxLastError();
+    // The library's account quotes names from the archive as they are stored.
+    const std::string detail = platform::escapeControls(archive::SqxLastError());
     const char* key = nullptr;
     switch (result) {
         case archive::kResultAccessDenied:

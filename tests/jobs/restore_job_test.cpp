@@ -631,10 +631,12 @@ TEST_F(RestoreJob, HostileNamesWriteNothingOutsideTheirFolders) {
                                      {"Data/../../" + evil + "-5", "x"},
                                      {"Data/ok.txt", "ok"},
                                      // Terminal control in a name: clear screen, bell, CR LF.
-                                     {"../\x1b[2J\a\r\n" + evil + "-7", "x"}});
+                                     {"../\x1b[2J\a\r\n" + evil + "-7", "x"},
+                                     // The same that stays inside: no Windows name holds it.
+                                     {"Data/\x1b]0;title\a\r\n" + evil + "-8", "x"}});
     ListArchive(kBackup);
     const std::vector<std::string> listing = ArchiveListing();
-    ASSERT_EQ(listing.size(), 9u);
+    ASSERT_EQ(listing.size(), 10u);
     // The names arrive as stored, so each reaches the job.
     EXPECT_EQ(listing[2], "..\\..\\" + evil + "-1");
     EXPECT_EQ(listing[4], "C:\\" + evil + "-3");
@@ -658,10 +660,15 @@ TEST_F(RestoreJob, HostileNamesWriteNothingOutsideTheirFolders) {
         const std::string& text = archiveJob().errorText;
         EXPECT_NE(text.find(kBackup), std::string::npos) << text;
         for (int i : {1, 2, 3, 4, 5, 6, 7})
-            EXPECT_NE(text.find(evil + "-" + std::to_string(i)), std::string::npos)
+            EXPECT_NE(text.find(evil + "-" + std::to_string(i) + "\" would be written outside"),
+                      std::string::npos)
                 << i << ": " << text;
-        // Shown escaped, never sent raw to the terminal.
+        // Shown escaped, never sent raw to the terminal, with the real reason.
         EXPECT_NE(text.find("\\x1b[2J\\x07\\r\\n" + evil + "-7"), std::string::npos) << text;
+        EXPECT_NE(text.find("\\x1b]0;title\\x07\\r\\n" + evil + "-8\" holds a control character"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find(evil + "-8\" would be"), std::string::npos) << text;
         EXPECT_EQ(text.find_first_of("\x1b\a\r\n"), std::string::npos) << text;
         // Everything else came back.
         const std::string under = subFolders ? "Data\\" : "";
