@@ -177,7 +177,7 @@ int32_t ArchiveCallback(intptr_t user, void* record) {
     } catch (const OperationAbandoned&) {
         return archive::kAnswerStop;
     } catch (const std::exception& e) {
-        archiveJob().callbackError = e.what();
+        archiveJob().callbackError = platform::escapeControls(e.what());
         return archive::kAnswerStop;
     } catch (...) {
         archiveJob().callbackError = "Unexpected failure while packing.";

@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 
 namespace qb::jobs {
@@ -65,7 +66,7 @@ bool verifyBackup(std::string_view path, std::string_view shown) {
                           : "the archive library failed with code " + std::to_string(result);
     job.errorText = "The backup file " + std::string(shown) + " failed its check";
     if (shown != path) job.errorText += " and was not kept";
-    job.errorText += ": " + why;
+    job.errorText += ": " + platform::escapeControls(why);
     return false;
 }
 
@@ -191,7 +192,8 @@ class SourceWalk {
     }
 
     static bool skip(const std::string& source, const std::string& why) {
-        archiveJob().notes.push_back(source + " is left out of the backup: " + why);
+        archiveJob().notes.push_back(
+            platform::escapeControls(source + " is left out of the backup: " + why));
         return false;
     }
 
@@ -439,7 +441,7 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     } catch (const OperationAbandoned&) {
         job.aborted = true;
     } catch (const std::exception& e) {
-        fail(e.what());
+        fail(platform::escapeControls(e.what()));
     }
     job.mode = JobMode::Idle;
     EndBackupArchive();
@@ -512,10 +514,10 @@ void AddFolderToJob(std::string_view folder, std::string_view archiveFolder,
         const fs::file_status st = fs::status(it->path(), ec2);
         // Files and folders the listing passed over by its own rules stay out unsaid.
         if (fs::is_regular_file(st) || fs::is_directory(st)) continue;
-        archiveJob().notes.push_back(base + "\\" + name + " is left out of the backup: " +
-                                     (fs::is_symlink(it->symlink_status(ec2))
-                                          ? "its symbolic link leads nowhere"
-                                          : "it is not a file or a folder"));
+        archiveJob().notes.push_back(platform::escapeControls(
+            base + "\\" + name + " is left out of the backup: " +
+            (fs::is_symlink(it->symlink_status(ec2)) ? "its symbolic link leads nowhere"
+                                                     : "it is not a file or a folder")));
     }
 }
 

@@ -372,7 +372,7 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
         job.aborted = true;
     } catch (const std::exception& e) {
         job.errorFlag = true;
-        job.errorText = e.what();
+        job.errorText = platform::escapeControls(e.what());
     }
     EndExtraction();
     EndJobFiles();
