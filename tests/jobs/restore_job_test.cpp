@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "support/msg_texts.h"
 #include "testkit/job_kit.h"
 #include "testkit/testkit.h"
+#include "testkit/zip_declaring.h"
 
 using namespace qb;
 using namespace qb::jobs;
@@ -704,6 +706,35 @@ TEST_F(RestoreJob, SafeRelativeNames) {
          {"", "..", ".", "..\\x", "a\\..\\..\\x", "a/../x", "\\x", "/x", "\\\\server\\share",
           "C:\\x", "C:x", "a\\b:c", "a\\\\b", "a\\", ". .\\x", "...", ".. \\x"})
         EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
+}
+
+// A backup of a few bytes whose entry declares more than the client's drive has
+// free is refused at once, before the adapter writes anything, with both figures.
+TEST_F(RestoreJob, ABackupThatDoesNotFitIsRefusedBeforeTheFirstWrite) {
+    const uint64_t free = platform::diskFree('C').value_or(0);
+    ASSERT_GT(free, 0u);
+    const uint64_t declared = free + (10ull << 30);
+    test::writeHostFile(machine.host(kBackup),
+                        test::zipDeclaring("Mail/Inbox.mbx", std::string(4096, '\0'), declared));
+    bool ran = false;
+    registered.push_back(kind::TheBat);
+    RegisterRestoreAdapter(
+        kind::TheBat,
+        [&](RestoreContext&) {
+            ran = true;
+            return false;
+        },
+        nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(RunRestore(kBackup, kind::TheBat, {}, {}));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_FALSE(ran);
+    const std::string& text = archiveJob().errorText;
+    EXPECT_EQ(text.rfind("Nothing was restored from " + std::string(kBackup) + ": it holds ", 0),
+              0u)
+        << text;
+    EXPECT_NE(text.find(std::to_string(declared)), std::string::npos) << text;
+    EXPECT_NE(text.find("and drive C: has only "), std::string::npos) << text;
 }
 
 TEST_F(RestoreJob, DispatchRunsTheAdapterOfTheKind) {
