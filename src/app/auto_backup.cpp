@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 #ifdef QB_HAVE_RESTORE_JOB
 #include "jobs/restore_job.h"
 #endif
@@ -55,12 +56,13 @@ std::optional<ClientKind> kindFromEntryName(std::string_view name) {
     return kind;
 }
 
-// One line of the log: fields separated by tabs, each on one line.
+// One line of the log: fields separated by tabs, each on one line, other control
+// characters (from names of the machine or of a backup) escaped.
 std::string logField(std::string_view text) {
     std::string out(text);
     for (char& c : out)
         if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    return out;
+    return platform::escapeControls(out);
 }
 
 class AutoLog {
@@ -179,7 +181,8 @@ bool RunScheduledBackups(std::ostream& out) {
                     out << name << ": backed up to " << path << "\n";
                     std::string noted;
                     for (const std::string& note : r.notes) {
-                        std::cerr << "quillbox: " << name << ": " << note << "\n";
+                        std::cerr << "quillbox: " << name << ": "
+                                  << platform::escapeControls(note, true) << "\n";
                         noted += (noted.empty() ? "" : "; ") + note;
                     }
                     log.add(*kind, path, "backed up", noted);
@@ -199,13 +202,15 @@ bool RunScheduledBackups(std::ostream& out) {
                     break;
                 case BackupOutcome::Failed:
                     out << name << ": backup failed: " << path << "\n";
-                    std::cerr << "quillbox: " << name << ": " << r.error << "\n";
+                    std::cerr << "quillbox: " << name << ": "
+                              << platform::escapeControls(r.error, true) << "\n";
                     log.add(*kind, path, "failed", r.error);
                     break;
             }
         } catch (const std::exception& e) {
             out << name << ": backup failed: " << path << "\n";
-            std::cerr << "quillbox: " << name << ": " << e.what() << "\n";
+            std::cerr << "quillbox: " << name << ": " << platform::escapeControls(e.what(), true)
+                      << "\n";
             log.add(*kind, path, "failed", e.what());
         }
         allDone = false;

@@ -24,6 +24,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 #ifdef QB_HAVE_RESTORE_JOB
 #include "jobs/restore_job.h"
@@ -231,7 +232,8 @@ bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ost
     switch (r.outcome) {
         case BackupOutcome::Done:
             for (const std::string& note : r.notes)
-                std::cerr << "quillbox: " << name << ": " << note << "\n";
+                std::cerr << "quillbox: " << name << ": " << platform::escapeControls(note, true)
+                          << "\n";
             out << name << ": backed up to " << shown(path, hostForm) << "\n";
             return true;
         case BackupOutcome::NotInstalled:
@@ -247,7 +249,7 @@ bool backupOne(ClientKind kind, const std::string& path, bool hostForm, std::ost
             break;
     }
     out << name << ": backup failed: " << shown(path, hostForm) << "\n";
-    std::cerr << "quillbox: " << name << ": " << r.error << "\n";
+    std::cerr << "quillbox: " << name << ": " << platform::escapeControls(r.error, true) << "\n";
     return false;
 }
 
@@ -304,7 +306,8 @@ bool runBackups(const BackupSwitch& b, const PasswordOptions& passwordOptions, s
                 if (!backupOne(k, path, hostForm, out)) allDone = false;
             } catch (const std::exception& e) {
                 out << ClientName(k) << ": backup failed\n";
-                std::cerr << "quillbox: " << ClientName(k) << ": " << e.what() << "\n";
+                std::cerr << "quillbox: " << ClientName(k) << ": "
+                          << platform::escapeControls(e.what(), true) << "\n";
                 allDone = false;
             }
         }
@@ -419,7 +422,8 @@ bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, 
             out << "nothing restored\n";
             return false;
         case jobs::UnlockResult::Failed:
-            std::cerr << "quillbox: " << jobs::archiveJob().errorText << "\n";
+            std::cerr << "quillbox: "
+                      << platform::escapeControls(jobs::archiveJob().errorText, true) << "\n";
             out << "nothing restored\n";
             return false;
     }
@@ -431,7 +435,7 @@ bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, 
                   << " names no e-mail client this program knows (not a backup file, or a "
                      "damaged one)";
         if (!jobs::archiveJob().errorText.empty())
-            std::cerr << ": " << jobs::archiveJob().errorText;
+            std::cerr << ": " << platform::escapeControls(jobs::archiveJob().errorText, true);
         std::cerr << "\n";
         out << "nothing restored\n";
         return false;
@@ -472,7 +476,7 @@ bool runRestore(const RestoreSwitch& r, const PasswordOptions& passwordOptions, 
                                      : "; its data before the restore is in " + done.undoFile;
     if (done.notStarted) {
         out << name << ": not restored, its current data could not be backed up first\n";
-        std::cerr << "quillbox: " << name << ": " << done.error
+        std::cerr << "quillbox: " << name << ": " << platform::escapeControls(done.error, true)
                   << " (--no-undo restores without that backup)\n";
         return false;
     }
@@ -531,7 +535,9 @@ bool runTest(const TestSwitch& t, std::ostream& out) {
         out << t.file << ": every entry is whole\n";
         return true;
     }
-    std::cerr << "quillbox: " << (job.errorText.empty() ? "the test stopped" : job.errorText)
+    std::cerr << "quillbox: "
+              << (job.errorText.empty() ? "the test stopped"
+                                        : platform::escapeControls(job.errorText, true))
               << "\n";
     out << t.file << ": damaged\n";
     return false;

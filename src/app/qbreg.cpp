@@ -26,6 +26,7 @@
 #include "platform/machine.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 #include "regfile/io_registry.h"
 #include "support/interaction.h"
 
@@ -605,7 +606,8 @@ int main(int argc, char** argv) {
         std::cerr << "ERROR: Invalid syntax: " << e.what() << ".\nType \"qbreg " << command->name
                   << " /?\" for usage.\n";
     } catch (const std::exception& e) {
-        std::cerr << "ERROR: " << e.what() << '\n';
+        // The text may quote a line of a registry file.
+        std::cerr << "ERROR: " << qb::platform::escapeControls(e.what(), true) << '\n';
     }
     return 1;
 }

@@ -9,6 +9,7 @@
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 #ifdef QB_HAVE_GUI
 #include "ui/gui_main.h"
 #endif
@@ -164,7 +165,7 @@ int main(int argc, char** argv) {
         qb::platform::flushRegistry();
         return status;
     } catch (const std::exception& e) {
-        std::cerr << "quillbox: " << e.what() << "\n";
+        std::cerr << "quillbox: " << qb::platform::escapeControls(e.what(), true) << "\n";
         return 1;
     }
 }

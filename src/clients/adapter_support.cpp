@@ -1,5 +1,6 @@
 #include "clients/adapter_support.h"
 
+#include <algorithm>
 #include <fstream>
 #include <unordered_map>
 
@@ -11,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "regfile/io_registry.h"
 #include "support/file_search.h"
 
@@ -35,15 +37,18 @@ void appendLine(std::string& text, std::string_view line) {
 
 }  // namespace
 
+// Failures and notes quote names and values of the machine and of backups:
+// control characters in them are escaped here, once for every adapter.
 void RecordError(std::string_view text) {
     jobs::ArchiveJob& job = jobs::archiveJob();
     job.errorFlag = true;
-    appendLine(job.errorText, text);
-    recorded().emplace_back(text);
+    const std::string shown = platform::escapeControls(text);
+    appendLine(job.errorText, shown);
+    recorded().emplace_back(shown);
 }
 
 void RecordNote(std::string_view text) {
-    jobs::archiveJob().notes.emplace_back(text);
+    jobs::archiveJob().notes.push_back(platform::escapeControls(text));
 }
 
 namespace {
@@ -134,6 +139,18 @@ std::string RelativePathProblem(std::string_view path) {
         if (cut == std::string_view::npos) return {};
         start = cut + 1;
     }
+}
+
+std::string RefusedPathReason(std::string_view path, std::string_view folder) {
+    // Slashes separate levels too, for the question whether a level climbs.
+    std::string levels(path);
+    std::replace(levels.begin(), levels.end(), '/', '\\');
+    const std::string climb = RelativePathProblem(levels);
+    if (climb == "a leading backslash" || climb == "a drive" ||
+        climb == "nothing but dots and blanks")
+        return "it would lead outside " + std::string(folder);
+    const std::string why = RelativePathProblem(path);
+    return "its name holds " + (why.empty() ? climb : why) + ", which no Windows name may hold";
 }
 
 bool IsFullPath(std::string_view path) {
@@ -335,6 +352,7 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
         for (const std::string& k : leftOut)
             keys += (keys.empty() ? "\"" : ", \"") + k + "\"";
         if (outside == OutsideKeys::RefuseFile) {
+            jobs::NoteRegistryImport(nameInBackup, false);
             RecordError(what +
                         " names keys outside the client's settings, so nothing of it was "
                         "imported: " +
@@ -350,13 +368,16 @@ bool ImportBackupRegistryFile(std::string_view file, std::string_view nameInBack
     TIORegistry& io = jobs::IORegistry();
     try {
         if (!io.ImportFile(file)) {
+            jobs::NoteRegistryImport(nameInBackup, false);
             RecordError(what + ": " + io.LastError());
             return false;
         }
     } catch (const RegFileError& e) {
+        jobs::NoteRegistryImport(nameInBackup, false);
         RecordError(what + ": " + e.what());
         return false;
     }
+    jobs::NoteRegistryImport(nameInBackup, true);
     return leftOut.empty();
 }
 
@@ -447,8 +468,8 @@ void Extraction::addTree(std::string_view prefix, std::string_view folder, bool 
     for (const std::string& stored : ListedNamesUnder(prefix)) {
         const std::string rest = stored.substr(prefix.size() + 1);
         if (std::string why = RelativePathProblem(rest); !why.empty()) {
-            RecordError("\"" + stored + "\" in the backup was not restored: its name holds " + why +
-                        " and would leave " + base);
+            RecordError("\"" + stored +
+                        "\" in the backup was not restored: " + RefusedPathReason(rest, base));
             continue;
         }
         const std::string sub = platform::extractFilePath(rest);

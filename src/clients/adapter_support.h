@@ -68,6 +68,12 @@ inline bool IsSafeRelativePath(std::string_view path) {
     return RelativePathProblem(path).empty();
 }
 
+// Why a relative path from a backup (a stored name, a manifest value) is not
+// restored below `folder`, for a message: "it would lead outside FOLDER" when a
+// level climbs or names a drive or a root, else "its name holds WHAT, which no
+// Windows name may hold". Untrusted text in it is left to RecordError to escape.
+std::string RefusedPathReason(std::string_view path, std::string_view folder);
+
 // A folder or file on a drive: a letter, ":\" and at least one level, which
 // together pass RelativePathProblem. A drive's root is refused: a value that
 // names one is unset or damaged, and a search or a restore there would reach

@@ -101,7 +101,7 @@ bool RestoreFavorites(jobs::RestoreContext& ctx) {
         const std::string& relative = dirs[k - 1];
         if (!relative.empty() && !IsSafeRelativePath(relative)) {
             RecordError("Not restored: folder \"" + relative + "\" (Dir" + std::to_string(k) +
-                        " of " + kDirectoryIni + ") would leave " + target);
+                        " of " + kDirectoryIni + "): " + RefusedPathReason(relative, target));
             continue;
         }
         const std::string folder = relative.empty() ? target : target + relative + "\\";

@@ -89,14 +89,14 @@ std::string netscape4UserFolder(const std::string& user, bool& mail) {
     }
     const std::string dirRoot = catalog::readText(RootKey::CurrentUser, userKey(user), "DirRoot");
     if (IsFullPath(dirRoot)) {
-        RecordError("Netscape user \"" + user +
-                    "\" has no mail server set up (no \"popstatePath\" " +
-                    "under HKEY_CURRENT_USER" + servers + "): its mail was not backed up.");
+        RecordNote("Netscape user \"" + user +
+                   "\" has no mail server set up (no \"popstatePath\" " +
+                   "under HKEY_CURRENT_USER" + servers + "): its mail was not backed up.");
         return includeTrailingBackslash(dirRoot);
     }
-    RecordError("Netscape user \"" + user + "\" has no mail server set up (no \"popstatePath\" " +
-                "under HKEY_CURRENT_USER" + servers +
-                ") and no user folder (\"DirRoot\"): " + "only its settings were backed up.");
+    RecordNote("Netscape user \"" + user + "\" has no mail server set up (no \"popstatePath\" " +
+               "under HKEY_CURRENT_USER" + servers +
+               ") and no user folder (\"DirRoot\"): " + "only its settings were backed up.");
     return {};
 }
 

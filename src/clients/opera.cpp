@@ -118,7 +118,7 @@ void planOpera6MailFolders(const jobs::RestoreContext& ctx, const std::string& a
             const std::string& dir = dirs[k - 1];
             if (!IsSafeRelativePath(dir)) {
                 RecordError("Not restored: mail folder \"" + dir + "\" of account \"" + account +
-                            "\" would leave " + mailTarget);
+                            "\": " + RefusedPathReason(dir, mailTarget));
                 continue;
             }
             // Every file the backup holds directly in that folder.

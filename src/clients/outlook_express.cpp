@@ -415,8 +415,8 @@ class Cycle {
             for (const std::string& level : levels)
                 safe = safe && IsSafeFolderName(level);
             if (!safe) {
-                RecordError("The backup's entry \"" + listed + "\" would be written outside " +
-                            root + "; it was skipped.");
+                RecordError("The backup's entry \"" + listed +
+                            "\" was skipped: " + RefusedPathReason(backslashed(rest), root) + ".");
                 continue;
             }
             std::string folder = root;
@@ -541,19 +541,25 @@ std::optional<std::string> keyOutsideScope(const TIORegistry& io, const std::str
 }
 
 // Imports a registry file of the staging folder when it is there and writes only
-// below `scope`. Failures are recorded; returns whether it was imported.
-bool importFile(TIORegistry& io, std::string_view name, std::string_view scope) {
+// below `scope`; `inBackup` is its name in the backup. Failures are recorded;
+// returns whether it was imported.
+bool importFile(TIORegistry& io, std::string_view name, std::string_view scope,
+                std::string_view inBackup) {
     const std::string file = jobs::StagingPath(name);
     if (!platform::fileExists(file)) return false;
     if (const auto outside = keyOutsideScope(io, file, scope)) {
+        jobs::NoteRegistryImport(inBackup, false);
         RecordError("Registry file \"" + std::string(name) +
                     "\" of the backup was not imported: it names the key \"" + *outside +
                     "\", outside HKEY_CURRENT_USER" + std::string(scope) + ".");
         return false;
     }
     try {
-        return io.ImportFile(file);
+        const bool imported = io.ImportFile(file);
+        jobs::NoteRegistryImport(inBackup, imported);
+        return imported;
     } catch (const RegFileError& e) {
+        jobs::NoteRegistryImport(inBackup, false);
         RecordError(e.what());
         return false;
     }
@@ -589,7 +595,7 @@ void Restore::importIdentityFiles(const std::string& n, const std::vector<std::s
         cycle.addToStaging(n + "\\" + std::string(name));
     cycle.run();
     for (std::string_view name : names)
-        importFile(io_, name, identityFile(name, g).scope);
+        importFile(io_, name, identityFile(name, g).scope, n + "\\" + std::string(name));
 }
 
 // The folder the identity's mail store goes to: the backed-up "Store Root" with
@@ -635,7 +641,7 @@ void Restore::restoreIdentity(const std::string& n, const std::string& g, const 
         // A backup without the identity's display name replaces none.
         if (!name.empty()) oe::DeleteIdentitiesNamed(table_, name);
         for (std::string_view file : kAlwaysFiles)
-            importFile(io_, file, identityFile(file, g).scope);
+            importFile(io_, file, identityFile(file, g).scope, n + "\\" + std::string(file));
     }
     // The identity points to its store on this machine (when its key is there).
     try {
@@ -665,7 +671,7 @@ void Restore::restoreAddressBook() {
     Cycle cycle(ctx_.backupPath);
     cycle.addToStaging(kAddressReg);
     cycle.run();
-    importFile(io_, kAddressReg, kWab);
+    importFile(io_, kAddressReg, kWab, kAddressReg);
     if (!holdsEntriesUnder(kAddressBook)) return;
     const std::string wabFile = catalog::readText(RootKey::CurrentUser, kWabFileName, "");
     const std::string folder = platform::extractFilePath(wabFile);
@@ -801,8 +807,8 @@ bool Restore::runToFolder() {
                 mail.run();
             } else {
                 RecordError("The mail folders of the identity \"" + n +
-                            "\" were not restored: their folder name \"" + g + "\" would leave " +
-                            target + ".");
+                            "\" were not restored: for their folder name \"" + g + "\", " +
+                            RefusedPathReason(g, target) + ".");
             }
         }
         if (item(MessageRules)) files(kRuleFiles);

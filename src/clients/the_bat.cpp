@@ -199,8 +199,8 @@ void restoreUserFiles(const jobs::RestoreContext& ctx, const std::string& name,
                 if (!d.empty()) {
                     if (!IsSafeRelativePath(d)) {
                         RecordError("The mail folder \"" + d + "\" of The Bat! user \"" + name +
-                                    "\" in the backup would lie outside " + base +
-                                    "; it was not restored.");
+                                    "\" in the backup was not restored: " +
+                                    RefusedPathReason(d, base) + ".");
                         continue;
                     }
                     d = platform::includeTrailingBackslash(d);

@@ -7,6 +7,7 @@
 #include "jobs/job_progress.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 
 namespace qb::jobs {
@@ -176,7 +177,7 @@ int32_t ArchiveCallback(intptr_t user, void* record) {
     } catch (const OperationAbandoned&) {
         return archive::kAnswerStop;
     } catch (const std::exception& e) {
-        archiveJob().callbackError = e.what();
+        archiveJob().callbackError = platform::escapeControls(e.what());
         return archive::kAnswerStop;
     } catch (...) {
         archiveJob().callbackError = "Unexpected failure while packing.";
@@ -212,7 +213,8 @@ void MapArchiveResult(int32_t result) {
         return;
     }
     job.errorFlag = true;
-    const std::string detail = archive::SqxLastError();
+    // The library's account quotes names from the archive as they are stored.
+    const std::string detail = platform::escapeControls(archive::SqxLastError());
     const char* key = nullptr;
     switch (result) {
         case archive::kResultAccessDenied:

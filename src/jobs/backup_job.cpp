@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "support/interaction.h"
 
 namespace qb::jobs {
@@ -65,7 +66,7 @@ bool verifyBackup(std::string_view path, std::string_view shown) {
                           : "the archive library failed with code " + std::to_string(result);
     job.errorText = "The backup file " + std::string(shown) + " failed its check";
     if (shown != path) job.errorText += " and was not kept";
-    job.errorText += ": " + why;
+    job.errorText += ": " + platform::escapeControls(why);
     return false;
 }
 
@@ -191,7 +192,8 @@ class SourceWalk {
     }
 
     static bool skip(const std::string& source, const std::string& why) {
-        archiveJob().notes.push_back(source + " is left out of the backup: " + why);
+        archiveJob().notes.push_back(
+            platform::escapeControls(source + " is left out of the backup: " + why));
         return false;
     }
 
@@ -199,20 +201,15 @@ class SourceWalk {
     std::vector<std::pair<dev_t, ino_t>> onPath_;
 };
 
-bool processAlive(long pid);
-long pidAfter(const std::string& name, const std::string& mark);
-
 // A backup is packed under a name of its own beside the target and takes the
-// target's name only when the whole job succeeded: a job that fails after packing
-// (a registry export, a check, a verification) leaves the older backup in place.
-// Errors an adapter recorded before packing (a left-out identity, named in the
-// error text) leave the rest of the backup standing, as they always did; any
-// failure of the pack or after it does not.
+// target's name only when the whole job succeeded: any error of the job, before
+// the pack (an identity left out), in it or after it (a registry export, a check,
+// a verification), leaves the older backup in place, since the job then reports
+// failure.
 struct StagedArchive {
     std::string staged;  // the first volume's Windows path; "" when none is pending
     std::string target;
-    bool packed = false;      // the library wrote it completely
-    std::string errorAtPack;  // the job's error text right after the pack
+    bool packed = false;  // the library wrote it completely
 };
 
 bool insideRunBackup = false;
@@ -307,20 +304,10 @@ void settleStagedArchive(bool keep) {
 void removeStaleStagedArchives(const std::string& target) {
     const auto host = platform::hostPath(target);
     if (!host) return;
-    namespace fs = std::filesystem;
-    const std::string start =
-        fs::path(splitExtension(host->string()).first).filename().string() + kStagedBackupMark;
-    std::error_code ec;
-    for (fs::directory_iterator it(host->parent_path(), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(start)) continue;
-        const long pid = pidAfter(name, kStagedBackupMark);
-        std::error_code ec2;
-        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
-            !fs::is_directory(fs::symlink_status(it->path(), ec2)))
-            fs::remove(it->path(), ec2);
-    }
+    platform::removeStaleTemporaries(
+        host->parent_path(),
+        std::filesystem::path(splitExtension(host->string()).first).filename().string() +
+            kStagedBackupMark);
 }
 
 // Puts the progress of a pack back to before its first entry.
@@ -332,23 +319,6 @@ void rewindProgress(ArchiveJob& job) {
     job.groupScale = 100.0;
     job.lastOverall = 0;
     job.lastItem = 0;
-}
-
-// Whether a process of that id runs (or may run: one of another user).
-bool processAlive(long pid) {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
-}
-
-// The process id in a name "<mark><pid>-...", or 0.
-long pidAfter(const std::string& name, const std::string& mark) {
-    const size_t at = name.find(mark);
-    if (at == std::string::npos) return 0;
-    const size_t start = at + mark.size();
-    size_t end = start;
-    while (end < name.size() && name[end] >= '0' && name[end] <= '9')
-        ++end;
-    if (end == start || end >= name.size() || name[end] != '-') return 0;
-    return std::atol(name.substr(start, end - start).c_str());
 }
 
 constexpr const char* kStagingMark = "quillbox-";
@@ -378,9 +348,9 @@ std::string makeStagingFolder(const std::string& temp) {
     for (fs::directory_iterator it(*tempHost, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (!name.starts_with(kStagingMark)) continue;
-        const long pid = pidAfter(name, kStagingMark);
+        const long pid = platform::pidAfter(name, kStagingMark);
         std::error_code ec2;
-        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
+        if (pid != 0 && pid != ::getpid() && !platform::processAlive(pid) &&
             fs::is_directory(fs::symlink_status(it->path(), ec2)))
             fs::remove_all(it->path(), ec2);
     }
@@ -471,12 +441,12 @@ bool RunBackup(std::string_view backupPath, ClientKind kind, const Selection& id
     } catch (const OperationAbandoned&) {
         job.aborted = true;
     } catch (const std::exception& e) {
-        fail(e.what());
+        fail(platform::escapeControls(e.what()));
     }
     job.mode = JobMode::Idle;
     EndBackupArchive();
     const StagedArchive& a = stagedArchive();
-    settleStagedArchive(a.packed && !job.aborted && job.errorText == a.errorAtPack);
+    settleStagedArchive(a.packed && !job.aborted && !job.errorFlag);
     cleanStaging();
     return job.errorFlag;
 }
@@ -544,10 +514,10 @@ void AddFolderToJob(std::string_view folder, std::string_view archiveFolder,
         const fs::file_status st = fs::status(it->path(), ec2);
         // Files and folders the listing passed over by its own rules stay out unsaid.
         if (fs::is_regular_file(st) || fs::is_directory(st)) continue;
-        archiveJob().notes.push_back(base + "\\" + name + " is left out of the backup: " +
-                                     (fs::is_symlink(it->symlink_status(ec2))
-                                          ? "its symbolic link leads nowhere"
-                                          : "it is not a file or a folder"));
+        archiveJob().notes.push_back(platform::escapeControls(
+            base + "\\" + name + " is left out of the backup: " +
+            (fs::is_symlink(it->symlink_status(ec2)) ? "its symbolic link leads nowhere"
+                                                     : "it is not a file or a folder")));
     }
 }
 
@@ -606,7 +576,7 @@ void PackJob(std::string_view backupPath) {
     if (packed && !verifyBackup(staged, target)) packed = false;
     // Messages name the file the person chose.
     replaceAll(job.errorText, splitExtension(staged).first, splitExtension(target).first);
-    stagedArchive() = StagedArchive{staged, target, packed, job.errorText};
+    stagedArchive() = StagedArchive{staged, target, packed};
     // A caller that packs outside RunBackup gets the file at once.
     if (!insideRunBackup) settleStagedArchive(packed);
 }

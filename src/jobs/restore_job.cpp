@@ -16,6 +16,7 @@
 #include "platform/ini.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 
 namespace qb::jobs {
 
@@ -43,6 +44,10 @@ struct RestoreState {
     // Destination files the library was handed during this restore, outside the
     // staging folder: what a failure may have written.
     std::vector<std::string> written;
+    // Registry files of the backup imported into the machine during this restore,
+    // and those whose import failed.
+    std::vector<std::string> imported;
+    std::vector<std::string> notImported;
 };
 
 RestoreState& state() {
@@ -69,39 +74,15 @@ bool isFolderEntry(std::string_view name) {
     return !name.empty() && isSeparator(name.back());
 }
 
-bool isSafeEntryName(std::string_view name) {
+std::string entryNameProblem(std::string_view name) {
     if (isFolderEntry(name)) name.remove_suffix(1);
-    return IsSafeRelativeName(name);
+    return EntryNameProblem(name);
 }
 
 // A name from a backup file, quoted for a message: control characters (escape
 // sequences, BEL, CR, LF) are shown escaped, never sent to the terminal.
 std::string quoteName(std::string_view name) {
-    std::string out = "\"";
-    for (char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c != 0x7f) {
-            out += ch;
-            continue;
-        }
-        static const char kHex[] = "0123456789abcdef";
-        switch (c) {
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                out += "\\x";
-                out += kHex[c >> 4];
-                out += kHex[c & 15];
-        }
-    }
-    return out + "\"";
+    return "\"" + platform::escapeControls(name) + "\"";
 }
 
 void leaveOut(std::string phrase) {
@@ -157,9 +138,11 @@ int32_t redirect(CallbackRecord& record) {
     const JobFileEntry& entry = job.files[job.position - 1];
     const std::string out = record.fileName();
     std::string rest;
-    if (!restBelowStaging(out, rest) || !IsSafeRelativeName(rest)) {
+    const std::string why = restBelowStaging(out, rest) ? EntryNameProblem(rest)
+                                                        : "would be written outside its folder";
+    if (!why.empty()) {
         record.setFileName("");
-        leaveOut(quoteName(entry.source) + " would be written outside its folder");
+        leaveOut(quoteName(entry.source) + " " + why);
         return archive::kAnswerGoOn;
     }
     const std::string& folder =
@@ -177,9 +160,9 @@ int32_t redirect(CallbackRecord& record) {
     }
     if (!platform::directoryExists(folder) && !platform::forceDirectories(folder)) {
         record.setFileName("");
-        std::string why = platform::lastFileError();
+        const std::string failure = platform::lastFileError();
         leaveOut("cannot create the folder " + folder + " for " + quoteName(entry.source) +
-                 (why.empty() ? "" : " (" + why + ")"));
+                 (failure.empty() ? "" : " (" + failure + ")"));
         return archive::kAnswerGoOn;
     }
     if (!record.setFileName(target)) {
@@ -342,6 +325,18 @@ void reportPartialRestore() {
                            : "Before the restore stopped, " + std::to_string(written.size()) +
                                  " file(s) of the client were written, the first " +
                                  written.front() + " and the last " + written.back() + ".";
+    const RestoreState& s = state();
+    auto names = [](const std::vector<std::string>& list) {
+        std::string out;
+        for (size_t i = 0; i < list.size(); ++i)
+            out += (i ? ", " : "") + quoteName(list[i]);
+        return out;
+    };
+    if (s.imported.empty())
+        text += " No registry file of the backup was imported.";
+    else
+        text += " Imported into the registry: " + names(s.imported) + ".";
+    if (!s.notImported.empty()) text += " Not imported: " + names(s.notImported) + ".";
     if (!job.undoBackup.empty()) text += " To undo the restore, restore " + job.undoBackup + ".";
     job.errorText += (job.errorText.empty() ? "" : " ") + text;
 }
@@ -357,6 +352,8 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
     RestoreState& s = state();
     s.reporting = false;
     s.written.clear();
+    s.imported.clear();
+    s.notImported.clear();
     const bool direct = &table == &s.direct;
     if (direct) {
         if (std::string why = restoreObstacle(ctx); !why.empty()) {
@@ -375,7 +372,7 @@ bool dispatch(std::map<ClientKind, RestoreAdapter>& table, RestoreContext ctx) {
         job.aborted = true;
     } catch (const std::exception& e) {
         job.errorFlag = true;
-        job.errorText = e.what();
+        job.errorText = platform::escapeControls(e.what());
     }
     EndExtraction();
     EndJobFiles();
@@ -539,6 +536,12 @@ bool RunRestoreToFolder(std::string_view backupPath, std::string_view targetFold
     return dispatch(state().toFolder, std::move(ctx));
 }
 
+void NoteRegistryImport(std::string_view nameInBackup, bool imported) {
+    std::vector<std::string>& list = imported ? state().imported : state().notImported;
+    if (std::find(list.begin(), list.end(), nameInBackup) == list.end())
+        list.emplace_back(nameInBackup);
+}
+
 void BeginExtraction(bool subFolders) {
     ArchiveJob& job = archiveJob();
     RestoreState& s = state();
@@ -562,8 +565,8 @@ void BeginExtraction(bool subFolders) {
 }
 
 void AddExtractEntry(std::string_view name, std::string_view destinationFolder) {
-    if (!isSafeEntryName(name)) {
-        leaveOut(quoteName(name) + " would be written outside its folder");
+    if (const std::string why = entryNameProblem(name); !why.empty()) {
+        leaveOut(quoteName(name) + " " + why);
         return;
     }
     JobFileEntry e;
@@ -673,19 +676,27 @@ std::string MakeFolderOrUseFixedDrive(std::string_view folder) {
 }
 
 bool IsSafeRelativeName(std::string_view name) {
-    if (name.empty() || isSeparator(name.front())) return false;
-    if (name.find(':') != std::string_view::npos) return false;
+    return EntryNameProblem(name).empty();
+}
+
+std::string EntryNameProblem(std::string_view name) {
+    const std::string outside = "would be written outside its folder";
+    if (name.empty() || isSeparator(name.front())) return outside;
+    if (name.find(':') != std::string_view::npos) return outside;
     size_t i = 0;
     while (i <= name.size()) {
         size_t end = i;
         while (end < name.size() && !isSeparator(name[end]))
             ++end;
         const std::string_view part = name.substr(i, end - i);
-        if (part.empty()) return false;
-        if (part.find_first_not_of(". ") == std::string_view::npos) return false;
+        if (part.empty()) return outside;
+        if (part.find_first_not_of(". ") == std::string_view::npos) return outside;
         i = end + 1;
     }
-    return true;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "holds a control character, which no Windows name may hold";
+    return {};
 }
 
 }  // namespace qb::jobs

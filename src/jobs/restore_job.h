@@ -122,10 +122,20 @@ void SetRestoreScale(size_t n);
 // (A to X); the path unchanged when neither works (the extraction then names it).
 std::string MakeFolderOrUseFixedDrive(std::string_view folder);
 
+// Adapters tell every registry file of the backup (by its name there) whose import
+// into the machine they tried, and whether it was imported, so that a direct
+// restore that fails midway names what it changed in the registry and what not.
+void NoteRegistryImport(std::string_view nameInBackup, bool imported);
+
 // Whether a name from a backup file (a stored name, a manifest value, an identity)
 // may be put below a destination folder: not empty, relative (no leading "\" or
 // "/"), no ":" (so no drive), and no component that is empty or made only of dots
 // and blanks (".", "..", and what Windows would trim to them).
+// Names with control characters are refused too: no Windows name holds them.
 bool IsSafeRelativeName(std::string_view name);
+// Why IsSafeRelativeName refuses a name, for a message: "would be written outside
+// its folder" or "holds a control character, which no Windows name may hold"; ""
+// when it is safe.
+std::string EntryNameProblem(std::string_view name);
 
 }  // namespace qb::jobs

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -375,12 +376,14 @@ std::string baseOf(const std::string& host) {
     return slash == std::string::npos ? host : host.substr(slash + 1);
 }
 
-// Creates a hidden temporary file next to `host`; its name goes to `tmp`.
+// Creates a hidden temporary file next to `host`; its name goes to `tmp`. Those
+// that runs which died left for the same file go first.
 int createTempBeside(const std::string& host, std::string& tmp) {
     const std::string dir = parentOf(host);
-    const std::string base = baseOf(host);
+    const std::string start = "." + baseOf(host) + ".qbtmp-";
+    removeStaleTemporaries(dir, start);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tmp = dir + "/." + base + ".qbtmp-" + randomSuffix();
+        tmp = dir + "/" + start + std::to_string(::getpid()) + "-" + randomSuffix();
         const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
@@ -745,15 +748,52 @@ bool createDir(std::string_view path) {
     return true;
 }
 
+bool processAlive(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+long pidAfter(std::string_view name, std::string_view mark) {
+    const size_t at = name.find(mark);
+    if (at == std::string_view::npos) return 0;
+    const size_t start = at + mark.size();
+    size_t end = start;
+    while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+        ++end;
+    if (end == start || end - start > 9 || end >= name.size() || name[end] != '-') return 0;
+    return std::atol(std::string(name.substr(start, end - start)).c_str());
+}
+
+void removeStaleTemporaries(const fs::path& folder, std::string_view start) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(start)) continue;
+        const long pid = pidAfter(std::string_view(name).substr(start.size()), "");
+        std::error_code ec2;
+        if (pid != 0 && pid != ::getpid() && !processAlive(pid) &&
+            !fs::is_directory(fs::symlink_status(it->path(), ec2)))
+            fs::remove(it->path(), ec2);
+    }
+}
+
 bool forceDirectories(std::string_view path) {
     std::optional<WinPath> w = parseWinPath(path);
     if (!w) return detail::fail("not an absolute Windows path on a drive: " + std::string(path));
     std::optional<Resolved> r = resolve(*w);
     if (!r) return detail::hostOrFail(path).has_value();
     // Walk down the resolved path: components that exist are reused as spelt on
-    // disk, the rest are created as written.
+    // disk, the rest are created as written. When a level cannot be made, the
+    // levels made here go again (a path too long for the host left dozens of empty
+    // folders behind); folders that were there before stay.
     std::string host = *driveRoot(w->drive);
     size_t pos = host.size();
+    std::vector<std::string> made;
+    auto undo = [&] {
+        const int err = errno;
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            if (::rmdir(it->c_str()) == 0) noteRemoved(*it);
+        errno = err;
+    };
     for (size_t i = 0; i < r->count; ++i) {
         const size_t next = r->host.find('/', pos + 1);
         const std::string sub = r->host.substr(0, next);
@@ -762,13 +802,19 @@ bool forceDirectories(std::string_view path) {
         if (i >= r->existing) {
             if (::mkdir(sub.c_str(), 0777) == 0) {
                 noteCreated(sub, true);
+                made.push_back(sub);
                 continue;
             }
-            if (errno != EEXIST) return detail::failErrno("cannot create the folder", path, errno);
+            if (errno != EEXIST) {
+                undo();
+                return detail::failErrno("cannot create the folder", path, errno);
+            }
         }
-        if (::stat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (::stat(sub.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            undo();
             return detail::fail("cannot create the folder " + std::string(path) + ": " +
                                 windowsPath(sub) + " is not a folder");
+        }
     }
     return true;
 }

@@ -42,6 +42,16 @@ class FolderListingCache {
 // folders above it exist (or are about to be created under exactly this spelling).
 void noteNewEntry(const std::filesystem::path& host);
 
+// Temporary files and folders of a process carry "<mark><pid>-" in their names, so
+// that a later run can remove those a process left when it died.
+// Whether a process of that id runs (or may run: one of another user).
+bool processAlive(long pid);
+// The process id in a name "...<mark><pid>-...", or 0.
+long pidAfter(std::string_view name, std::string_view mark);
+// Removes the files and links of the host folder `folder` whose names begin with
+// `start` followed by "<pid>-", when that process is gone (never this process's).
+void removeStaleTemporaries(const std::filesystem::path& folder, std::string_view start);
+
 // File attributes with the Windows numbers.
 enum : uint32_t {
     faReadOnly = 0x01,

@@ -28,10 +28,9 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
 
+// A piece of the file for a message: its start, control characters escaped.
 std::string printable(std::string_view s) {
-    std::string out;
-    for (char c : s.substr(0, 40))
-        out += (static_cast<unsigned char>(c) < 32) ? '?' : c;
+    std::string out = escapeControls(s.substr(0, 40));
     if (s.size() > 40) out += "...";
     return out;
 }

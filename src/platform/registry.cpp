@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/hive.h"
 #include "platform/machine.h"
 #include "platform/registry_internal.h"
@@ -296,10 +297,13 @@ Hive& writeHive(int id) {
 }
 
 // Writes `text` to `file` through a temporary file in the same folder, so that the
-// file holds either the old or the new text whatever happens.
+// file holds either the old or the new text whatever happens. Temporary files of
+// saves that died with their process go first.
 void writeAtomically(const fs::path& file, const std::string& text, mode_t mode) {
+    const std::string start = "." + file.filename().string() + ".qbtmp-";
+    removeStaleTemporaries(file.parent_path(), start);
     std::string tmp =
-        (file.parent_path() / ("." + file.filename().string() + ".qbtmp-XXXXXX")).string();
+        (file.parent_path() / (start + std::to_string(::getpid()) + "-XXXXXX")).string();
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         throw RegistryError("cannot save " + file.string() +

@@ -197,4 +197,39 @@ std::string latin1ToUtf8(std::string_view text) {
     return out;
 }
 
+std::string escapeControls(std::string_view text, bool keepLineBreaks) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto hex = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool pairsWithLineFeed =
+            (i + 1 < text.size() && text[i + 1] == '\n') || (i > 0 && text[i - 1] == '\n');
+        if (keepLineBreaks && (c == '\n' || (c == '\r' && pairsWithLineFeed))) {
+            out += static_cast<char>(c);
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            hex(c);
+        } else if (c == 0xc2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            hex(c);
+            hex(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace qb::platform

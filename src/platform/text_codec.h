@@ -51,4 +51,13 @@ std::string windows1252ToUtf8(std::string_view text);
 std::string utf8ToWindows1252(std::string_view utf8);
 std::string latin1ToUtf8(std::string_view text);
 
+// Text from outside (names in a backup file, manifest values, lines of registry
+// and INI files, other programs' window titles) made fit to show in a terminal, a
+// log line or a message box: control characters, C1 ones (U+0080..U+009F)
+// included, are written "\r", "\n", "\t" or "\xNN", so that none takes effect.
+// With `keepLineBreaks`, line breaks stay ("\n", and a CR beside one): for
+// messages whose lines are the program's own, whose untrusted parts were escaped
+// already. A lone CR, which would let a line overwrite itself, never stays.
+std::string escapeControls(std::string_view text, bool keepLineBreaks = false);
+
 }  // namespace qb::platform

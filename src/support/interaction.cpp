@@ -5,6 +5,8 @@
 #include <iostream>
 #include <string>
 
+#include "platform/text_codec.h"
+
 namespace qb {
 
 namespace {
@@ -84,7 +86,9 @@ MsgAnswer safeAnswer(MsgButtons buttons) {
 }
 
 MsgAnswer ConsoleInteraction::messageBox(std::string_view text, MsgIcon icon, MsgButtons buttons) {
-    std::cerr << "quillbox: " << iconWord(icon) << ": " << text << "\n";
+    // A message may quote names from outside: only its own line breaks reach the terminal.
+    std::cerr << "quillbox: " << iconWord(icon) << ": " << platform::escapeControls(text, true)
+              << "\n";
     const auto options = choices(buttons);
     if (options.size() == 1 || !::isatty(STDIN_FILENO)) {
         MsgAnswer answer = safeAnswer(buttons);

@@ -16,6 +16,7 @@
 
 #include "platform/machine.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 #include "support/proc_list.h"
 #include "support/win_list.h"
 
@@ -103,14 +104,9 @@ const char* choiceWord(CloseChoice c) {
 }
 
 // Window titles and process names come from other programs: control characters
-// (terminal escape sequences among them) are shown as "?".
+// (terminal escape sequences among them) are shown escaped.
 std::string printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) c = '?';
-    }
-    return out;
+    return platform::escapeControls(text);
 }
 
 }  // namespace

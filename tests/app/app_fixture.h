@@ -47,14 +47,14 @@ class AppFixture : public ::testing::Test {
     }
 
     // An adapter that records its call and packs the manifest; `fail` makes it
-    // record an error instead.
+    // record an error instead, naming a file whose name holds terminal control.
     void adapter(ClientKind kind, bool fail = false) {
         registered.push_back(kind);
         jobs::RegisterBackupAdapter(kind, [this, kind, fail](jobs::BackupContext& ctx) {
             calls.push_back({kind, ctx.backupPath, ctx.identities, ctx.items});
             if (fail) {
                 jobs::archiveJob().errorFlag = true;
-                jobs::archiveJob().errorText = "Access denied! C:\\Locked\\file.dat";
+                jobs::archiveJob().errorText = "Access denied! C:\\Locked\\\x1b[2J\a\rfile.dat";
                 return;
             }
             jobs::StartBackupFrame(ctx);

@@ -178,7 +178,11 @@ TEST_F(ScheduledRun, AFailedBackupIsLoggedAndFailsTheRun) {
     ASSERT_EQ(f.size(), 5u);
     EXPECT_EQ(f[1], "Eudora");
     EXPECT_EQ(f[3], "failed");
-    EXPECT_EQ(f[4], "Access denied! C:\\Locked\\file.dat");
+    // Escaped in the log and on the terminal.
+    EXPECT_EQ(f[4], "Access denied! C:\\Locked\\\\x1b[2J\\x07 file.dat");
+    EXPECT_NE(err.find("Access denied! C:\\Locked\\\\x1b[2J\\x07\\rfile.dat"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find_first_of("\x1b\a\r"), std::string::npos) << err;
     EXPECT_EQ(fields(log[1])[3], "backed up");
     EXPECT_TRUE(platform::fileExists("C:\\Auto\\Ann EudoraBackup 1-1-2020.ebk"));
 

@@ -240,24 +240,34 @@ TEST_F(OutlookExpress, BackupWithoutAFolderToPackFailsAndKeepsTheOlderBackup) {
     EXPECT_EQ(readHostFile(*platform::hostPath(path)), "an older backup");
 }
 
-TEST_F(OutlookExpress, IdentityWhoseNameCannotBeAFolderIsSkipped) {
-    installOutlookExpress(source, {{"..\\..\\evil", kMain}, {"Ann", kAnn}});
+// An identity whose name cannot be a folder is named and fails the backup, which
+// then keeps the older file; the other identities back up on their own.
+TEST_F(OutlookExpress, IdentityWhoseNameCannotBeAFolderFailsTheBackupAndKeepsTheOlderOne) {
+    const std::string bell = "Bell\a\x1b[2J";
+    installOutlookExpress(source, {{"..\\..\\evil", kMain}, {"Ann", kAnn}, {bell, kOld}});
     const std::string path = shared("names.ebk");
-    EXPECT_TRUE(jobs::RunBackup(path, kOE, selection({{"..\\..\\evil", true}, {"Ann", true}}),
+    writeHostFile(*platform::hostPath(path), "an older backup");
+    EXPECT_TRUE(jobs::RunBackup(path, kOE,
+                                selection({{"..\\..\\evil", true}, {"Ann", true}, {bell, true}}),
                                 allItems(kOE)));
     EXPECT_NE(errorText().find("\"..\\..\\evil\""), std::string::npos) << errorText();
-    const StoredFiles entries = entriesOf(path);
-    EXPECT_TRUE(entries.has("Ann/identity.reg"));
-    EXPECT_TRUE(entries.has(kAnn + "/Inbox.dbx"));
-    EXPECT_FALSE(entries.has(kMain + "/Inbox.dbx"));
-    for (const std::string& name : entries.everyName())
-        EXPECT_EQ(name.find(".."), std::string::npos) << name;
-    EXPECT_EQ(iniLines(entries.at("infobak.ini"), "Directory"),
-              (std::vector<std::string>{"Item1=", "Item2=" + kAnn}));
+    // Shown escaped, so that the name does nothing to a terminal.
+    EXPECT_NE(errorText().find("\"Bell\\x07\\x1b[2J\""), std::string::npos) << errorText();
+    EXPECT_EQ(errorText().find_first_of("\a\x1b"), std::string::npos) << errorText();
+    EXPECT_EQ(readHostFile(*platform::hostPath(path)), "an older backup");
+    EXPECT_EQ(treeOf(backups.path()), Names{"names.ebk"});
     // Nothing was written beside the staging folder.
     const fs::path staging = *platform::hostPath(jobs::archiveJob().stagingFolder);
     for (const std::string& name : treeOf(staging.parent_path().parent_path()))
         EXPECT_EQ(name.find("evil"), std::string::npos) << name;
+
+    EXPECT_FALSE(jobs::RunBackup(path, kOE, selection({{"..\\..\\evil", false}, {"Ann", true}}),
+                                 allItems(kOE)))
+        << errorText();
+    const StoredFiles entries = entriesOf(path);
+    EXPECT_TRUE(entries.has("Ann/identity.reg"));
+    EXPECT_TRUE(entries.has(kAnn + "/Inbox.dbx"));
+    EXPECT_FALSE(entries.has(kMain + "/Inbox.dbx"));
 }
 
 TEST_F(OutlookExpress, RestoreIntoAnotherMachineImportsTheSettingsAndMovesTheFiles) {
@@ -505,6 +515,87 @@ TEST_F(OutlookExpress, HostileBackupWritesNothingOutsideItsDestinations) {
                      "Main Identity/identity2.reg", "Main Identity/rules.reg",
                      "Main Identity/signatures.reg", "Stationery/", "Stationery/good.htm",
                      "address.reg", kMain + "/", kMain + "/Inbox.dbx"}));
+}
+
+// Names of a hostile backup reach the terminal escaped, with the reason they were
+// refused; a folder path too long for the host leaves none of its folders behind.
+TEST_F(OutlookExpress, HostileNamesAreShownEscapedAndLeaveNoFoldersBehind) {
+    installOutlookExpress(source, {{"Main Identity", kMain}});
+    const std::string backup = backupThroughProgram(source, "oexpress", "OExpressBackup ");
+    ASSERT_FALSE(backup.empty());
+    std::vector<std::pair<std::string, std::string>> hostile;
+    for (const auto& [name, data] : stored(backup).files)
+        hostile.emplace_back(name, data);
+    hostile.emplace_back(kMain + "/\x1b]2;pwned\a\r\nevil ctl.dbx", "x");
+    std::string deep = kMain + "/";
+    while (deep.size() < 5000)
+        deep += "evil deep " + std::string(100, 'd') + "/";
+    hostile.emplace_back(deep, "");
+    hostile.emplace_back(deep + "evil deep.dbx", "x");
+
+    use(target);
+    const OEInstall install = installOutlookExpress(target, {{"Main Identity", kMain}});
+    moveBackup(backup, target);
+    writeBackup(*platform::hostPath(backup), hostile);
+    const ProgramRun run = runQuillbox(target, {"/r", "/f:" + backup, "/p:C:\\Undo"});
+    const std::string said = run.out + run.err;
+    EXPECT_EQ(run.status, 1) << said;
+    EXPECT_NE(said.find("\\x1b]2;pwned\\x07\\r\\nevil ctl.dbx\" was skipped: its name holds a "
+                        "control character"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find_first_of("\a\x1b\r"), std::string::npos) << said;
+    EXPECT_FALSE(anyNameContains(target.prefix(), "evil"))
+        << testing::PrintToString(treeOf(target.host(install.storeFolders[0])));
+    // The rest came back into the store, which was there before.
+    EXPECT_EQ(target.readFile(install.storeFolders[0] + "\\Inbox.dbx"),
+              stored(backup).at(kMain + "/Inbox.dbx"));
+}
+
+// A restore that stops midway says which registry files it had imported and
+// which files it wrote, and names the backup that undoes it.
+TEST_F(OutlookExpress, ARestoreThatFailsMidwayNamesTheRegistryFilesItImported) {
+    installOutlookExpress(source, kIdentities);
+    const std::string path = backUp(source);
+    use(target);
+    installOutlookExpress(target, {{"Main Identity", kOld}});
+    // Where Ann's moved store goes, a file stands: her mail cannot be written.
+    target.writeFile("C:\\Mail Store\\Ann", "a file in the way");
+    jobs::archiveJob().undoBackup = "C:\\Undo\\oe.ebk";
+    EXPECT_TRUE(jobs::RunRestore(path, kOE, selection({{"Main Identity", true}, {"Ann", true}}),
+                                 allItems(kOE)));
+    jobs::archiveJob().undoBackup.clear();
+    const std::string errors = errorText();
+    EXPECT_NE(errors.find("C:\\Mail Store\\Ann"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(" file(s) of the client were written, the first "), std::string::npos)
+        << errors;
+    const size_t imported = errors.find("Imported into the registry: ");
+    ASSERT_NE(imported, std::string::npos) << errors;
+    for (const char* name : {"\"Main Identity\\identity.reg\"", "\"Main Identity\\accounts.reg\"",
+                             "\"Ann\\identity.reg\"", "\"Ann\\rules.reg\"", "\"address.reg\""})
+        EXPECT_NE(errors.find(name, imported), std::string::npos) << name << " in:\n" << errors;
+    EXPECT_EQ(errors.find("Not imported:"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("To undo the restore, restore C:\\Undo\\oe.ebk."), std::string::npos);
+    // What it says is what happened.
+    EXPECT_TRUE(catalog::keyExists(RootKey::CurrentUser, identity(kAnn)));
+    EXPECT_EQ(target.readFile("C:\\Mail Store\\Ann"), "a file in the way");
+
+    // Nothing imported: said so.
+    use(source);
+    const std::string none = shared("none.ebk");
+    writeBackup(*platform::hostPath(none),
+                {{"infobak.ini",
+                  "[Backup]\r\nEmailClient=OutlookExpress\r\n[Identities]\r\n"
+                  "Item1=Main Identity\r\n[Items]\r\nItem1=Mail Folders\r\n"
+                  "[Directory]\r\nItem1=" +
+                      kMain + "\r\n"},
+                 {"others.ini", "[Directory]\r\nItem1=C:\\Mail Store\\Ann\\Main\r\n"},
+                 {kMain + "/Inbox.dbx", "mail"}});
+    use(target);
+    EXPECT_TRUE(jobs::RunRestore(none, kOE, selection({{"Main Identity", true}}),
+                                 onlyItems(kOE, {"Mail Folders"})));
+    EXPECT_NE(errorText().find("No registry file of the backup was imported."), std::string::npos)
+        << errorText();
 }
 
 TEST_F(OutlookExpress, CommandLineBacksUpAndRestoresIntoAnotherMachine) {

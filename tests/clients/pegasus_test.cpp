@@ -78,12 +78,16 @@ TEST_F(Pegasus, BackupRefusesUserNamesThatLeaveTheBaseFolder) {
     source.writeFile(pm.baseFolder + "\\PROGRAMS\\secret.txt", "not mail");
     ASSERT_EQ(ListIdentities(kind::PegasusMail),
               (std::vector<std::string>{"ADMIN", "..\\PROGRAMS", "NOBODY"}));
+    source.writeFile(kBackup, "the previous backup");
     EXPECT_TRUE(backup(selection({{"ADMIN", true}, {"..\\PROGRAMS", true}, {"NOBODY", true}})));
     EXPECT_NE(errorText().find("\"..\\PROGRAMS\" was not backed up"), std::string::npos)
         << errorText();
     EXPECT_NE(errorText().find("C:\\PMAIL\\NOBODY of the Pegasus Mail user \"NOBODY\" does not"),
               std::string::npos)
         << errorText();
+    // The failed backup kept the older file; ADMIN alone backs up.
+    EXPECT_EQ(source.readFile(kBackup), "the previous backup");
+    EXPECT_FALSE(backup(selection({{"ADMIN", true}}))) << errorText();
     std::set<std::string> expected = mailFolderNames("ADMIN");
     expected.insert({"user.reg", "Pmail.usr", "infobak.ini"});
     EXPECT_EQ(stored(kBackup).names('\\'), expected);

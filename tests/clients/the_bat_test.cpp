@@ -204,10 +204,16 @@ TEST_F(TheBatTest, MissingWorkingFolderFailsTheBackupAndKeepsTheOldFile) {
     EXPECT_TRUE(stored(kBackupFile).has("Bob/Inbox/Messages.tbi"));
 }
 
-TEST_F(TheBatTest, UserNameThatIsNoFolderNameIsLeftOutAndNamed) {
+TEST_F(TheBatTest, UserNameThatIsNoFolderNameIsNamedAndFailsTheBackup) {
     install({{"Ann", ""}, {"..\\..\\Windows", ""}, {"Bob", "C:\\BatMail\\Bob"}});
-    EXPECT_TRUE(backup(everything(kind::TheBat)));
+    source.writeFile(kBackupFile, "the previous backup");
+    Choice all = everything(kind::TheBat);
+    EXPECT_TRUE(backup(all));
     EXPECT_NE(errorText().find("..\\..\\Windows"), std::string::npos) << errorText();
+    EXPECT_EQ(source.readFile(kBackupFile), "the previous backup");
+    // Without that user, the others back up.
+    all.identities[1].checked = false;
+    EXPECT_FALSE(backup(all)) << errorText();
     const StoredFiles s = stored(kBackupFile);
     for (const std::string& name : s.names())
         EXPECT_EQ(name.find(".."), std::string::npos) << name;

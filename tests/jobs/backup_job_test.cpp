@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -435,6 +436,53 @@ TEST_F(BackupJob, FailedBackupKeepsTheOldFileAndNamesWhatFailed) {
     // The next backup reports its own outcome.
     EXPECT_FALSE(RunBackup(kBackup, kKind, {}, {})) << archiveJob().errorText;
     EXPECT_TRUE(archiveJob().errorText.empty());
+}
+
+// A process id that no process has any more.
+pid_t goneProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
+
+TEST_F(BackupJob, AnErrorBeforePackingKeepsTheOlderFileAndFilesOfDeadRunsGo) {
+    machine.writeFile("C:\\Mail\\a.txt", "a");
+    machine.writeFile(kBackup, "the last good backup");
+    // What runs that died left: a backup packed halfway and a staging folder.
+    const std::string gone = std::to_string(goneProcess());
+    const std::string running = std::to_string(::getppid());
+    for (const std::string& name :
+         {"mail-qbnew-" + gone + "-0badf00d.ebk", "mail-qbnew-" + gone + "-0badf00d.e01",
+          "mail-qbnew-" + running + "-0badf00d.ebk"})
+        machine.writeFile("C:\\Backups\\" + name, "left by a run");
+    const fs::path temp = *platform::hostPath(platform::tempFolder());
+    fs::create_directories(temp / ("quillbox-" + gone + "-0badf00d") / "inside");
+    ASSERT_NO_FATAL_FAILURE(startJobModule(machine, kLang));
+    EXPECT_FALSE(fs::exists(temp / ("quillbox-" + gone + "-0badf00d")));
+    // Each process stages in a folder of its own that only its user reads.
+    const fs::path staging = *platform::hostPath(archiveJob().stagingFolder);
+    EXPECT_TRUE(
+        staging.filename().string().starts_with("quillbox-" + std::to_string(::getpid()) + "-"))
+        << staging;
+    EXPECT_EQ(fs::status(staging).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // An adapter records an error (an identity left out), then packs the rest.
+    RegisterBackupAdapter(kKind, [](BackupContext& ctx) {
+        StartBackupFrame(ctx);
+        archiveJob().errorFlag = true;
+        archiveJob().errorText = "The identity \"x\" was left out.";
+        AddFileToJob("C:\\Mail\\a.txt", "Mail", "C:\\Mail\\");
+        CloseProgressGroup(ctx, "Mail Folders");
+        FinishBackupFrame(ctx);
+    });
+    EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
+    EXPECT_EQ(archiveJob().errorText, "The identity \"x\" was left out.");
+    EXPECT_EQ(machine.readFile(kBackup), "the last good backup");
+    EXPECT_EQ(filesIn(machine.host("C:\\Backups")),
+              (std::vector<std::string>{"mail-qbnew-" + running + "-0badf00d.ebk", "mail.ebk",
+                                        "readme.txt"}));
 }
 
 // A store as a person may leave it: links into the user's home folder and to a

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "support/msg_texts.h"
 #include "testkit/job_kit.h"
 #include "testkit/testkit.h"
+#include "testkit/zip_declaring.h"
 
 using namespace qb;
 using namespace qb::jobs;
@@ -631,10 +633,12 @@ TEST_F(RestoreJob, HostileNamesWriteNothingOutsideTheirFolders) {
                                      {"Data/../../" + evil + "-5", "x"},
                                      {"Data/ok.txt", "ok"},
                                      // Terminal control in a name: clear screen, bell, CR LF.
-                                     {"../\x1b[2J\a\r\n" + evil + "-7", "x"}});
+                                     {"../\x1b[2J\a\r\n" + evil + "-7", "x"},
+                                     // The same that stays inside: no Windows name holds it.
+                                     {"Data/\x1b]0;title\a\r\n" + evil + "-8", "x"}});
     ListArchive(kBackup);
     const std::vector<std::string> listing = ArchiveListing();
-    ASSERT_EQ(listing.size(), 9u);
+    ASSERT_EQ(listing.size(), 10u);
     // The names arrive as stored, so each reaches the job.
     EXPECT_EQ(listing[2], "..\\..\\" + evil + "-1");
     EXPECT_EQ(listing[4], "C:\\" + evil + "-3");
@@ -658,10 +662,15 @@ TEST_F(RestoreJob, HostileNamesWriteNothingOutsideTheirFolders) {
         const std::string& text = archiveJob().errorText;
         EXPECT_NE(text.find(kBackup), std::string::npos) << text;
         for (int i : {1, 2, 3, 4, 5, 6, 7})
-            EXPECT_NE(text.find(evil + "-" + std::to_string(i)), std::string::npos)
+            EXPECT_NE(text.find(evil + "-" + std::to_string(i) + "\" would be written outside"),
+                      std::string::npos)
                 << i << ": " << text;
-        // Shown escaped, never sent raw to the terminal.
+        // Shown escaped, never sent raw to the terminal, with the real reason.
         EXPECT_NE(text.find("\\x1b[2J\\x07\\r\\n" + evil + "-7"), std::string::npos) << text;
+        EXPECT_NE(text.find("\\x1b]0;title\\x07\\r\\n" + evil + "-8\" holds a control character"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find(evil + "-8\" would be"), std::string::npos) << text;
         EXPECT_EQ(text.find_first_of("\x1b\a\r\n"), std::string::npos) << text;
         // Everything else came back.
         const std::string under = subFolders ? "Data\\" : "";
@@ -697,6 +706,35 @@ TEST_F(RestoreJob, SafeRelativeNames) {
          {"", "..", ".", "..\\x", "a\\..\\..\\x", "a/../x", "\\x", "/x", "\\\\server\\share",
           "C:\\x", "C:x", "a\\b:c", "a\\\\b", "a\\", ". .\\x", "...", ".. \\x"})
         EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
+}
+
+// A backup of a few bytes whose entry declares more than the client's drive has
+// free is refused at once, before the adapter writes anything, with both figures.
+TEST_F(RestoreJob, ABackupThatDoesNotFitIsRefusedBeforeTheFirstWrite) {
+    const uint64_t free = platform::diskFree('C').value_or(0);
+    ASSERT_GT(free, 0u);
+    const uint64_t declared = free + (10ull << 30);
+    test::writeHostFile(machine.host(kBackup),
+                        test::zipDeclaring("Mail/Inbox.mbx", std::string(4096, '\0'), declared));
+    bool ran = false;
+    registered.push_back(kind::TheBat);
+    RegisterRestoreAdapter(
+        kind::TheBat,
+        [&](RestoreContext&) {
+            ran = true;
+            return false;
+        },
+        nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(RunRestore(kBackup, kind::TheBat, {}, {}));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_FALSE(ran);
+    const std::string& text = archiveJob().errorText;
+    EXPECT_EQ(text.rfind("Nothing was restored from " + std::string(kBackup) + ": it holds ", 0),
+              0u)
+        << text;
+    EXPECT_NE(text.find(std::to_string(declared)), std::string::npos) << text;
+    EXPECT_NE(text.find("and drive C: has only "), std::string::npos) << text;
 }
 
 TEST_F(RestoreJob, DispatchRunsTheAdapterOfTheKind) {

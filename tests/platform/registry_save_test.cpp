@@ -2,6 +2,8 @@
 // broken files, and the refusal to write while a Wine server runs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -117,10 +119,31 @@ TEST(RegistryFiles, AChangeRewritesOnlyItsKeyAndIsReadBackByAFreshLoad) {
     EXPECT_EQ(fresh.readInteger("Count"), 7);
 }
 
+// A process id that no process has any more.
+pid_t goneProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
+
 TEST(RegistryFiles, SavesAreAtomicKeepTheModeAndLeaveNoTemporaryFiles) {
     FixturePrefix p;
     fs::permissions(p.hive("user.reg"),
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // Temporary files of saves killed midway: those of processes that are gone go
+    // with the next save of their hive; a running process's, another hive's and
+    // names without a process stay. A planted link goes, not what it points to.
+    const std::string gone = std::to_string(goneProcess());
+    const std::string running = std::to_string(::getppid());
+    const fs::path outside = p.prefix().parent_path() / "outside.txt";
+    writeHostFile(outside, "keep me");
+    for (const std::string& name : std::vector<std::string>{
+             ".user.reg.qbtmp-" + gone + "-Ab12Cd", ".user.reg.qbtmp-" + running + "-Ef34Gh",
+             ".user.reg.qbtmp-Ij56Kl", ".system.reg.qbtmp-" + gone + "-Mn78Op"})
+        writeHostFile(p.prefix() / name, "half a hive");
+    fs::create_symlink(outside, p.prefix() / (".user.reg.qbtmp-" + gone + "-link"));
     for (int i = 0; i < 3; ++i) {
         Registry cu(RootKey::CurrentUser);
         ASSERT_TRUE(cu.openKey("\\Software\\Atomic", true));
@@ -131,8 +154,11 @@ TEST(RegistryFiles, SavesAreAtomicKeepTheModeAndLeaveNoTemporaryFiles) {
     for (const auto& e : fs::directory_iterator(p.prefix()))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"dosdevices", "drive_c", "system.reg", "user.reg",
-                                               "userdef.reg"}));
+    EXPECT_EQ(names, (std::vector<std::string>{".system.reg.qbtmp-" + gone + "-Mn78Op",
+                                               ".user.reg.qbtmp-" + running + "-Ef34Gh",
+                                               ".user.reg.qbtmp-Ij56Kl", "dosdevices", "drive_c",
+                                               "system.reg", "user.reg", "userdef.reg"}));
+    EXPECT_EQ(readHostFile(outside), "keep me");
     EXPECT_EQ(fs::status(p.hive("user.reg")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     unloadRegistry();

@@ -6,11 +6,15 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <chrono>
+
 #include "sqx_testutil.h"
+#include "testkit/zip_declaring.h"
 
 namespace {
 
 using namespace sqxtest;
+using qb::test::zipDeclaring;
 
 // The id of a process that has ended.
 long deadPid() {
@@ -19,50 +23,6 @@ long deadPid() {
     int st = 0;
     ::waitpid(child, &st, 0);
     return child;
-}
-
-void le(std::string& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((v >> (8 * i)) & 0xff);
-}
-
-// A one-entry ZIP archive whose headers declare `declared` uncompressed bytes
-// (ZIP64 fields), holding the deflated `data`.
-std::string zipDeclaring(const std::string& name, const std::string& data, uint64_t declared) {
-    std::string packed(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(packed.data());
-    z.avail_out = static_cast<uInt>(packed.size());
-    deflate(&z, Z_FINISH);
-    packed.resize(z.total_out);
-    deflateEnd(&z);
-    const uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-
-    std::string zip;
-    le(zip, 0x04034b50, 4);
-    le(zip, 45, 2), le(zip, 0, 2), le(zip, 8, 2), le(zip, 0, 2), le(zip, 0x21, 2);
-    le(zip, crc, 4), le(zip, 0xffffffff, 4), le(zip, 0xffffffff, 4);
-    le(zip, name.size(), 2), le(zip, 20, 2);
-    zip += name;
-    le(zip, 1, 2), le(zip, 16, 2), le(zip, declared, 8), le(zip, packed.size(), 8);
-    zip += packed;
-    const size_t central = zip.size();
-    le(zip, 0x02014b50, 4);
-    le(zip, 45, 2), le(zip, 45, 2), le(zip, 0, 2), le(zip, 8, 2), le(zip, 0, 2), le(zip, 0x21, 2);
-    le(zip, crc, 4), le(zip, 0xffffffff, 4), le(zip, 0xffffffff, 4);
-    le(zip, name.size(), 2), le(zip, 28, 2), le(zip, 0, 2), le(zip, 0, 2), le(zip, 0, 2);
-    le(zip, 0, 4), le(zip, 0xffffffff, 4);
-    zip += name;
-    le(zip, 1, 2), le(zip, 24, 2), le(zip, declared, 8), le(zip, packed.size(), 8), le(zip, 0, 8);
-    const size_t centralSize = zip.size() - central;
-    le(zip, 0x06054b50, 4);
-    le(zip, 0, 2), le(zip, 0, 2), le(zip, 1, 2), le(zip, 1, 2);
-    le(zip, centralSize, 4), le(zip, central, 4), le(zip, 0, 2);
-    return zip;
 }
 
 TEST(SqxTemporaryFiles, PlantedLinksAreNeverFollowedAndStaleFilesOfDeadRunsGo) {
@@ -113,7 +73,10 @@ TEST(SqxExtractBombs, WhatDoesNotFitIsRefusedAndAnEntryCannotOutgrowItsSize) {
     const uint64_t declared = std::max<uint64_t>(10ull << 30, free + (10ull << 30));
     writeFile(dir / "bomb.zip", zipDeclaring("Inbox.mbx", std::string(4096, '\0'), declared));
     Recorder rec;
+    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(extract(dir / "bomb.zip", {"Inbox.mbx"}, out, true, rec), SQX_ERR_DISK_FULL);
+    // Refused before a byte is written, not after writing until the disk is full.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
     EXPECT_NE(lastError().find(std::to_string(declared)), std::string::npos) << lastError();
     EXPECT_NE(lastError().find("bytes free"), std::string::npos) << lastError();
     EXPECT_TRUE(treeOf(out).empty());
