@@ -12,6 +12,8 @@ MsgAnswer GuiInteraction::messageBox(std::string_view text, MsgIcon icon, MsgBut
     // The texts use CRLF line ends; a lone CR would show as a box.
     QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     t.replace("\r\n", "\n").replace("\n\r", "\n").replace('\r', '\n');
+    // Plain text: a message may quote a name from a backup file.
+    box.setTextFormat(Qt::PlainText);
     box.setText(t);
     switch (icon) {
         case MsgIcon::None:

@@ -1,5 +1,7 @@
 #include "ui/windows.h"
 
+#include <QLabel>
+
 #include "ui/about_form.h"
 #include "ui/form1.h"
 #include "ui/lng_ini_supp.h"
@@ -31,8 +33,13 @@ void CreateWindows() {
     w.passwordform1 = new Tpasswordform1;
     w.form5 = new TForm5;
     w.form4 = new TForm4;
-    for (QWidget* window : w.all())
+    for (QWidget* window : w.all()) {
         RecordDesignTexts(*window);
+        // Labels show names and paths read from backup files and language files:
+        // never as markup, so a name that looks like HTML reads as it is.
+        for (QLabel* label : window->findChildren<QLabel*>())
+            label->setTextFormat(Qt::PlainText);
+    }
 }
 
 void DestroyWindows() {

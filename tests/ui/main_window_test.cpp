@@ -127,6 +127,10 @@ void MainWindowTest::firstStartCreatesEveryValueAndShowsTheFrame() {
     }
     QCOMPARE(tabs->currentIndex(), 0);
     QVERIFY(!form.wizardMode());
+    // Names and paths from backup files are shown as they are, never as markup.
+    for (QWidget* window : ui::windows().all())
+        for (QLabel* label : window->findChildren<QLabel*>())
+            QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
     const char* bar[][2] = {
         {"Button11", "About"}, {"Button10", "Web"}, {"Button9", "Help"}, {"Button8", "Exit"}};
     for (const auto& b : bar) {
