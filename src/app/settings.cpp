@@ -195,6 +195,12 @@ void LoadSettings(Settings& s) {
     if (!platform::directoryExists(s.restoreFolder)) s.restoreFolder = s.documentsFolder;
 }
 
+void LoadColumnWidths(Settings& s) {
+    SettingsKey key(s, kSettingsKey);
+    for (size_t i = 0; i < s.columns.size(); ++i)
+        s.columns[i] = key.integer("Col" + std::to_string(i + 1), s.columns[i]);
+}
+
 void LoadOptionSettings(Settings& s) {
     SettingsKey key(s, kSettingsKey);
     s.languageName = key.text("Language", "English", false);

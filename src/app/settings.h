@@ -80,6 +80,10 @@ void LoadWindowAndFolderSettings(Settings& s);
 // of Outlook Express checked, unless it exists.
 void EnsureLastClient(Settings& s);
 
+// "Col1".."Col4" (the wizard's file list) read again, each missing one written with
+// the width in `s`.
+void LoadColumnWidths(Settings& s);
+
 // Write the values back ("X" to "BackupInterval"; the Options values).
 void SaveWindowAndFolderSettings(Settings& s);
 void SaveOptionSettings(Settings& s);

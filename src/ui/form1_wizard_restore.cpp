@@ -346,7 +346,9 @@ void WizardRestorePages::TabSheet12Show() {
                 ListView200->setCurrentItem(e);
         }
     }
-    // The widths kept in the settings first; 200 ms later the list's own.
+    // The widths kept in the settings first (stored now when missing); 200 ms later
+    // the list's own.
+    app::LoadColumnWidths(app::settings());
     const auto& cols = app::settings().columns;
     if (ListView200->columnCount() > 3) ListView200->setColumnWidth(2, 0);
     setColumnWidths(cols[0], cols[1], cols[2], cols[3]);

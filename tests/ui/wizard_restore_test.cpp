@@ -191,6 +191,13 @@ TEST_F(WizardRestore, ARestoreWalkedThroughThePagesPutsTheDataBackAsTheCommandLi
     EXPECT_EQ(pages->ListView200->columnWidth(1), 60);
     EXPECT_EQ(pages->ListView200->columnWidth(2), 80);
     EXPECT_GE(pages->ListView200->columnWidth(3), 100);
+    // Showing the page stored the widths it started from.
+    {
+        platform::Registry r(RootKey::CurrentUser);
+        ASSERT_TRUE(r.openKeyReadOnly(app::kSettingsKey));
+        EXPECT_EQ(r.readInteger("Col1"), 173);
+        EXPECT_EQ(r.readInteger("Col4"), 75);
+    }
     // A double click on a folder opens it in the tree.
     QTreeWidgetItem* older = entryLabelled(pages->ListView200, "Older");
     ASSERT_NE(older, nullptr);
