@@ -1,8 +1,10 @@
 #include "support/msg_texts.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -177,6 +179,30 @@ constexpr const char* kBuiltInLines[] = {
     "Button1=OK",
 };
 
+// The value of `key` in section "Messages" of the built-in English file (keys
+// without regard to case); nothing when it has none.
+std::optional<std::string> builtInMessage(std::string_view key) {
+    bool inMessages = false;
+    for (std::string_view line : kBuiltInLines) {
+        if (!line.empty() && line.front() == '[') {
+            inMessages = line == "[Messages]";
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (!inMessages || eq != key.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < eq && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(line[i])) ==
+                   std::tolower(static_cast<unsigned char>(key[i]));
+        if (!same) continue;
+        std::string_view value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        return std::string(value);
+    }
+    return std::nullopt;
+}
+
 std::string buildBuiltInText() {
     std::string text;
     for (const char* line : kBuiltInLines) {
@@ -219,7 +245,14 @@ std::string TMsgINISupp::GetMessageText(std::string_view key) {
     // Another instance may have opened the texts while this one had no name yet.
     if (fileName_.empty() && lngINISupp_) fileName_ = lngINISupp_->languageFileName();
     if (fileName_.empty()) return "ERROR";
-    const std::string value = platform::IniFile(fileName_).readString("Messages", key, "ERROR");
+    // A file written by an earlier version, or a translation, may lack a key a newer
+    // program shows: the program's own English text then, not "ERROR".
+    constexpr std::string_view kMissing = "\x01missing";
+    std::string value = platform::IniFile(fileName_).readString("Messages", key, kMissing);
+    if (value == kMissing) {
+        const auto builtIn = platform::fileExists(fileName_) ? builtInMessage(key) : std::nullopt;
+        value = builtIn ? *builtIn : "ERROR";
+    }
     return ExpandMessageLines(value);
 }
 

@@ -43,8 +43,9 @@ class TMsgINISupp {
     // Forgets the file name and the shared opened state.
     void CloseFile();
 
-    // The text of `key` in section "Messages" (keys match without regard to case);
-    // "ERROR" for a missing key or file. A value with double quotes is a text of
+    // The text of `key` in section "Messages" (keys match without regard to case).
+    // A key the file lacks gives the built-in English text, "ERROR" when there is
+    // none or when the file is missing. A value with double quotes is a text of
     // several lines: each quote and the seven characters after it end a line.
     std::string GetMessageText(std::string_view key);
 

@@ -55,6 +55,8 @@ TEST_F(MsgTexts, ReadsKeysWithoutCaseAndDropsEnclosingQuotes) {
     EXPECT_EQ(texts.GetMessageText("MESSAGE7"), "Abort");
     EXPECT_EQ(texts.GetMessageText("Message50"), "Line one\r\nLine two\r\n");
     EXPECT_EQ(texts.GetMessageText("Message99"), "ERROR");
+    // A key the file lacks but the program has (a file of an earlier version).
+    EXPECT_EQ(texts.GetMessageText("message23"), "The password must be at least 5 characters long");
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
