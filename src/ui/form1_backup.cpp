@@ -208,15 +208,7 @@ void BackupTab::TreeView1Click() {
 }
 
 void BackupTab::listClient(ClientKind kind) {
-    CheckListBox1->clear();
-    CheckListBox2->clear();
-    std::vector<std::string> identities, items;
-    const bool selectable = ListIdentitiesAndItems(kind, identities, items);
-    for (const std::string& id : identities)
-        AddCheckLine(*CheckListBox1, id, true);
-    for (const std::string& item : items)
-        AddCheckLine(*CheckListBox2, item, true);
-    CheckListBox2->setEnabled(selectable);
+    ListClientInto(kind, *CheckListBox1, *CheckListBox2);
 }
 
 void BackupTab::RestoreLastClient() {

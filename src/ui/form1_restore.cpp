@@ -160,24 +160,9 @@ void RestoreTab::ShellTreeView1Click() {
         Button5->setEnabled(false);
         return;
     }
-    std::vector<bool> present;
-    uint8_t itemCount = 0;
-    std::vector<std::string> identities, items;
-    bool mismatch = false;
-    const bool selectable =
-        jobs::ListBackupContents(jobs::ListKindOf(restoreClient_), restoreFilePath_, present,
-                                 itemCount, identities, items, mismatch);
-    for (const std::string& id : identities)
-        AddCheckLine(*CheckListBox3, id, true);
-    for (size_t k = 0; k < items.size(); ++k) {
-        const bool held = k >= present.size() || present[k];
-        QListWidgetItem* line = AddCheckLine(*CheckListBox4, items[k], held);
-        // What the backup does not hold cannot be chosen.
-        if (!held) line->setFlags(line->flags() & ~Qt::ItemIsEnabled);
-    }
-    CheckListBox4->setEnabled(selectable);
     // A backup whose contents do not match its client offers nothing to restore.
-    Button5->setEnabled(!mismatch);
+    Button5->setEnabled(
+        ListBackupInto(restoreClient_, restoreFilePath_, *CheckListBox3, *CheckListBox4));
 }
 
 void RestoreTab::RadioButton1Click() {

@@ -629,15 +629,7 @@ void WizardBackupPages::ComboBox100Change(int index) {
 }
 
 void WizardBackupPages::listItems() {
-    CheckListBox100->clear();
-    CheckListBox101->clear();
-    std::vector<std::string> identities, items;
-    const bool selectable = ListIdentitiesAndItems(wizard_.WizardClient, identities, items);
-    for (const std::string& id : identities)
-        AddCheckLine(*CheckListBox100, id, true);
-    for (const std::string& item : items)
-        AddCheckLine(*CheckListBox101, item, true);
-    CheckListBox101->setEnabled(selectable);
+    ListClientInto(wizard_.WizardClient, *CheckListBox100, *CheckListBox101);
 }
 
 // ---- page 3 ----

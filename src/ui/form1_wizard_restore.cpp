@@ -503,22 +503,8 @@ bool WizardRestorePages::listBackup() {
         job.password.clear();
         return backToFiles(naming("This file cannot be read as a backup:", file));
     }
-    std::vector<bool> present;
-    uint8_t itemCount = 0;
-    std::vector<std::string> identities, items;
-    bool mismatch = false;
-    const bool selectable =
-        jobs::ListBackupContents(jobs::ListKindOf(wizard_.WizardClient), file, present, itemCount,
-                                 identities, items, mismatch);
-    for (const std::string& id : identities)
-        AddCheckLine(*CheckListBox200, id, true);
-    for (size_t k = 0; k < items.size(); ++k) {
-        const bool held = k >= present.size() || present[k];
-        QListWidgetItem* line = AddCheckLine(*CheckListBox201, items[k], held);
-        // What the backup does not hold cannot be chosen.
-        if (!held) line->setFlags(line->flags() & ~Qt::ItemIsEnabled);
-    }
-    CheckListBox201->setEnabled(selectable);
+    // A backup of another client's contents lists no identities: Next refuses it.
+    ListBackupInto(wizard_.WizardClient, file, *CheckListBox200, *CheckListBox201);
     if (CheckListBox200->count() > 0) CheckListBox200->setCurrentRow(0);
     CheckListBox200->setFocus();
     return true;

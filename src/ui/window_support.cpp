@@ -6,9 +6,12 @@
 #include <QWidget>
 
 #include <cctype>
+#include <vector>
 
 #include "app/backup_run.h"
+#include "catalog/identities.h"
 #include "jobs/archive_job.h"
+#include "jobs/restore_job.h"
 #include "platform/files.h"
 #include "support/interaction.h"
 #include "support/msg_texts.h"
@@ -39,6 +42,40 @@ QListWidgetItem* AddCheckLine(QListWidget& list, const std::string& text, bool c
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
     return item;
+}
+
+void ListClientInto(ClientKind kind, QListWidget& identities, QListWidget& items) {
+    identities.clear();
+    items.clear();
+    std::vector<std::string> ids, names;
+    const bool selectable = ListIdentitiesAndItems(kind, ids, names);
+    for (const std::string& id : ids)
+        AddCheckLine(identities, id, true);
+    for (const std::string& name : names)
+        AddCheckLine(items, name, true);
+    items.setEnabled(selectable);
+}
+
+bool ListBackupInto(ClientKind client, const std::string& file, QListWidget& identities,
+                    QListWidget& items) {
+    identities.clear();
+    items.clear();
+    std::vector<bool> present;
+    uint8_t itemCount = 0;
+    std::vector<std::string> ids, names;
+    bool mismatch = false;
+    const bool selectable = jobs::ListBackupContents(jobs::ListKindOf(client), file, present,
+                                                     itemCount, ids, names, mismatch);
+    for (const std::string& id : ids)
+        AddCheckLine(identities, id, true);
+    for (size_t k = 0; k < names.size(); ++k) {
+        const bool held = k >= present.size() || present[k];
+        QListWidgetItem* line = AddCheckLine(items, names[k], held);
+        // What the backup does not hold cannot be chosen.
+        if (!held) line->setFlags(line->flags() & ~Qt::ItemIsEnabled);
+    }
+    items.setEnabled(selectable);
+    return !mismatch;
 }
 
 void Inform(const std::string& text) {

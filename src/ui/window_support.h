@@ -34,6 +34,16 @@ inline std::string S(const QString& s) {
 // A check list's line, checkable, with its check mark.
 QListWidgetItem* AddCheckLine(QListWidget& list, const std::string& text, bool checked);
 
+// The identities and items `kind` has on this machine into two emptied check
+// lists, all checked; the item list is enabled when its items can be chosen.
+void ListClientInto(ClientKind kind, QListWidget& identities, QListWidget& items);
+// The identities and items the backup `file` of `client` holds into two emptied
+// check lists: every identity and every item it holds checked, the items it lacks
+// disabled. False when the backup's contents do not match its client (nothing of it
+// can be restored).
+bool ListBackupInto(ClientKind client, const std::string& file, QListWidget& identities,
+                    QListWidget& items);
+
 // One record per line of a check list (its check mark and text), in list order, at
 // most as many as a job carries.
 Selection SelectionOf(const QListWidget& list);
