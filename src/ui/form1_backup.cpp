@@ -60,11 +60,9 @@ BackupTab::BackupTab(Form1& form, QWidget* panel) : form_(form), panel_(panel) {
     TreeView1->setAccessibleName("Data to backup");
     Label1->setBuddy(TreeView1);
     Label2 = NamedLabel(panel, "Label2", "Identities");
-    CheckListBox1 = CheckList(panel, "CheckListBox1", "Identities");
-    Label2->setBuddy(CheckListBox1);
+    CheckListBox1 = CheckList(panel, "CheckListBox1", "Identities", Label2);
     Label3 = NamedLabel(panel, "Label3", "Items");
-    CheckListBox2 = CheckList(panel, "CheckListBox2", "Items");
-    Label3->setBuddy(CheckListBox2);
+    CheckListBox2 = CheckList(panel, "CheckListBox2", "Items", Label3);
 
     GroupBox20 = new QGroupBox("Backup Location", panel);
     GroupBox20->setObjectName("GroupBox20");

@@ -37,11 +37,9 @@ RestoreTab::RestoreTab(Form1& form, QWidget* panel) : form_(form), panel_(panel)
     ShellTreeView1->setMinimumWidth(240);
     Label18->setBuddy(ShellTreeView1);
     Label5 = NamedLabel(panel, "Label5", "Identities");
-    CheckListBox3 = CheckList(panel, "CheckListBox3", "Identities");
-    Label5->setBuddy(CheckListBox3);
+    CheckListBox3 = CheckList(panel, "CheckListBox3", "Identities", Label5);
     Label6 = NamedLabel(panel, "Label6", "Items");
-    CheckListBox4 = CheckList(panel, "CheckListBox4", "Items");
-    Label6->setBuddy(CheckListBox4);
+    CheckListBox4 = CheckList(panel, "CheckListBox4", "Items", Label6);
 
     GroupBox1 = new QGroupBox(" Restore Location ", panel);
     GroupBox1->setObjectName("GroupBox1");

@@ -201,13 +201,9 @@ void WizardBackupPages::buildItems() {
     ComboBox100->setAccessibleName("Version");
     Label114->setBuddy(ComboBox100);
     Label112 = named<QLabel>(page, "Label112", "Identities:");
-    CheckListBox100 = named<QListWidget>(page, "CheckListBox100");
-    CheckListBox100->setAccessibleName("Identities");
-    Label112->setBuddy(CheckListBox100);
+    CheckListBox100 = CheckList(page, "CheckListBox100", "Identities", Label112);
     Label113 = named<QLabel>(page, "Label113", "Items in main identity");
-    CheckListBox101 = named<QListWidget>(page, "CheckListBox101");
-    CheckListBox101->setAccessibleName("Items in main identity");
-    Label113->setBuddy(CheckListBox101);
+    CheckListBox101 = CheckList(page, "CheckListBox101", "Items in main identity", Label113);
 
     auto* version = new QHBoxLayout;
     version->addWidget(Label114);

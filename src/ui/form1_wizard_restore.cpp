@@ -150,15 +150,9 @@ void WizardRestorePages::buildChooseFile() {
 void WizardRestorePages::buildItems() {
     QWidget* page = wizard_.page(WizardPages::RestoreItems);
     Label200 = label(page, "Label200", "Identities:");
-    CheckListBox200 = new QListWidget(page);
-    CheckListBox200->setObjectName("CheckListBox200");
-    CheckListBox200->setAccessibleName("Identities");
-    Label200->setBuddy(CheckListBox200);
+    CheckListBox200 = CheckList(page, "CheckListBox200", "Identities", Label200);
     Label201 = label(page, "Label201", "Items in main identity");
-    CheckListBox201 = new QListWidget(page);
-    CheckListBox201->setObjectName("CheckListBox201");
-    CheckListBox201->setAccessibleName("Items");
-    Label201->setBuddy(CheckListBox201);
+    CheckListBox201 = CheckList(page, "CheckListBox201", "Items", Label201);
     auto* grid = new QGridLayout;
     grid->addWidget(Label200, 0, 0);
     grid->addWidget(Label201, 0, 1);

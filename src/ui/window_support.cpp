@@ -47,10 +47,11 @@ QLabel* NamedLabel(QWidget* parent, const char* name, const char* text) {
     return l;
 }
 
-QListWidget* CheckList(QWidget* parent, const char* name, const char* accessible) {
+QListWidget* CheckList(QWidget* parent, const char* name, const char* accessible, QLabel* label) {
     auto* list = new QListWidget(parent);
     list->setObjectName(name);
     list->setAccessibleName(accessible);
+    if (label) label->setBuddy(list);
     return list;
 }
 

@@ -34,8 +34,10 @@ inline std::string S(const QString& s) {
 
 // A label with its object name (its language file key) and design text.
 QLabel* NamedLabel(QWidget* parent, const char* name, const char* text);
-// An empty check list with its object name and the name a screen reader says.
-QListWidget* CheckList(QWidget* parent, const char* name, const char* accessible);
+// An empty check list with its object name and the name a screen reader says; the
+// buddy of `label` when one is given.
+QListWidget* CheckList(QWidget* parent, const char* name, const char* accessible,
+                       QLabel* label = nullptr);
 // The widget's own font, bold.
 void MakeBold(QWidget& widget);
 

@@ -44,6 +44,15 @@ class StandardMode : public WindowTest {
         restoreWindow = ui::windows().form3;
     }
     void showTab(int index) { form->PageControl1()->setCurrentIndex(index); }
+    // The Restore tab on the backup of Ann's Outlook Express: both identities and
+    // the six items checked, Restore enabled.
+    void expectAnnsBackupListed() {
+        EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
+        EXPECT_EQ(lines(restore->CheckListBox3, true),
+                  (std::vector<std::string>{"Main Identity", "Ann"}));
+        EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
+        ASSERT_TRUE(restore->Button5->isEnabled());
+    }
 
     // Clicks the button and runs the progress window it opens to its end; returns
     // the heading shown at the end (empty when no window came).
@@ -144,11 +153,7 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
     folder->setExpanded(true);
     clickEntry(restore->ShellTreeView1, entryLabelled(restore->ShellTreeView1, "Old Mail.ebk"));
     EXPECT_EQ(restore->restoreFilePath(), file);
-    EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
-    EXPECT_EQ(lines(restore->CheckListBox3, true),
-              (std::vector<std::string>{"Main Identity", "Ann"}));
-    EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
-    ASSERT_TRUE(restore->Button5->isEnabled());
+    ASSERT_NO_FATAL_FAILURE(expectAnnsBackupListed());
 
     EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
@@ -238,11 +243,7 @@ TEST_F(StandardMode, AProtectedBackupOpensInTheRestoreTabOnlyWithItsPassword) {
     EXPECT_EQ(boxesBefore, (std::vector<size_t>{0, 1}));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "Incorect password!");
-    EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
-    EXPECT_EQ(lines(restore->CheckListBox3, true),
-              (std::vector<std::string>{"Main Identity", "Ann"}));
-    EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
-    ASSERT_TRUE(restore->Button5->isEnabled());
+    ASSERT_NO_FATAL_FAILURE(expectAnnsBackupListed());
 
     EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
