@@ -43,65 +43,37 @@ bool clientAbsent(ClientKind code, const QListWidget& identities) {
 using platform::Registry;
 using platform::RootKey;
 
-// A backup needs at least this much room on its drive.
-constexpr uint64_t kMinimumFreeSpace = 500000;
-
-QLabel* label(QWidget* parent, const char* name, const char* text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QListWidget* checkList(QWidget* parent, const char* name, const char* accessible) {
-    auto* list = new QListWidget(parent);
-    list->setObjectName(name);
-    list->setAccessibleName(accessible);
-    return list;
-}
-
 // The folder a tree selection stands for: the path, or its folder for a file.
 std::string folderOfSelection(const std::string& path) {
     if (path.empty()) return {};
     return platform::fileExists(path) ? platform::extractFilePath(path) : path;
 }
 
-// The proposed backup file of a client in the backup folder. A folder kept without
-// its closing backslash is still the folder itself.
-std::string proposedFile(ClientKind kind) {
-    app::Settings& s = app::settings();
-    if (s.backupFolder.empty()) s.backupFolder = s.defaultBackupLocation;
-    const std::string folder =
-        s.backupFolder.empty() ? std::string() : platform::includeTrailingBackslash(s.backupFolder);
-    return folder + DefaultBackupFileName(kind);
-}
-
 }  // namespace
 
 BackupTab::BackupTab(Form1& form, QWidget* panel) : form_(form), panel_(panel) {
-    Label1 = label(panel, "Label1", "Data to backup");
+    Label1 = NamedLabel(panel, "Label1", "Data to backup");
     TreeView1 = new QTreeWidget(panel);
     TreeView1->setObjectName("TreeView1");
     TreeView1->setHeaderHidden(true);
     TreeView1->setItemsExpandable(false);
     TreeView1->setAccessibleName("Data to backup");
     Label1->setBuddy(TreeView1);
-    Label2 = label(panel, "Label2", "Identities");
-    CheckListBox1 = checkList(panel, "CheckListBox1", "Identities");
-    Label2->setBuddy(CheckListBox1);
-    Label3 = label(panel, "Label3", "Items");
-    CheckListBox2 = checkList(panel, "CheckListBox2", "Items");
-    Label3->setBuddy(CheckListBox2);
+    Label2 = NamedLabel(panel, "Label2", "Identities");
+    CheckListBox1 = CheckList(panel, "CheckListBox1", "Identities", Label2);
+    Label3 = NamedLabel(panel, "Label3", "Items");
+    CheckListBox2 = CheckList(panel, "CheckListBox2", "Items", Label3);
 
     GroupBox20 = new QGroupBox("Backup Location", panel);
     GroupBox20->setObjectName("GroupBox20");
-    Label4 = label(GroupBox20, "Label4", "Save backup file to:");
+    Label4 = NamedLabel(GroupBox20, "Label4", "Save backup file to:");
     Edit20 = new QLineEdit(GroupBox20);
     Edit20->setObjectName("Edit20");
     Label4->setBuddy(Edit20);
     Button3 = new QPushButton("...", GroupBox20);
     Button3->setObjectName("Button3");
     Button3->setAccessibleName("Browse for the backup file");
-    Label20 = label(GroupBox20, "Label20", "The Email Client is not Installed!");
+    Label20 = NamedLabel(GroupBox20, "Label20", "The Email Client is not Installed!");
     QPalette warn = Label20->palette();
     warn.setColor(QPalette::WindowText, QColor(Qt::red));
     Label20->setPalette(warn);
@@ -115,9 +87,7 @@ BackupTab::BackupTab(Form1& form, QWidget* panel) : form_(form), panel_(panel) {
 
     Button2 = new QPushButton("Create Backup!", panel);
     Button2->setObjectName("Button2");
-    QFont bold = Button2->font();
-    bold.setBold(true);
-    Button2->setFont(bold);
+    MakeBold(*Button2);
     Button2->setMinimumWidth(120);
 
     auto* grid = new QGridLayout(panel);
@@ -168,7 +138,7 @@ void BackupTab::formShow() {
         const QSignalBlocker quiet(TreeView1);
         FillClientTree(*TreeView1);
     }
-    Edit20->setText(Q(proposedFile(currentClient_)));
+    Edit20->setText(Q(ProposedBackupFile(currentClient_)));
     RestoreLastClient();
 }
 
@@ -194,7 +164,7 @@ bool BackupTab::selectClient(ClientKind kind) {
 void BackupTab::TreeView1Click() {
     QTreeWidgetItem* selected = TreeView1->currentItem();
     currentClient_ = KindOf(selected);
-    Edit20->setText(Q(proposedFile(currentClient_)));
+    Edit20->setText(Q(ProposedBackupFile(currentClient_)));
     listClient(currentClient_);
     if (!clientAbsent(currentClient_, *CheckListBox1)) {
         Label20->hide();
@@ -243,7 +213,7 @@ void BackupTab::RestoreLastClient() {
         TreeView1->setCurrentItem(entry);
     }
     // The file field proposes the client's file, as a click on the entry does.
-    Edit20->setText(Q(proposedFile(code)));
+    Edit20->setText(Q(ProposedBackupFile(code)));
     listClient(code);
     for (int i = 0; i < CheckListBox1->count(); ++i) {
         QListWidgetItem* line = CheckListBox1->item(i);
@@ -323,17 +293,8 @@ void BackupTab::Button2Click() {
     form_.SaveWindowAndFolderSettings();
     backupFilePath_ = text;
 
-    const std::string upper = platform::upperAscii(text);
-    const size_t slash = upper.find('\\');
-    const std::string root = slash == std::string::npos ? upper : upper.substr(0, slash + 1);
-    if (root.size() == 3 && root[1] == ':' &&
-        platform::driveType(root[0]) == platform::DriveType::CdRom) {
-        Inform(app::MessageText("Message17"));
-        return;
-    }
-    const auto free = platform::diskFree(upper.empty() ? '\0' : upper[0]);
-    if (!free || *free < kMinimumFreeSpace) {
-        Inform(app::MessageText("Message15"));
+    if (const char* refusal = BackupDriveRefusal(text)) {
+        Inform(app::MessageText(refusal));
         return;
     }
     if (!platform::directoryExists(s.backupFolder) && !platform::forceDirectories(s.backupFolder)) {
@@ -344,10 +305,7 @@ void BackupTab::Button2Click() {
         Inform(app::MessageText("Message4"));
         return;
     }
-    bool anyIdentity = false;
-    for (int i = 0; i < CheckListBox1->count(); ++i)
-        if (CheckListBox1->item(i)->checkState() == Qt::Checked) anyIdentity = true;
-    if (!anyIdentity) {
+    if (!AnyChecked(*CheckListBox1)) {
         Inform(app::MessageText("Message5"));
         return;
     }

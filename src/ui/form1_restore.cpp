@@ -28,37 +28,18 @@
 
 namespace qb::ui {
 
-namespace {
-
-QLabel* label(QWidget* parent, const char* name, const char* text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QListWidget* checkList(QWidget* parent, const char* name, const char* accessible) {
-    auto* list = new QListWidget(parent);
-    list->setObjectName(name);
-    list->setAccessibleName(accessible);
-    return list;
-}
-
-}  // namespace
-
 RestoreTab::RestoreTab(Form1& form, QWidget* panel) : form_(form), panel_(panel) {
-    Label18 = label(panel, "Label18", "Please select the backup file");
+    Label18 = NamedLabel(panel, "Label18", "Please select the backup file");
     ShellTreeView1 = new MachineTree(panel);
     ShellTreeView1->setObjectName("ShellTreeView1");
     ShellTreeView1->setAccessibleName("Please select the backup file");
     ShellTreeView1->setIndentation(14);
     ShellTreeView1->setMinimumWidth(240);
     Label18->setBuddy(ShellTreeView1);
-    Label5 = label(panel, "Label5", "Identities");
-    CheckListBox3 = checkList(panel, "CheckListBox3", "Identities");
-    Label5->setBuddy(CheckListBox3);
-    Label6 = label(panel, "Label6", "Items");
-    CheckListBox4 = checkList(panel, "CheckListBox4", "Items");
-    Label6->setBuddy(CheckListBox4);
+    Label5 = NamedLabel(panel, "Label5", "Identities");
+    CheckListBox3 = CheckList(panel, "CheckListBox3", "Identities", Label5);
+    Label6 = NamedLabel(panel, "Label6", "Items");
+    CheckListBox4 = CheckList(panel, "CheckListBox4", "Items", Label6);
 
     GroupBox1 = new QGroupBox(" Restore Location ", panel);
     GroupBox1->setObjectName("GroupBox1");
@@ -82,9 +63,7 @@ RestoreTab::RestoreTab(Form1& form, QWidget* panel) : form_(form), panel_(panel)
 
     Button5 = new QPushButton("Restore", panel);
     Button5->setObjectName("Button5");
-    QFont bold = Button5->font();
-    bold.setBold(true);
-    Button5->setFont(bold);
+    MakeBold(*Button5);
     Button5->setMinimumWidth(120);
 
     auto* grid = new QGridLayout(panel);

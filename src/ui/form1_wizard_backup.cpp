@@ -57,8 +57,6 @@ constexpr ClientLine kClientLines[WizardBackupPages::kClients] = {
     {"Internet Explorer Favorites", kind::Favorites},
 };
 
-// A backup needs at least this much room on its drive.
-constexpr uint64_t kMinimumFreeSpace = 500000;
 const QColor kNotInstalled(128, 128, 128);
 
 template <class T>
@@ -81,12 +79,6 @@ QLabel* wrapped(QWidget* parent, const char* name, const char* text) {
     return l;
 }
 
-void makeBold(QWidget* w) {
-    QFont f = w->font();
-    f.setBold(true);
-    w->setFont(f);
-}
-
 void setTextColour(QLabel* label, const QColor* colour) {
     QPalette p = label->parentWidget()->palette();
     if (colour) p.setColor(QPalette::WindowText, *colour);
@@ -100,22 +92,6 @@ bool familyInstalled(ClientKind family) {
     for (const ClientVersion& v : InstalledVersions(family))
         if (ClientInstalledForBackup(v.kind)) return true;
     return false;
-}
-
-bool anyChecked(const QListWidget& list) {
-    for (int i = 0; i < list.count(); ++i)
-        if (list.item(i)->checkState() == Qt::Checked) return true;
-    return false;
-}
-
-// The proposed backup file of a client in the backup folder. A folder kept without
-// its closing backslash is still the folder itself.
-std::string proposedFile(ClientKind kind) {
-    app::Settings& s = app::settings();
-    if (s.backupFolder.empty()) s.backupFolder = s.defaultBackupLocation;
-    const std::string folder =
-        s.backupFolder.empty() ? std::string() : platform::includeTrailingBackslash(s.backupFolder);
-    return folder + DefaultBackupFileName(kind);
 }
 
 }  // namespace
@@ -144,7 +120,7 @@ void WizardBackupPages::buildWelcome() {
                        "identities, email and news messages, address book, accounts, message "
                        "rules, signatures and the blocked senders list.");
     Label101 = wrapped(page, "Label101", "To begin, click a button below:");
-    makeBold(Label101);
+    MakeBold(*Label101);
     body->addWidget(Label100);
     body->addSpacing(10);
     body->addWidget(Label101);
@@ -225,13 +201,9 @@ void WizardBackupPages::buildItems() {
     ComboBox100->setAccessibleName("Version");
     Label114->setBuddy(ComboBox100);
     Label112 = named<QLabel>(page, "Label112", "Identities:");
-    CheckListBox100 = named<QListWidget>(page, "CheckListBox100");
-    CheckListBox100->setAccessibleName("Identities");
-    Label112->setBuddy(CheckListBox100);
+    CheckListBox100 = CheckList(page, "CheckListBox100", "Identities", Label112);
     Label113 = named<QLabel>(page, "Label113", "Items in main identity");
-    CheckListBox101 = named<QListWidget>(page, "CheckListBox101");
-    CheckListBox101->setAccessibleName("Items in main identity");
-    Label113->setBuddy(CheckListBox101);
+    CheckListBox101 = CheckList(page, "CheckListBox101", "Items in main identity", Label113);
 
     auto* version = new QHBoxLayout;
     version->addWidget(Label114);
@@ -338,7 +310,7 @@ void WizardBackupPages::buildReady() {
     QWidget* page = wizard_.page(WizardPages::ReadyToBackup);
     Label117 = wrapped(page, "Label117", "To change backup settings, please click back.");
     Label118 = wrapped(page, "Label118", "To continue, click Next.");
-    makeBold(Label118);
+    MakeBold(*Label118);
     QVBoxLayout* body = wizard_.body(WizardPages::ReadyToBackup);
     body->addSpacing(8);
     body->addWidget(Label117);
@@ -414,11 +386,11 @@ bool WizardBackupPages::nextAllowed(int page) {
             }
             return true;
         case WizardPages::BackupItems:
-            if (!anyChecked(*CheckListBox100)) {
+            if (!AnyChecked(*CheckListBox100)) {
                 Refuse(app::MessageText("Message34"));
                 return false;
             }
-            if (!anyChecked(*CheckListBox101)) {
+            if (!AnyChecked(*CheckListBox101)) {
                 Refuse(app::MessageText("Message35"));
                 return false;
             }
@@ -453,17 +425,8 @@ bool WizardBackupPages::fileAllowed() {
         Edit100->setFocus();
         return false;
     }
-    const std::string upper = platform::upperAscii(text);
-    const size_t slash = upper.find('\\');
-    const std::string root = slash == std::string::npos ? upper : upper.substr(0, slash + 1);
-    if (root.size() == 3 && root[1] == ':' &&
-        platform::driveType(root[0]) == platform::DriveType::CdRom) {
-        Refuse(app::MessageText("Message17"));
-        return false;
-    }
-    const auto free = platform::diskFree(upper.empty() ? '\0' : upper[0]);
-    if (!free || *free < kMinimumFreeSpace) {
-        Refuse(app::MessageText("Message15"));
+    if (const char* refusal = BackupDriveRefusal(text)) {
+        Refuse(app::MessageText(refusal));
         return false;
     }
     app::settings().backupFolder = folder;
@@ -636,7 +599,7 @@ void WizardBackupPages::listItems() {
 
 void WizardBackupPages::showFile() {
     const app::Settings& s = app::settings();
-    Edit100->setText(Q(proposedFile(wizard_.WizardClient)));
+    Edit100->setText(Q(ProposedBackupFile(wizard_.WizardClient)));
     CheckBox100->setChecked(false);
     Edit101->clear();
     Edit102->clear();

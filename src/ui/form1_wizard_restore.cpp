@@ -52,12 +52,6 @@ QLabel* label(QWidget* parent, const char* name, const char* text) {
     return l;
 }
 
-void setBold(QWidget* w) {
-    QFont f = w->font();
-    f.setBold(true);
-    w->setFont(f);
-}
-
 void setRed(QLabel* l, bool red) {
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText,
@@ -156,15 +150,9 @@ void WizardRestorePages::buildChooseFile() {
 void WizardRestorePages::buildItems() {
     QWidget* page = wizard_.page(WizardPages::RestoreItems);
     Label200 = label(page, "Label200", "Identities:");
-    CheckListBox200 = new QListWidget(page);
-    CheckListBox200->setObjectName("CheckListBox200");
-    CheckListBox200->setAccessibleName("Identities");
-    Label200->setBuddy(CheckListBox200);
+    CheckListBox200 = CheckList(page, "CheckListBox200", "Identities", Label200);
     Label201 = label(page, "Label201", "Items in main identity");
-    CheckListBox201 = new QListWidget(page);
-    CheckListBox201->setObjectName("CheckListBox201");
-    CheckListBox201->setAccessibleName("Items");
-    Label201->setBuddy(CheckListBox201);
+    CheckListBox201 = CheckList(page, "CheckListBox201", "Items", Label201);
     auto* grid = new QGridLayout;
     grid->addWidget(Label200, 0, 0);
     grid->addWidget(Label201, 0, 1);
@@ -215,7 +203,7 @@ void WizardRestorePages::buildReady() {
     QWidget* page = wizard_.page(WizardPages::ReadyToRestore);
     Label202 = label(page, "Label202", "Make sure that EmailClient program is close.");
     Label203 = label(page, "Label203", "To continue, click Next.");
-    setBold(Label203);
+    MakeBold(*Label203);
     QVBoxLayout* body = wizard_.body(WizardPages::ReadyToRestore);
     body->addSpacing(10);
     body->addWidget(Label202);
@@ -229,7 +217,7 @@ void WizardRestorePages::buildRestoring() {
     Label204 = label(page, "Label204", "The program is restoring your Email Client data from:");
     Label205 = label(page, "Label205", "");
     Label205->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    setBold(Label205);
+    MakeBold(*Label205);
     Label204->setBuddy(Label205);
     ProgressBar200 = new QProgressBar(page);
     ProgressBar200->setObjectName("ProgressBar200");
@@ -269,16 +257,11 @@ void WizardRestorePages::applySettings() {
 bool WizardRestorePages::nextAllowed(int page) {
     switch (page) {
         case WizardPages::RestoreItems: {
-            const auto anyChecked = [](const QListWidget* list) {
-                for (int i = 0; i < list->count(); ++i)
-                    if (list->item(i)->checkState() == Qt::Checked) return true;
-                return false;
-            };
-            if (!anyChecked(CheckListBox200)) {
+            if (!AnyChecked(*CheckListBox200)) {
                 Refuse(app::MessageText("Message34"));
                 return false;
             }
-            if (!anyChecked(CheckListBox201)) {
+            if (!AnyChecked(*CheckListBox201)) {
                 Refuse(app::MessageText("Message35"));
                 return false;
             }

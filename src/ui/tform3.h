@@ -2,24 +2,15 @@
 // loop, into the client or into a folder, shows its progress and the outcome.
 #pragma once
 
-#include <QDialog>
-
-#include <functional>
 #include <string>
 
-#include "catalog/client_kind.h"
-#include "jobs/job_progress.h"
+#include "ui/progress_window.h"
 
-class QFrame;
 class QLabel;
-class QListWidget;
-class QProgressBar;
-class QPushButton;
-class QTimer;
 
 namespace qb::ui {
 
-class TForm3 : public QDialog, private jobs::JobProgress {
+class TForm3 : public ProgressWindow {
     Q_OBJECT
   public:
     explicit TForm3(QWidget* parent = nullptr);
@@ -34,40 +25,18 @@ class TForm3 : public QDialog, private jobs::JobProgress {
     // it; "" when none was made.
     const std::string& undoFile() const { return undoFile_; }
 
-    bool succeeded() const { return succeeded_; }
-    bool running() const { return running_; }
-
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QFrame* Panel1 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QTimer* Timer1 = nullptr;
+    QLabel* Label1 = nullptr;  // heading
+    QLabel* Label2 = nullptr;  // caption
+    QLabel* Label3 = nullptr;  // the backup's path
 
   public slots:
-    void FormShow();
-    void Timer1Timer();
-    void Button1Click();
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void reject() override;
+    void FormShow() override;
+    void Timer1Timer() override;
+    void Button1Click() override;
 
   private:
-    void progress(int overall, int item, std::string_view label) override;
-    void setHeading(const QString& text, bool red);
-
-    std::string backupPath_;
-    ClientKind kind_ = kind::None;
-    const QListWidget* identities_ = nullptr;
-    const QListWidget* items_ = nullptr;
     bool toFolder_ = false;
     std::string targetFolder_;
-    bool running_ = false;
-    bool closeWhenDone_ = false;
-    bool succeeded_ = false;
     std::string undoFile_;
 };
 

@@ -1,6 +1,7 @@
 #include "ui/window_support.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QListWidget>
 #include <QUrl>
 #include <QWidget>
@@ -9,10 +10,13 @@
 #include <vector>
 
 #include "app/backup_run.h"
+#include "app/settings.h"
+#include "catalog/backup_name.h"
 #include "catalog/identities.h"
 #include "jobs/archive_job.h"
 #include "jobs/restore_job.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "support/interaction.h"
 #include "support/msg_texts.h"
 #include "ui/form1.h"
@@ -35,6 +39,54 @@ QString JobText(std::string_view key) {
     } catch (const OperationAbandoned&) {
         return QStringLiteral("ERROR");
     }
+}
+
+QLabel* NamedLabel(QWidget* parent, const char* name, const char* text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QListWidget* CheckList(QWidget* parent, const char* name, const char* accessible, QLabel* label) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(name);
+    list->setAccessibleName(accessible);
+    if (label) label->setBuddy(list);
+    return list;
+}
+
+void MakeBold(QWidget& widget) {
+    QFont f = widget.font();
+    f.setBold(true);
+    widget.setFont(f);
+}
+
+bool AnyChecked(const QListWidget& list) {
+    for (int i = 0; i < list.count(); ++i)
+        if (list.item(i)->checkState() == Qt::Checked) return true;
+    return false;
+}
+
+std::string ProposedBackupFile(ClientKind kind) {
+    app::Settings& s = app::settings();
+    if (s.backupFolder.empty()) s.backupFolder = s.defaultBackupLocation;
+    const std::string folder =
+        s.backupFolder.empty() ? std::string() : platform::includeTrailingBackslash(s.backupFolder);
+    return folder + DefaultBackupFileName(kind);
+}
+
+const char* BackupDriveRefusal(const std::string& path) {
+    // A backup needs at least this much room on its drive.
+    constexpr uint64_t kMinimumFreeSpace = 500000;
+    const std::string upper = platform::upperAscii(path);
+    const size_t slash = upper.find('\\');
+    const std::string root = slash == std::string::npos ? upper : upper.substr(0, slash + 1);
+    if (root.size() == 3 && root[1] == ':' &&
+        platform::driveType(root[0]) == platform::DriveType::CdRom)
+        return "Message17";
+    const auto free = platform::diskFree(upper.empty() ? '\0' : upper[0]);
+    if (!free || *free < kMinimumFreeSpace) return "Message15";
+    return nullptr;
 }
 
 QListWidgetItem* AddCheckLine(QListWidget& list, const std::string& text, bool checked) {

@@ -10,6 +10,7 @@
 
 #include "catalog/client_kind.h"
 
+class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QWidget;
@@ -31,6 +32,15 @@ inline std::string S(const QString& s) {
     return s.toStdString();
 }
 
+// A label with its object name (its language file key) and design text.
+QLabel* NamedLabel(QWidget* parent, const char* name, const char* text);
+// An empty check list with its object name and the name a screen reader says; the
+// buddy of `label` when one is given.
+QListWidget* CheckList(QWidget* parent, const char* name, const char* accessible,
+                       QLabel* label = nullptr);
+// The widget's own font, bold.
+void MakeBold(QWidget& widget);
+
 // A check list's line, checkable, with its check mark.
 QListWidgetItem* AddCheckLine(QListWidget& list, const std::string& text, bool checked);
 
@@ -47,6 +57,17 @@ bool ListBackupInto(ClientKind client, const std::string& file, QListWidget& ide
 // One record per line of a check list (its check mark and text), in list order, at
 // most as many as a job carries.
 Selection SelectionOf(const QListWidget& list);
+
+// Whether any line of a check list is checked.
+bool AnyChecked(const QListWidget& list);
+
+// The proposed backup file of a client in the backup folder (the default location
+// when no folder is set). A folder kept without its closing backslash is still the
+// folder itself.
+std::string ProposedBackupFile(ClientKind kind);
+// Why the drive of the backup file `path` cannot take a backup: the message key of a
+// CD-ROM drive or of too little free room; nullptr when it can.
+const char* BackupDriveRefusal(const std::string& path);
 
 // Message boxes of the tabs: an input problem (information icon) and a refusal of
 // the environment (error icon), with an OK button.

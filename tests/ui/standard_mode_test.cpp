@@ -9,7 +9,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <memory>
 
 #include "app/settings.h"
 #include "catalog/kinds.h"
@@ -20,7 +19,6 @@
 #include "ui/form1_backup.h"
 #include "ui/form1_restore.h"
 #include "ui/machine_tree.h"
-#include "ui/passwordform1.h"
 #include "ui/tform2.h"
 #include "ui/tform3.h"
 #include "ui/tform5.h"
@@ -34,62 +32,27 @@ namespace {
 using ui::BackupTab;
 using ui::RestoreTab;
 
-const std::string kMain = "{3F1B2E8A-6C1D-4E7B-9A52-0D4C8E7F1A21}";
-const std::string kOld = "{00000000-1111-2222-3333-444444444444}";
-
-// A click near the left edge, where a check or radio button has its mark.
-void click(QWidget* w) {
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(std::min(12, w->width() / 2), w->height() / 2));
-}
-
-void clickEntry(QTreeWidget* tree, QTreeWidgetItem* item) {
-    ASSERT_NE(item, nullptr);
-    tree->scrollToItem(item);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
-}
-
-QTreeWidgetItem* entryLabelled(QTreeWidget* tree, const QString& text) {
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.front();
-}
-
-std::vector<std::string> lines(const QListWidget* list, bool checkedOnly = false) {
-    std::vector<std::string> out;
-    for (int i = 0; i < list->count(); ++i)
-        if (!checkedOnly || list->item(i)->checkState() == Qt::Checked)
-            out.push_back(list->item(i)->text().toStdString());
-    return out;
-}
-
 // The program's windows on the current machine, the main window open on its
 // Backup tab.
 class StandardMode : public WindowTest {
   protected:
-    void TearDown() override {
-        closeWindows();
-        WindowTest::TearDown();
-    }
     void openWindows() {
-        closeWindows();
-        app::Settings& s = app::settings();
-        s = app::Settings{};
-        s.programFolder = "C:\\Program Files\\Quillbox\\";
-        ui::CreateWindows();
-        form = ui::windows().form1;
-        ASSERT_TRUE(form->FormCreate());
-        s.backupFolder = "C:\\Backups\\Windows\\";
-        form->show();
+        openMainWindow([](app::Settings& s) { s.backupFolder = "C:\\Backups\\Windows\\"; });
         backup = &form->backupTab();
         restore = &form->restoreTab();
         backupWindow = ui::windows().form2;
         restoreWindow = ui::windows().form3;
     }
-    void closeWindows() {
-        if (!form) return;
-        ui::DestroyWindows();
-        form = nullptr;
-    }
     void showTab(int index) { form->PageControl1()->setCurrentIndex(index); }
+    // The Restore tab on the backup of Ann's Outlook Express: both identities and
+    // the six items checked, Restore enabled.
+    void expectAnnsBackupListed() {
+        EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
+        EXPECT_EQ(lines(restore->CheckListBox3, true),
+                  (std::vector<std::string>{"Main Identity", "Ann"}));
+        EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
+        ASSERT_TRUE(restore->Button5->isEnabled());
+    }
 
     // Clicks the button and runs the progress window it opens to its end; returns
     // the heading shown at the end (empty when no window came).
@@ -109,7 +72,6 @@ class StandardMode : public WindowTest {
     }
 
     ScopedInteraction quietBoxes{boxes};
-    ui::Form1* form = nullptr;
     BackupTab* backup = nullptr;
     RestoreTab* restore = nullptr;
     ui::TForm2* backupWindow = nullptr;
@@ -191,11 +153,7 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
     folder->setExpanded(true);
     clickEntry(restore->ShellTreeView1, entryLabelled(restore->ShellTreeView1, "Old Mail.ebk"));
     EXPECT_EQ(restore->restoreFilePath(), file);
-    EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
-    EXPECT_EQ(lines(restore->CheckListBox3, true),
-              (std::vector<std::string>{"Main Identity", "Ann"}));
-    EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
-    ASSERT_TRUE(restore->Button5->isEnabled());
+    ASSERT_NO_FATAL_FAILURE(expectAnnsBackupListed());
 
     EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
@@ -212,25 +170,7 @@ TEST_F(StandardMode, ARestoreChosenInTheTabPutsTheDataBackAsTheCommandLineDoes) 
         << restoreWindow->undoFile();
     EXPECT_EQ(restoreWindow->Label3->text().toStdString(), file);
 
-    // The same files with the same contents in the user's folders, and the same
-    // settings in the registry.
-    const auto userFiles = [&](const FakeMachine& m) {
-        std::map<std::string, std::string> out;
-        const fs::path root = m.host("C:\\users\\bob");
-        for (const std::string& name : treeOf(root, false))
-            if (!name.starts_with("Temp/") && !name.starts_with("Documents/AutoBackup/"))
-                out[name] = readHostFile(root / name);
-        return out;
-    };
-    const auto windowResult = userFiles(target);
-    EXPECT_EQ(windowResult, userFiles(byProgram));
-    EXPECT_TRUE(windowResult.count("Local Settings/Application Data/Identities/" + kMain +
-                                   "/Microsoft/Outlook Express/Inbox.dbx"));
-    const std::string storeRoot =
-        "\\Identities\\" + kMain + "\\Software\\Microsoft\\Outlook Express\\5.0";
-    const std::string restored = registryText(RootKey::CurrentUser, storeRoot, "Store Root");
-    use(byProgram);
-    EXPECT_EQ(restored, registryText(RootKey::CurrentUser, storeRoot, "Store Root"));
+    expectRestoredAlike(target, byProgram);
 }
 
 TEST_F(StandardMode, ARestoreToACustomPathLaysTheBackupOutInThatFolder) {
@@ -274,19 +214,8 @@ TEST_F(StandardMode, ARestoreToACustomPathLaysTheBackupOutInThatFolder) {
 // restore and kept nowhere on the machine.
 TEST_F(StandardMode, AProtectedBackupOpensInTheRestoreTabOnlyWithItsPassword) {
     const std::string password = "Sesame, open 42";
-    const std::string mainStore = installOutlookExpress(source).storeFolders.at(0);
-    ::setenv("QUILLBOX_PASSWORD", password.c_str(), 1);
-    const ProgramRun made =
-        runQuillbox(source, {"/b", "/c:oexpress", "/p:C:\\Backups\\Protected", "-"});
-    ::unsetenv("QUILLBOX_PASSWORD");
-    ASSERT_EQ(made.status, 0) << made.out << made.err;
-    use(source);
-    const auto files = platform::findFiles("C:\\Backups\\Protected\\*.ebk", platform::faAnyFile);
-    ASSERT_EQ(files.size(), 1u);
-    const std::string inboxBefore = source.readFile(mainStore + "\\Inbox.dbx");
-    use(target);
-    installOutlookExpress(target, {{"Main Identity", kOld}});
-    carry(source, "C:\\Backups\\Protected\\" + files[0].name, target, "C:\\Backups\\Locked.ebk");
+    const std::string inboxBefore = bobWithAnnsProtectedBackup(password, "C:\\Backups\\Locked.ebk");
+    ASSERT_FALSE(inboxBefore.empty());
     openWindows();
     app::settings().restoreFolder = "C:\\Backups";
     showTab(1);
@@ -294,28 +223,6 @@ TEST_F(StandardMode, AProtectedBackupOpensInTheRestoreTabOnlyWithItsPassword) {
     ASSERT_NE(folder, nullptr);
     folder->setExpanded(true);
     QTreeWidgetItem* locked = entryLabelled(restore->ShellTreeView1, "Locked.ebk");
-
-    // Answers the password window each time it comes up: the text typed into its
-    // field and whether OK (else Cancel) is clicked; notes the message boxes shown
-    // before each showing.
-    struct Answer {
-        std::string typed;
-        bool ok;
-    };
-    std::vector<size_t> boxesBefore;
-    const auto answering = [&](std::vector<Answer> answers) {
-        boxesBefore.clear();
-        return std::make_unique<WhileModal>([&, answers] {
-            auto* window = modal<ui::Tpasswordform1>();
-            if (!window || !window->isVisible()) return false;
-            const Answer& a = answers[boxesBefore.size()];
-            boxesBefore.push_back(boxes.boxes.size());
-            EXPECT_TRUE(window->Edit1->text().isEmpty());
-            QTest::keyClicks(window->Edit1, QString::fromStdString(a.typed));
-            QTest::mouseClick(a.ok ? window->Button1 : window->Button2, Qt::LeftButton);
-            return boxesBefore.size() == answers.size();
-        });
-    };
 
     // Cancel, even with a password typed, opens nothing.
     auto cancelled = answering({{password, false}});
@@ -336,19 +243,13 @@ TEST_F(StandardMode, AProtectedBackupOpensInTheRestoreTabOnlyWithItsPassword) {
     EXPECT_EQ(boxesBefore, (std::vector<size_t>{0, 1}));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "Incorect password!");
-    EXPECT_EQ(restore->restoreClient(), kind::OutlookExpress);
-    EXPECT_EQ(lines(restore->CheckListBox3, true),
-              (std::vector<std::string>{"Main Identity", "Ann"}));
-    EXPECT_EQ(lines(restore->CheckListBox4, true).size(), 6u);
-    ASSERT_TRUE(restore->Button5->isEnabled());
+    ASSERT_NO_FATAL_FAILURE(expectAnnsBackupListed());
 
     EXPECT_EQ(runToEnd(restore->Button5, *restoreWindow, restoreWindow->Label1),
               "Backup succesfully completed.");
     EXPECT_TRUE(restoreWindow->succeeded());
     EXPECT_TRUE(jobs::archiveJob().password.empty());
-    const std::string inbox = "Local Settings/Application Data/Identities/" + kMain +
-                              "/Microsoft/Outlook Express/Inbox.dbx";
-    const std::string restored = readHostFile(target.host("C:\\users\\bob") / inbox);
+    const std::string restored = readHostFile(target.host("C:\\users\\bob") / kInbox);
     EXPECT_FALSE(restored.empty());
     EXPECT_EQ(restored, inboxBefore);
 
@@ -360,11 +261,7 @@ TEST_F(StandardMode, AProtectedBackupOpensInTheRestoreTabOnlyWithItsPassword) {
 
     // Nothing of the machine holds the password: not the settings, not the
     // staging folder.
-    platform::flushRegistry();
-    for (const auto& e : fs::recursive_directory_iterator(target.prefix())) {
-        if (!e.is_regular_file() || e.is_symlink()) continue;
-        EXPECT_EQ(readHostFile(e.path()).find(password), std::string::npos) << e.path();
-    }
+    expectNowhereOn(target, password);
 }
 
 // Each refusal of "Create BackUp!" and "Restore" with the message it shows; none of
@@ -373,9 +270,7 @@ TEST_F(StandardMode, EveryRefusalShowsItsMessageAndStartsNothing) {
     installOutlookExpress(source);
     openWindows();
     // D: a CD drive of the machine.
-    fs::create_directories(source.prefix() / "cdrom");
-    fs::create_symlink("../cdrom", source.prefix() / "dosdevices" / "d:");
-    setString(RootKey::LocalMachine, "\\Software\\Wine\\Drives", "d:", "cdrom");
+    addCdDrive();
 
     struct Case {
         const char* name;
@@ -439,12 +334,7 @@ TEST_F(StandardMode, EveryRefusalShowsItsMessageAndStartsNothing) {
 }
 
 TEST_F(StandardMode, ARunningClientBringsUpActiveWindowsAndCancelStopsTheRestore) {
-    installOutlookExpress(source);
-    const std::string made = backupThroughProgram(source, "oexpress", "OExpressBackup ");
-    ASSERT_FALSE(made.empty());
-    use(target);
-    installOutlookExpress(target, {{"Main Identity", kOld}});
-    carry(source, made, target, "C:\\Backups\\mail.ebk");
+    ASSERT_FALSE(bobWithAnnsBackup("C:\\Backups\\mail.ebk").empty());
     openWindows();
     restore->ShellTreeView1->goTo("C:\\Backups\\mail.ebk");
     ASSERT_TRUE(restore->Button5->isEnabled());

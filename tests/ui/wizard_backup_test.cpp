@@ -38,18 +38,6 @@ namespace {
 using ui::WizardBackupPages;
 using ui::WizardPages;
 
-void click(QWidget* w) {
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(std::min(12, w->width() / 2), w->height() / 2));
-}
-
-std::vector<std::string> lines(const QListWidget* list, bool checkedOnly = false) {
-    std::vector<std::string> out;
-    for (int i = 0; i < list->count(); ++i)
-        if (!checkedOnly || list->item(i)->checkState() == Qt::Checked)
-            out.push_back(list->item(i)->text().toStdString());
-    return out;
-}
-
 // The line of page 1 of a client family.
 int lineOf(ClientKind family) {
     for (int i = 0; i < WizardBackupPages::kClients; ++i)
@@ -72,19 +60,8 @@ int shell(const std::string& command) {
 // The main window on the wizard's welcome page, reached by its "Wizard" button.
 class WizardBackup : public WindowTest {
   protected:
-    void TearDown() override {
-        if (form) ui::DestroyWindows();
-        WindowTest::TearDown();
-    }
     void openWizard() {
-        app::Settings& s = app::settings();
-        s = app::Settings{};
-        s.programFolder = "C:\\Program Files\\Quillbox\\";
-        ui::CreateWindows();
-        form = ui::windows().form1;
-        ASSERT_TRUE(form->FormCreate());
-        s.backupFolder = "C:\\Backups\\Wizard\\";
-        form->show();
+        openMainWindow([](app::Settings& s) { s.backupFolder = "C:\\Backups\\Wizard\\"; });
         wizard = &form->wizardPages();
         pages = &wizard->backupPages();
         click(child<QPushButton>(*form, "Button42"));
@@ -119,7 +96,6 @@ class WizardBackup : public WindowTest {
         return out;
     }
 
-    ui::Form1* form = nullptr;
     WizardPages* wizard = nullptr;
     WizardBackupPages* pages = nullptr;
 };
@@ -279,11 +255,7 @@ TEST_F(WizardBackup, APasswordOnTheFilePageProtectsTheBackup) {
     ASSERT_FALSE(byProgram.empty());
     EXPECT_EQ(contentsBelow(laidOut.path()), stored(byProgram).files);
 
-    platform::flushRegistry();
-    for (const auto& e : fs::recursive_directory_iterator(source.prefix())) {
-        if (!e.is_regular_file() || e.is_symlink()) continue;
-        EXPECT_EQ(readHostFile(e.path()).find(password), std::string::npos) << e.path();
-    }
+    expectNowhereOn(source, password);
 }
 
 // Each refused Next keeps its page; going back shows every choice as it was left;
@@ -294,9 +266,7 @@ TEST_F(WizardBackup, RefusedNextStaysAndGoingBackKeepsTheChoices) {
     setDefaultMailClient("Outlook Express");
     openWizard();
     // D: a CD drive of the machine.
-    fs::create_directories(source.prefix() / "cdrom");
-    fs::create_symlink("../cdrom", source.prefix() / "dosdevices" / "d:");
-    setString(RootKey::LocalMachine, "\\Software\\Wine\\Drives", "d:", "cdrom");
+    addCdDrive();
 
     click(pages->Button100);
     ASSERT_EQ(wizard->currentPage(), WizardPages::ChooseClient);

@@ -10,7 +10,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <memory>
 
 #include "app/settings.h"
 #include "platform/paths.h"
@@ -20,7 +19,6 @@
 #include "ui/form1_wizard.h"
 #include "ui/form1_wizard_restore.h"
 #include "ui/machine_tree.h"
-#include "ui/passwordform1.h"
 #include "ui/tform5.h"
 #include "ui/windows.h"
 #include "ui_test_support.h"
@@ -29,34 +27,6 @@ namespace qb::test {
 namespace {
 
 using ui::WizardPages;
-
-const std::string kMain = "{3F1B2E8A-6C1D-4E7B-9A52-0D4C8E7F1A21}";
-const std::string kOld = "{00000000-1111-2222-3333-444444444444}";
-const std::string kInbox =
-    "Local Settings/Application Data/Identities/" + kMain + "/Microsoft/Outlook Express/Inbox.dbx";
-
-void click(QWidget* w) {
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(std::min(12, w->width() / 2), w->height() / 2));
-}
-
-void clickEntry(QTreeWidget* tree, QTreeWidgetItem* item) {
-    ASSERT_NE(item, nullptr);
-    tree->scrollToItem(item);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
-}
-
-QTreeWidgetItem* entryLabelled(QTreeWidget* list, const QString& text) {
-    const auto found = list->findItems(text, Qt::MatchExactly);
-    return found.isEmpty() ? nullptr : found.front();
-}
-
-std::vector<std::string> lines(const QListWidget* list, bool checkedOnly = false) {
-    std::vector<std::string> out;
-    for (int i = 0; i < list->count(); ++i)
-        if (!checkedOnly || list->item(i)->checkState() == Qt::Checked)
-            out.push_back(list->item(i)->text().toStdString());
-    return out;
-}
 
 std::vector<std::string> column(const QTreeWidget* list) {
     std::vector<std::string> out;
@@ -82,30 +52,12 @@ bool spinUntil(const std::function<bool()>& done) {
 
 class WizardRestore : public WindowTest {
   protected:
-    void TearDown() override {
-        closeWindows();
-        WindowTest::TearDown();
-    }
     // The program's windows on the current machine, the main window shown; with
     // `openFile` as "/o" gives it.
     void openWindows(const std::string& openFile = {}) {
-        closeWindows();
-        app::Settings& s = app::settings();
-        s = app::Settings{};
-        s.programFolder = "C:\\Program Files\\Quillbox\\";
-        ui::CreateWindows();
-        form = ui::windows().form1;
-        form->openBackupFile = openFile;
-        ASSERT_TRUE(form->FormCreate());
-        app::settings().restoreFolder = "C:\\Backups";
-        form->show();
+        openMainWindow([](app::Settings& s) { s.restoreFolder = "C:\\Backups"; }, openFile);
         wizard = &form->wizardPages();
         pages = &wizard->restorePages();
-    }
-    void closeWindows() {
-        if (!form) return;
-        ui::DestroyWindows();
-        form = nullptr;
     }
     int page() const { return wizard->currentPage(); }
     void next() { click(wizard->nextButton()); }
@@ -123,39 +75,8 @@ class WizardRestore : public WindowTest {
         clickEntry(pages->ListView200, entryLabelled(pages->ListView200, name));
         next();
     }
-    // Answers the password window each time it comes up: the text typed and
-    // whether OK (else Cancel) is clicked; notes how many message boxes came first.
-    struct Answer {
-        std::string typed;
-        bool ok;
-    };
-    std::unique_ptr<WhileModal> answering(std::vector<Answer> answers) {
-        boxesBefore.clear();
-        return std::make_unique<WhileModal>([this, answers] {
-            auto* window = modal<ui::Tpasswordform1>();
-            if (!window || !window->isVisible()) return false;
-            const Answer& a = answers[boxesBefore.size()];
-            boxesBefore.push_back(boxes.boxes.size());
-            QTest::keyClicks(window->Edit1, QString::fromStdString(a.typed));
-            QTest::mouseClick(a.ok ? window->Button1 : window->Button2, Qt::LeftButton);
-            return boxesBefore.size() == answers.size();
-        });
-    }
-    // Bob's machine with his own old Outlook Express identity and Ann's backup.
-    std::string bobWithAnnsBackup(const std::string& as) {
-        installOutlookExpress(source);
-        const std::string made = backupThroughProgram(source, "oexpress", "OExpressBackup ");
-        EXPECT_FALSE(made.empty());
-        use(target);
-        installOutlookExpress(target, {{"Main Identity", kOld}});
-        carry(source, made, target, as);
-        return made;
-    }
-
-    ui::Form1* form = nullptr;
     WizardPages* wizard = nullptr;
     ui::WizardRestorePages* pages = nullptr;
-    std::vector<size_t> boxesBefore;
 };
 
 // The whole way: page 7 lists folders and backup files only, Back leads to the
@@ -254,25 +175,7 @@ TEST_F(WizardRestore, ARestoreWalkedThroughThePagesPutsTheDataBackAsTheCommandLi
     EXPECT_TRUE(fs::is_regular_file(target.host(pages->undoFile())));
     EXPECT_EQ(boxes.boxes.size(), 2u);
 
-    // The same files with the same contents in Bob's folders, and the same settings.
-    const auto userFiles = [&](const FakeMachine& m) {
-        std::map<std::string, std::string> out;
-        const fs::path root = m.host("C:\\users\\bob");
-        for (const std::string& name : treeOf(root, false))
-            if (!name.starts_with("Temp/") && !name.starts_with("Documents/AutoBackup/"))
-                out[name] = readHostFile(root / name);
-        return out;
-    };
-    const auto byWizard = userFiles(target);
-    EXPECT_EQ(byWizard, userFiles(byProgram));
-    EXPECT_TRUE(byWizard.count(kInbox));
-    const std::string storeRoot =
-        "\\Identities\\" + kMain + "\\Software\\Microsoft\\Outlook Express\\5.0";
-    const std::string restored = registryText(RootKey::CurrentUser, storeRoot, "Store Root");
-    EXPECT_FALSE(restored.empty());
-    use(byProgram);
-    EXPECT_EQ(restored, registryText(RootKey::CurrentUser, storeRoot, "Store Root"));
-    use(target);
+    expectRestoredAlike(target, byProgram);
 
     // Back from the outcome does not restore again (no new undo backup is
     // written); Next after it starts over.
@@ -373,20 +276,9 @@ TEST_F(WizardRestore, OpenedWithAFileTheWizardListsItsItemsAfterItsPassword) {
     boxes.boxes.clear();
 
     const std::string password = "Sesame, open 42";
-    installOutlookExpress(source);
-    ::setenv("QUILLBOX_PASSWORD", password.c_str(), 1);
-    const ProgramRun made =
-        runQuillbox(source, {"/b", "/c:oexpress", "/p:C:\\Backups\\Protected", "-"});
-    ::unsetenv("QUILLBOX_PASSWORD");
-    ASSERT_EQ(made.status, 0) << made.out << made.err;
-    use(source);
-    const auto files = platform::findFiles("C:\\Backups\\Protected\\*.ebk", platform::faAnyFile);
-    ASSERT_EQ(files.size(), 1u);
-    const std::string inboxBefore = readHostFile(source.host("C:\\users\\ann") / kInbox);
     const std::string file = "C:\\Backups\\Locked.ebk";
-    use(target);
-    installOutlookExpress(target, {{"Main Identity", kOld}});
-    carry(source, "C:\\Backups\\Protected\\" + files[0].name, target, file);
+    const std::string inboxBefore = bobWithAnnsProtectedBackup(password, file);
+    ASSERT_FALSE(inboxBefore.empty());
 
     // The password window comes once the main window is there: Cancel.
     auto cancelled = answering({{password, false}});
