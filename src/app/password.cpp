@@ -174,6 +174,28 @@ std::optional<std::string> PasswordTooShort(std::string_view password) {
     return MessageText("Message23");
 }
 
+namespace {
+
+// The environment's password when no other source gave one; then the length rule,
+// naming where the password came from.
+std::optional<RunPassword> FromEnvironmentAndChecked(RunPassword r, std::string& error) {
+    if (r.source.empty()) {
+        if (std::optional<std::string> p = PasswordFromEnvironment()) {
+            r.password = std::move(*p);
+            r.source = "QUILLBOX_PASSWORD";
+        }
+    }
+    if (!r.password.empty()) {
+        if (std::optional<std::string> why = PasswordTooShort(r.password)) {
+            error = *why + " (" + r.source + ")";
+            return std::nullopt;
+        }
+    }
+    return r;
+}
+
+}  // namespace
+
 std::optional<RunPassword> BackupPassword(const PasswordOptions& options, std::string& error) {
     RunPassword r;
     if (!options.file.empty()) {
@@ -202,17 +224,8 @@ std::optional<RunPassword> BackupPassword(const PasswordOptions& options, std::s
         }
         r.password = std::move(*first);
         r.source = "the password typed";
-    } else if (std::optional<std::string> p = PasswordFromEnvironment()) {
-        r.password = std::move(*p);
-        r.source = "QUILLBOX_PASSWORD";
     }
-    if (!r.password.empty()) {
-        if (std::optional<std::string> why = PasswordTooShort(r.password)) {
-            error = *why + " (" + r.source + ")";
-            return std::nullopt;
-        }
-    }
-    return r;
+    return FromEnvironmentAndChecked(std::move(r), error);
 }
 
 std::optional<RunPassword> ScheduledBackupPassword(std::string& error) {
@@ -224,17 +237,8 @@ std::optional<RunPassword> ScheduledBackupPassword(std::string& error) {
         if (!p) return std::nullopt;
         r.password = std::move(*p);
         r.source = "the password file " + file;
-    } else if (std::optional<std::string> p = PasswordFromEnvironment()) {
-        r.password = std::move(*p);
-        r.source = "QUILLBOX_PASSWORD";
     }
-    if (!r.password.empty()) {
-        if (std::optional<std::string> why = PasswordTooShort(r.password)) {
-            error = *why + " (" + r.source + ")";
-            return std::nullopt;
-        }
-    }
-    return r;
+    return FromEnvironmentAndChecked(std::move(r), error);
 }
 
 }  // namespace qb::app
