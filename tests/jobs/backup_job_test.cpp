@@ -23,6 +23,7 @@
 #include "jobs/job_progress.h"
 #include "platform/files.h"
 #include "platform/ini.h"
+#include "support/child_process.h"
 #include "support/interaction.h"
 #include "support/msg_texts.h"
 #include "testkit/job_kit.h"
@@ -491,19 +492,7 @@ TEST_F(BackupJob, AnErrorBeforePackingKeepsTheOlderFileAndFilesOfDeadRunsGo) {
 TEST_F(BackupJob, LinksAreFollowedIntoTheMachineOnlyAndNeverInCircles) {
     qb::test::TempDir home;
     qb::test::TempDir outside;  // stands in for /etc
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
-    ::setenv("HOME", home.path().c_str(), 1);
-    struct RestoreHome {
-        std::string value;
-        bool had;
-        ~RestoreHome() {
-            if (had)
-                ::setenv("HOME", value.c_str(), 1);
-            else
-                ::unsetenv("HOME");
-        }
-    } restoreHome{savedHome, oldHome != nullptr};
+    const qb::test::ScopedEnv homeHere("HOME", home.path().string());
 
     qb::test::writeHostFile(outside.path() / "shadow", "root:secret");
     qb::test::writeHostFile(outside.path() / "cron" / "job", "outside");
@@ -579,19 +568,8 @@ TEST_F(BackupJob, UnreadableFileFailsWithItsName) {
     }
     // A link is followed only into the machine or the home folder: make the
     // attribute's folder the home folder for this run.
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
-    struct RestoreHome {
-        std::string value;
-        bool had;
-        ~RestoreHome() {
-            if (had)
-                ::setenv("HOME", value.c_str(), 1);
-            else
-                ::unsetenv("HOME");
-        }
-    } restoreHome{savedHome, oldHome != nullptr};
-    if (::geteuid() == 0) ::setenv("HOME", "/sys/bus/pci", 1);
+    std::optional<qb::test::ScopedEnv> homeHere;
+    if (::geteuid() == 0) homeHere.emplace("HOME", "/sys/bus/pci");
     machine.writeFile(kBackup, "the last good backup");
     registerMailFilesAdapter({"locked.mbx"});
     EXPECT_TRUE(RunBackup(kBackup, kKind, {}, {}));
