@@ -439,20 +439,11 @@ TEST_F(BackupJob, FailedBackupKeepsTheOldFileAndNamesWhatFailed) {
     EXPECT_TRUE(archiveJob().errorText.empty());
 }
 
-// A process id that no process has any more.
-pid_t goneProcess() {
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
-}
-
 TEST_F(BackupJob, AnErrorBeforePackingKeepsTheOlderFileAndFilesOfDeadRunsGo) {
     machine.writeFile("C:\\Mail\\a.txt", "a");
     machine.writeFile(kBackup, "the last good backup");
     // What runs that died left: a backup packed halfway and a staging folder.
-    const std::string gone = std::to_string(goneProcess());
+    const std::string gone = std::to_string(qb::test::goneProcess());
     const std::string running = std::to_string(::getppid());
     for (const std::string& name :
          {"mail-qbnew-" + gone + "-0badf00d.ebk", "mail-qbnew-" + gone + "-0badf00d.e01",

@@ -8,6 +8,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "registry_test_support.h"
+#include "support/child_process.h"
 
 namespace qb::platform {
 namespace {
@@ -119,15 +120,6 @@ TEST(RegistryFiles, AChangeRewritesOnlyItsKeyAndIsReadBackByAFreshLoad) {
     EXPECT_EQ(fresh.readInteger("Count"), 7);
 }
 
-// A process id that no process has any more.
-pid_t goneProcess() {
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
-}
-
 TEST(RegistryFiles, SavesAreAtomicKeepTheModeAndLeaveNoTemporaryFiles) {
     FixturePrefix p;
     fs::permissions(p.hive("user.reg"),
@@ -135,7 +127,7 @@ TEST(RegistryFiles, SavesAreAtomicKeepTheModeAndLeaveNoTemporaryFiles) {
     // Temporary files of saves killed midway: those of processes that are gone go
     // with the next save of their hive; a running process's, another hive's and
     // names without a process stay. A planted link goes, not what it points to.
-    const std::string gone = std::to_string(goneProcess());
+    const std::string gone = std::to_string(qb::test::goneProcess());
     const std::string running = std::to_string(::getppid());
     const fs::path outside = p.prefix().parent_path() / "outside.txt";
     writeHostFile(outside, "keep me");

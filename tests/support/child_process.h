@@ -136,6 +136,15 @@ class ChildProcess {
     int status_ = 0;
 };
 
+// A process id that no process has any more (a child that ended and was reaped).
+inline pid_t goneProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
+
 // Sets or unsets an environment variable for a scope.
 class ScopedEnv {
   public:
